@@ -1,0 +1,51 @@
+// Dynamic modules (shared libraries) loaded at run time.
+#pragma once
+
+#include <memory>
+
+#include "platform/text.h"
+
+namespace dactyra::platform {
+
+class Module {
+ public:
+  // How a module file's own dependencies are found.
+  enum class Search {
+    // The loader's normal search.
+    kDefault,
+    // Dependencies beside the module file are found first.
+    kAlteredSearchPath,
+  };
+
+  // Loads a module by path or, for a bare name without a folder, through
+  // the loader's search. Returns null on failure and, when `error` is given,
+  // stores the system's message text for it there.
+  static std::unique_ptr<Module> Load(const Text& file, Search search = Search::kDefault,
+                                      Text* error = nullptr);
+
+  // Unloads the module: exactly one unload per successful Load.
+  ~Module();
+  Module(const Module&) = delete;
+  Module& operator=(const Module&) = delete;
+
+  // The address of an export, or null when the module has none by that name.
+  void* Symbol(const char* name) const;
+
+  template <typename F>
+  F Function(const char* name) const {
+    return reinterpret_cast<F>(Symbol(name));
+  }
+
+  // The path the module was loaded from, as given to Load.
+  const Text& file() const { return file_; }
+
+ private:
+  Module(void* handle, Text file) : handle_(handle), file_(std::move(file)) {}
+  void* handle_;
+  Text file_;
+};
+
+// The platform's suffix for module files, ".so" here (".dll" on Windows).
+Text ModuleSuffix();
+
+}  // namespace dactyra::platform
