@@ -1,0 +1,38 @@
+// Dynamic modules over the POSIX dynamic loader.
+#include "platform/module.h"
+
+#include <dlfcn.h>
+
+namespace dactyra::platform {
+
+std::unique_ptr<Module> Module::Load(const Text& file, Search search, Text* error) {
+  // Search::kAlteredSearchPath needs nothing here: a module finds the
+  // dependencies beside it through its own $ORIGIN run path, and a bare
+  // name goes through the loader's search either way.
+  (void)search;
+  if (file.empty() || file.find(u'\0') != Text::npos) {
+    if (error) *error = u"invalid module file name";
+    return nullptr;
+  }
+  const std::string name = ToUtf8(file);
+  // The loader's message is kept per thread; clear any stale one.
+  dlerror();
+  void* handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    const char* message = dlerror();
+    if (error) *error = FromAnsi(message ? message : "cannot load " + name);
+    return nullptr;
+  }
+  return std::unique_ptr<Module>(new Module(handle, file));
+}
+
+Module::~Module() { dlclose(handle_); }
+
+void* Module::Symbol(const char* name) const {
+  if (!name) return nullptr;
+  return dlsym(handle_, name);
+}
+
+Text ModuleSuffix() { return u".so"; }
+
+}  // namespace dactyra::platform
