@@ -1,0 +1,468 @@
+// Named events and mutexes over lock files.
+//
+// Each object is a file in a per-user runtime folder, locked with open file
+// description locks (fcntl F_OFD_*). Such a lock belongs to one open() of the
+// file, so two objects of one process conflict just as two processes do, and
+// the system drops it when the process dies, however it dies. Three bytes of
+// the file are used as separate locks:
+//   byte 0: the object itself: held by the mutex's owner, or by whoever took
+//           the event's signal;
+//   byte 1: presence: every open object holds it shared, so an opener that
+//           can take it exclusively knows the object is new;
+//   byte 2: a short guard that makes "is it new, then set it up" atomic.
+// The first byte of the file's content marks a mutex as held: an owner that
+// takes the lock and finds the mark learns that the previous owner died.
+#include "platform/named_objects.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/posix/system_message.h"
+
+namespace dactyra::platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr off_t kObjectByte = 0;
+constexpr off_t kPresenceByte = 1;
+constexpr off_t kGuardByte = 2;
+
+constexpr char kHeld = '1';
+constexpr char kFree = '0';
+
+// A file descriptor, closed with its owner.
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+enum class LockKind { kShared = F_RDLCK, kExclusive = F_WRLCK, kNone = F_UNLCK };
+
+// 0 on success, else errno. `wait` blocks until the lock is granted.
+int LockByte(int fd, off_t byte, LockKind kind, bool wait) {
+  struct flock lock {};
+  lock.l_type = static_cast<short>(kind);
+  lock.l_whence = SEEK_SET;
+  lock.l_start = byte;
+  lock.l_len = 1;
+  for (;;) {
+    if (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return 0;
+    if (errno != EINTR) return errno;
+  }
+}
+
+bool Busy(int error) { return error == EAGAIN || error == EACCES; }
+
+// The deadline of a wait; none for kInfinite.
+struct Deadline {
+  explicit Deadline(uint32_t timeout_ms)
+      : infinite(timeout_ms == kInfinite),
+        at(Clock::now() + std::chrono::milliseconds(infinite ? 0 : timeout_ms)) {}
+  bool Passed() const { return !infinite && Clock::now() >= at; }
+  bool infinite;
+  Clock::time_point at;
+};
+
+// Waits on `cv` until `ready` or the deadline.
+template <typename Ready>
+bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+             const Deadline& deadline, Ready ready) {
+  if (deadline.infinite) {
+    cv.wait(lock, ready);
+    return true;
+  }
+  return cv.wait_until(lock, deadline.at, ready);
+}
+
+// Takes byte 0 of `fd` exclusively before the deadline, polling: the system
+// has no timed lock wait. 0 when taken, ETIMEDOUT, or another errno.
+int TakeObjectByte(int fd, const Deadline& deadline) {
+  if (deadline.infinite) return LockByte(fd, kObjectByte, LockKind::kExclusive, true);
+  auto pause = std::chrono::microseconds(500);
+  for (;;) {
+    const int error = LockByte(fd, kObjectByte, LockKind::kExclusive, false);
+    if (!Busy(error)) return error;
+    if (deadline.Passed()) return ETIMEDOUT;
+    std::this_thread::sleep_until(std::min(Clock::now() + pause, deadline.at));
+    pause = std::min(pause * 2, std::chrono::microseconds(10000));
+  }
+}
+
+// The folder that holds the lock files: private to this user, created on
+// first use. Empty with `error` set when it cannot be made safe.
+std::string RuntimeFolder(Text* error) {
+  std::string folder;
+  const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+  struct stat st;
+  if (xdg && *xdg == '/' && stat(xdg, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid()) {
+    folder = std::string(xdg) + "/dactyra";
+  } else {
+    folder = "/tmp/dactyra-" + std::to_string(geteuid());
+  }
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    if (error) *error = internal::SystemMessage(errno);
+    return {};
+  }
+  // Someone else's folder, or a link planted in a shared /tmp, would let
+  // another user see or hold our objects.
+  if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() ||
+      (st.st_mode & 077) != 0) {
+    if (error) *error = u"the folder " + FromUtf8(folder) + u" is not private to this user";
+    return {};
+  }
+  return folder;
+}
+
+uint64_t Fnv1a(std::string_view bytes) {
+  uint64_t h = 14695981039346656037ull;
+  for (const char c : bytes) {
+    h ^= static_cast<unsigned char>(c);
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+// A file name for an object name: letters, digits, '-' and '_' stand for
+// themselves, every other byte of the UTF-8 name becomes %XX (so "\" and
+// "/" can never reach the file system). Long names keep a prefix and a hash
+// of the whole name.
+std::string EncodeName(std::string_view kind, const Text& name) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  const std::string utf8 = ToUtf8(name);
+  std::string encoded;
+  for (const char c : utf8) {
+    const auto b = static_cast<unsigned char>(c);
+    if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
+        b == '_') {
+      encoded.push_back(c);
+    } else {
+      encoded.push_back('%');
+      encoded.push_back(kHex[b >> 4]);
+      encoded.push_back(kHex[b & 15]);
+    }
+  }
+  constexpr size_t kMaxLength = 160;
+  if (encoded.size() > kMaxLength) {
+    std::string hash(16, '0');
+    uint64_t h = Fnv1a(utf8);
+    for (int i = 15; i >= 0; --i, h >>= 4) hash[static_cast<size_t>(i)] = kHex[h & 15];
+    encoded = encoded.substr(0, kMaxLength - 17) + "~" + hash;
+  }
+  return std::string(kind) + "." + encoded;
+}
+
+// Opens the lock file of an object and registers this opener as present.
+// `setup` runs, under the guard, when no other opener exists.
+template <typename Setup>
+Fd OpenObject(std::string_view kind, const Text& name, Text* error, Setup setup) {
+  if (name.empty()) {
+    if (error) *error = u"an object name must not be empty";
+    return Fd();
+  }
+  const std::string folder = RuntimeFolder(error);
+  if (folder.empty()) return Fd();
+  const std::string path = folder + "/" + EncodeName(kind, name);
+  Fd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (fd.get() < 0) {
+    if (error) *error = internal::SystemMessage(errno);
+    return Fd();
+  }
+  int failure = LockByte(fd.get(), kGuardByte, LockKind::kExclusive, true);
+  if (failure == 0) {
+    const int alone = LockByte(fd.get(), kPresenceByte, LockKind::kExclusive, false);
+    if (alone == 0) {
+      failure = setup(fd.get());
+      // Converting the exclusive presence lock to shared is atomic.
+      if (failure == 0) failure = LockByte(fd.get(), kPresenceByte, LockKind::kShared, false);
+    } else if (Busy(alone)) {
+      failure = LockByte(fd.get(), kPresenceByte, LockKind::kShared, false);
+    } else {
+      failure = alone;
+    }
+    LockByte(fd.get(), kGuardByte, LockKind::kNone, false);
+  }
+  if (failure != 0) {
+    if (error) *error = internal::SystemMessage(failure);
+    return Fd();
+  }
+  return fd;
+}
+
+int WriteMark(int fd, char mark) {
+  for (;;) {
+    if (pwrite(fd, &mark, 1, 0) == 1) return 0;
+    if (errno != EINTR) return errno;
+  }
+}
+
+bool ReadMarkIsHeld(int fd) {
+  char mark = kFree;
+  for (;;) {
+    const ssize_t n = pread(fd, &mark, 1, 0);
+    if (n >= 0 || errno != EINTR) return n == 1 && mark == kHeld;
+  }
+}
+
+}  // namespace
+
+// --- NamedEvent --------------------------------------------------------------
+
+struct NamedEvent::Impl {
+  Fd fd;
+  // Threads sharing this object take its one signal in turn: while one
+  // holds or is taking it, the others wait here.
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool taken = false;
+  bool taking = false;
+};
+
+NamedEvent::NamedEvent(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+// Closing the file gives back a signal this object holds, as a dying
+// process does.
+NamedEvent::~NamedEvent() = default;
+
+std::unique_ptr<NamedEvent> NamedEvent::Create(const Text& name, bool initially_signalled,
+                                               Text* error) {
+  auto impl = std::make_unique<Impl>();
+  bool took_at_creation = false;
+  impl->fd = OpenObject("event", name, error, [&](int fd) {
+    if (initially_signalled) return 0;
+    // A new event that starts unsignalled: its creator holds the signal.
+    const int failure = LockByte(fd, kObjectByte, LockKind::kExclusive, false);
+    took_at_creation = failure == 0;
+    return failure;
+  });
+  if (impl->fd.get() < 0) return nullptr;
+  impl->taken = took_at_creation;
+  return std::unique_ptr<NamedEvent>(new NamedEvent(std::move(impl)));
+}
+
+WaitResult NamedEvent::Wait(uint32_t timeout_ms) {
+  const Deadline deadline(timeout_ms);
+  Impl& s = *impl_;
+  {
+    std::unique_lock lock(s.mutex);
+    if (!WaitFor(s.changed, lock, deadline, [&] { return !s.taken && !s.taking; })) {
+      return WaitResult::kTimeout;
+    }
+    s.taking = true;
+  }
+  const int result = TakeObjectByte(s.fd.get(), deadline);
+  std::lock_guard lock(s.mutex);
+  s.taking = false;
+  s.taken = result == 0;
+  if (!s.taken) s.changed.notify_one();
+  if (result == 0) return WaitResult::kSignalled;
+  return result == ETIMEDOUT ? WaitResult::kTimeout : WaitResult::kFailed;
+}
+
+void NamedEvent::Set() {
+  Impl& s = *impl_;
+  std::lock_guard lock(s.mutex);
+  if (!s.taken) return;
+  LockByte(s.fd.get(), kObjectByte, LockKind::kNone, false);
+  s.taken = false;
+  s.changed.notify_one();
+}
+
+// --- NamedMutex --------------------------------------------------------------
+
+namespace {
+
+// One per mutex name in this process, shared by every NamedMutex of that
+// name: ownership belongs to a thread, not to an object, so a thread that
+// holds the mutex through one object holds it through all.
+struct MutexState {
+  std::string key;
+  pid_t pid = getpid();
+  Fd fd;
+  std::mutex mutex;
+  std::condition_variable changed;
+  uint64_t owner = 0;
+  uint32_t depth = 0;
+  bool taking = false;
+
+  ~MutexState();
+  // Called when the owning thread ends without releasing: the lock goes,
+  // the held mark stays, so the next owner learns of it.
+  void Abandon(uint64_t thread);
+};
+
+// Owner identities are never reused, unlike the system's thread ids: a
+// new thread must not inherit a dead one's ownership.
+uint64_t OwnerId() {
+  static std::atomic<uint64_t> next{1};
+  thread_local const uint64_t id = next.fetch_add(1);
+  return id;
+}
+
+// The mutexes the calling thread owns, abandoned when it ends.
+class OwnedMutexes {
+ public:
+  ~OwnedMutexes() {
+    const uint64_t me = OwnerId();
+    for (auto& weak : owned_) {
+      if (auto state = weak.lock()) state->Abandon(me);
+    }
+  }
+  void Add(const std::shared_ptr<MutexState>& state) { owned_.push_back(state); }
+  void Remove(const MutexState* state) {
+    std::erase_if(owned_, [&](const std::weak_ptr<MutexState>& w) {
+      auto s = w.lock();
+      return !s || s.get() == state;
+    });
+  }
+
+ private:
+  std::vector<std::weak_ptr<MutexState>> owned_;
+};
+
+thread_local OwnedMutexes owned_by_this_thread;
+
+struct StateTable {
+  std::mutex mutex;
+  std::map<std::string, std::weak_ptr<MutexState>> states;
+};
+
+StateTable& States() {
+  // Never destroyed: a NamedMutex held by a static object may go away
+  // after this table would have.
+  static StateTable* table = new StateTable;
+  return *table;
+}
+
+MutexState::~MutexState() {
+  // Going away while held counts as a release, not as an owner's death.
+  if (owner != 0 && fd.get() >= 0) WriteMark(fd.get(), kFree);
+  StateTable& table = States();
+  std::lock_guard lock(table.mutex);
+  auto it = table.states.find(key);
+  if (it != table.states.end() && it->second.expired()) table.states.erase(it);
+}
+
+void MutexState::Abandon(uint64_t thread) {
+  std::lock_guard lock(mutex);
+  if (owner != thread) return;
+  LockByte(fd.get(), kObjectByte, LockKind::kNone, false);
+  owner = 0;
+  depth = 0;
+  changed.notify_one();
+}
+
+}  // namespace
+
+struct NamedMutex::Impl {
+  std::shared_ptr<MutexState> state;
+};
+
+NamedMutex::NamedMutex(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+NamedMutex::~NamedMutex() = default;
+
+std::unique_ptr<NamedMutex> NamedMutex::Create(const Text& name, Text* error) {
+  const std::string key = ToUtf8(name);
+  StateTable& table = States();
+  // Strong references taken under the table's lock are dropped only after
+  // it: the last one runs ~MutexState, which takes that lock.
+  std::shared_ptr<MutexState> state;
+  std::shared_ptr<MutexState> stale;
+  std::lock_guard lock(table.mutex);
+  auto found = table.states.find(key);
+  if (found != table.states.end()) state = found->second.lock();
+  // A child made by fork inherits the parent's table but not its
+  // ownership: it opens the file anew.
+  if (state && state->pid != getpid()) stale = std::move(state);
+  if (!state) {
+    Fd fd = OpenObject("mutex", name, error, [](int fd) {
+      // A mutex nobody has open starts free, whatever a dead owner left.
+      return WriteMark(fd, kFree);
+    });
+    if (fd.get() < 0) return nullptr;
+    state = std::make_shared<MutexState>();
+    state->key = key;
+    state->fd = std::move(fd);
+    table.states[key] = state;
+  }
+  auto impl = std::make_unique<Impl>();
+  impl->state = state;
+  return std::unique_ptr<NamedMutex>(new NamedMutex(std::move(impl)));
+}
+
+WaitResult NamedMutex::Wait(uint32_t timeout_ms) {
+  const Deadline deadline(timeout_ms);
+  MutexState& s = *impl_->state;
+  const uint64_t me = OwnerId();
+  {
+    std::unique_lock lock(s.mutex);
+    if (s.owner == me) {
+      if (s.depth == UINT32_MAX) return WaitResult::kFailed;
+      ++s.depth;
+      return WaitResult::kSignalled;
+    }
+    if (!WaitFor(s.changed, lock, deadline, [&] { return s.owner == 0 && !s.taking; })) {
+      return WaitResult::kTimeout;
+    }
+    s.taking = true;
+  }
+  int result = TakeObjectByte(s.fd.get(), deadline);
+  bool abandoned = false;
+  if (result == 0) {
+    abandoned = ReadMarkIsHeld(s.fd.get());
+    result = WriteMark(s.fd.get(), kHeld);
+    if (result != 0) LockByte(s.fd.get(), kObjectByte, LockKind::kNone, false);
+  }
+  std::lock_guard lock(s.mutex);
+  s.taking = false;
+  if (result != 0) {
+    s.changed.notify_one();
+    return result == ETIMEDOUT ? WaitResult::kTimeout : WaitResult::kFailed;
+  }
+  s.owner = me;
+  s.depth = 1;
+  owned_by_this_thread.Add(impl_->state);
+  return abandoned ? WaitResult::kAbandoned : WaitResult::kSignalled;
+}
+
+bool NamedMutex::Release() {
+  MutexState& s = *impl_->state;
+  std::lock_guard lock(s.mutex);
+  if (s.owner != OwnerId()) return false;
+  if (--s.depth > 0) return true;
+  WriteMark(s.fd.get(), kFree);
+  LockByte(s.fd.get(), kObjectByte, LockKind::kNone, false);
+  s.owner = 0;
+  s.changed.notify_one();
+  owned_by_this_thread.Remove(&s);
+  return true;
+}
+
+}  // namespace dactyra::platform
