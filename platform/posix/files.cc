@@ -38,6 +38,8 @@ bool IsDelimiter(char16_t c) { return c == u'/'; }
 // empty), '?' exactly one character. Iterative with one back-track point,
 // so no pattern can make it slow beyond length(mask) * length(name).
 bool MatchMask(TextView name, TextView mask) {
+  // As on Windows, "*.*" also matches names without a dot.
+  if (mask == u"*.*") return true;
   auto same = [](char16_t a, char16_t b) {
     return internal::UpperCaseUnit(a) == internal::UpperCaseUnit(b);
   };

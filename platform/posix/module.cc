@@ -3,6 +3,8 @@
 
 #include <dlfcn.h>
 
+#include "platform/files.h"
+
 namespace dactyra::platform {
 
 std::unique_ptr<Module> Module::Load(const Text& file, Search search, Text* error) {
@@ -14,7 +16,11 @@ std::unique_ptr<Module> Module::Load(const Text& file, Search search, Text* erro
     if (error) *error = u"invalid module file name";
     return nullptr;
   }
-  const std::string name = ToUtf8(file);
+  // A relative path is made absolute first, so that the loader records a
+  // name that still holds after the current folder changes (the module's
+  // own file name is read back from it).
+  const bool is_path = file.find(u'/') != Text::npos;
+  const std::string name = ToUtf8(is_path && file[0] != u'/' ? FullPath(file) : file);
   // The loader's message is kept per thread; clear any stale one.
   dlerror();
   void* handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -1,0 +1,121 @@
+#include "platform/module.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/files.h"
+#include "platform/tests/temp_folder.h"
+
+namespace dactyra::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+const Text kModulePath = FromUtf8(TEST_MODULE_PATH);
+
+// Whether the loader still has `path` mapped (without loading it).
+bool IsLoaded(const char* path) {
+  void* handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+  if (!handle) return false;
+  dlclose(handle);
+  return true;
+}
+
+TEST(Module, LoadsByPathFindsExportsAndItsDependencyBesideIt) {
+  Text error = u"untouched";
+  auto module = Module::Load(kModulePath, Module::Search::kAlteredSearchPath, &error);
+  ASSERT_NE(module, nullptr) << ToUtf8(error);
+  EXPECT_EQ(module->file(), kModulePath);
+  auto value = module->Function<int (*)()>("test_module_value");
+  ASSERT_NE(value, nullptr);
+  EXPECT_EQ(value(), 42);
+  EXPECT_EQ(module->Symbol("no_such_export"), nullptr);
+  EXPECT_EQ(module->Symbol(nullptr), nullptr);
+  EXPECT_EQ(ModuleSuffix(), u".so");
+}
+
+TEST(Module, CopiedFolderStillFindsTheDependencyBesideTheModule) {
+  // Only the $ORIGIN run path can find the copy's dependency.
+  testing::TempFolder folder;
+  const fs::path from = fs::path(TEST_MODULE_PATH).parent_path();
+  for (const char* name : {"test_module.so", "libtest_dependency.so"}) {
+    fs::copy_file(from / name, fs::path(folder.path()) / name);
+  }
+  Text error;
+  auto module = Module::Load(folder / u"test_module.so", Module::Search::kDefault, &error);
+  ASSERT_NE(module, nullptr) << ToUtf8(error);
+  EXPECT_EQ(module->Function<int (*)()>("test_module_value")(), 42);
+  const void* marker = module->Symbol("test_module_marker");
+  EXPECT_EQ(ModuleFileNameOf(marker), folder / u"test_module.so");
+}
+
+TEST(Module, MissingDependencyFailsWithTheLoadersMessage) {
+  testing::TempFolder folder;
+  fs::copy_file(TEST_MODULE_PATH, fs::path(folder.path()) / "test_module.so");
+  Text error;
+  EXPECT_EQ(Module::Load(folder / u"test_module.so", Module::Search::kAlteredSearchPath, &error),
+            nullptr);
+  EXPECT_NE(error.find(u"libtest_dependency.so"), Text::npos) << ToUtf8(error);
+}
+
+TEST(Module, MissingOrBadFileFailsWithAMessage) {
+  testing::TempFolder folder;
+  Text error;
+  EXPECT_EQ(Module::Load(folder / u"absent.so", Module::Search::kDefault, &error), nullptr);
+  EXPECT_NE(error.find(u"absent.so"), Text::npos) << ToUtf8(error);
+
+  ASSERT_TRUE(WriteFileBytes(folder / u"vxr_fake.so", "not a module"));
+  error.clear();
+  EXPECT_EQ(Module::Load(folder / u"vxr_fake.so", Module::Search::kDefault, &error), nullptr);
+  EXPECT_FALSE(error.empty());
+
+  error.clear();
+  EXPECT_EQ(Module::Load(u"dactyra_no_such_module.so", Module::Search::kDefault, &error), nullptr);
+  EXPECT_NE(error.find(u"dactyra_no_such_module.so"), Text::npos) << ToUtf8(error);
+
+  EXPECT_EQ(Module::Load(u""), nullptr);
+  EXPECT_EQ(Module::Load(Text(u"a\0b.so", 6)), nullptr);
+}
+
+TEST(Module, BareNameGoesThroughTheLoadersSearch) {
+  Text error;
+  auto libm = Module::Load(u"libm.so.6", Module::Search::kDefault, &error);
+  ASSERT_NE(libm, nullptr) << ToUtf8(error);
+  auto cosine = libm->Function<double (*)(double)>("cos");
+  ASSERT_NE(cosine, nullptr);
+  EXPECT_DOUBLE_EQ(cosine(0.0), 1.0);
+}
+
+TEST(Module, RelativePathIsLoadedAndRecordedAsAFullPath) {
+  testing::TempFolder folder;
+  const fs::path from = fs::path(TEST_MODULE_PATH).parent_path();
+  fs::create_directory(fs::path(folder.path()) / "sub");
+  for (const char* name : {"test_module.so", "libtest_dependency.so"}) {
+    fs::copy_file(from / name, fs::path(folder.path()) / "sub" / name);
+  }
+  const fs::path previous = fs::current_path();
+  fs::current_path(folder.path());
+  auto module = Module::Load(u"sub/test_module.so");
+  fs::current_path(previous);
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(module->file(), u"sub/test_module.so");
+  EXPECT_EQ(ModuleFileNameOf(module->Symbol("test_module_marker")), folder / u"sub/test_module.so");
+}
+
+TEST(Module, EachLoadIsUnloadedExactlyOnce) {
+  ASSERT_FALSE(IsLoaded(TEST_MODULE_PATH));
+  auto first = Module::Load(kModulePath);
+  auto second = Module::Load(kModulePath);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(IsLoaded(TEST_MODULE_PATH));
+  first.reset();
+  EXPECT_TRUE(IsLoaded(TEST_MODULE_PATH));
+  second.reset();
+  EXPECT_FALSE(IsLoaded(TEST_MODULE_PATH));
+}
+
+}  // namespace
+}  // namespace dactyra::platform

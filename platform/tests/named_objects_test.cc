@@ -1,0 +1,383 @@
+#include "platform/named_objects.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <vector>
+
+#include "platform/tests/temp_folder.h"
+
+extern char** environ;
+
+namespace dactyra::platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int64_t MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// The helper program in a process of its own, talked to over pipes.
+class Helper {
+ public:
+  explicit Helper(std::vector<std::string> args) {
+    int to_child[2], from_child[2];
+    if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, to_child[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, from_child[1], 1);
+    args.insert(args.begin(), NAMED_HELPER_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, NAMED_HELPER_PATH, &actions, nullptr, argv.data(), environ) != 0) {
+      pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(to_child[0]);
+    close(from_child[1]);
+    in_ = to_child[1];
+    out_ = from_child[0];
+  }
+  ~Helper() {
+    if (in_ >= 0) close(in_);
+    if (out_ >= 0) close(out_);
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  // The next line the helper prints, or "" after 20 s without one.
+  std::string ReadLine() {
+    std::string line;
+    const auto until = Clock::now() + std::chrono::seconds(20);
+    while (Clock::now() < until) {
+      pollfd p{out_, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char c;
+      if (read(out_, &c, 1) != 1) break;
+      if (c == '\n') return line;
+      line.push_back(c);
+    }
+    return line;
+  }
+  void Send(const std::string& line) {
+    const std::string data = line + "\n";
+    ASSERT_EQ(write(in_, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+  }
+  // Ends the helper with SIGKILL and reaps it: it gets no chance to clean up.
+  void Kill() {
+    ASSERT_GT(pid_, 0);
+    kill(pid_, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid_, &status, 0), pid_);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    pid_ = -1;
+  }
+  // Waits for a normal end; the exit status.
+  int Finish() {
+    close(in_);
+    in_ = -1;
+    int status = 0;
+    if (waitpid(pid_, &status, 0) != pid_) return -1;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+};
+
+// Every test gets a runtime folder of its own, inherited by its helpers.
+class NamedObjectsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(runtime_.path().empty());
+    setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
+  }
+  void TearDown() override { unsetenv("XDG_RUNTIME_DIR"); }
+
+  testing::TempFolder runtime_;
+};
+
+TEST_F(NamedObjectsTest, EventIsTakenAndGivenBackBetweenObjectsOfOneProcess) {
+  auto a = NamedEvent::Create(u"VelmoraFP_Lumidigm_0001ABCD", true);
+  auto b = NamedEvent::Create(u"VelmoraFP_Lumidigm_0001ABCD", true);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(a->Wait(1), WaitResult::kSignalled);
+  EXPECT_EQ(b->Wait(1), WaitResult::kTimeout);
+  b->Set();  // b holds nothing: no effect
+  EXPECT_EQ(b->Wait(0), WaitResult::kTimeout);
+  a->Set();
+  EXPECT_EQ(b->Wait(0), WaitResult::kSignalled);
+  EXPECT_EQ(a->Wait(0), WaitResult::kTimeout);
+  b.reset();  // a holder that goes away gives the signal back
+  EXPECT_EQ(a->Wait(0), WaitResult::kSignalled);
+}
+
+TEST_F(NamedObjectsTest, EventInitialStateAppliesOnlyToANewEvent) {
+  auto creator = NamedEvent::Create(u"ev", false);
+  ASSERT_NE(creator, nullptr);
+  // Exists already: the "signalled" request does not reset it.
+  auto other = NamedEvent::Create(u"ev", true);
+  ASSERT_NE(other, nullptr);
+  EXPECT_EQ(other->Wait(0), WaitResult::kTimeout);
+  creator->Set();
+  EXPECT_EQ(other->Wait(0), WaitResult::kSignalled);
+  other.reset();
+  creator.reset();
+  // The last holder gone, the event is new again.
+  auto fresh = NamedEvent::Create(u"ev", true);
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(fresh->Wait(0), WaitResult::kSignalled);
+  auto unsignalled = NamedEvent::Create(u"ev2", false);
+  auto probe = NamedEvent::Create(u"ev2", true);
+  EXPECT_EQ(probe->Wait(0), WaitResult::kTimeout);
+}
+
+TEST_F(NamedObjectsTest, EventTimedWaitHonoursTheTimeout) {
+  auto holder = NamedEvent::Create(u"slow", true);
+  auto waiter = NamedEvent::Create(u"slow", true);
+  ASSERT_EQ(holder->Wait(0), WaitResult::kSignalled);
+  const auto start = Clock::now();
+  EXPECT_EQ(waiter->Wait(150), WaitResult::kTimeout);
+  const int64_t waited = MillisecondsSince(start);
+  EXPECT_GE(waited, 149);
+  EXPECT_LT(waited, 5000);
+}
+
+TEST_F(NamedObjectsTest, ThreadsSharingOneEventObjectTakeItInTurn) {
+  auto event = NamedEvent::Create(u"shared", true);
+  ASSERT_EQ(event->Wait(0), WaitResult::kSignalled);
+  std::atomic<int> result{-1};
+  Thread other([&] { result = static_cast<int>(event->Wait(kInfinite)); });
+  ASSERT_TRUE(other.Start());
+  Thread timed([&] { EXPECT_EQ(event->Wait(30), WaitResult::kTimeout); });
+  ASSERT_TRUE(timed.Start());
+  timed.Join();
+  EXPECT_EQ(result, -1);
+  event->Set();
+  other.Join();
+  EXPECT_EQ(result, static_cast<int>(WaitResult::kSignalled));
+}
+
+TEST_F(NamedObjectsTest, EventIsSharedWithAnotherProcess) {
+  auto mine = NamedEvent::Create(u"VelmoraFP_ViRDI_1", true);
+  ASSERT_NE(mine, nullptr);
+  Helper helper({"event", "VelmoraFP_ViRDI_1"});
+  ASSERT_EQ(helper.ReadLine(), "signalled");
+  EXPECT_EQ(mine->Wait(0), WaitResult::kTimeout);
+  helper.Send("set");
+  ASSERT_EQ(helper.ReadLine(), "set");
+  EXPECT_EQ(mine->Wait(5000), WaitResult::kSignalled);
+  // Now the other way round: the helper's timed wait fails while we hold it.
+  Helper second({"event-try", "VelmoraFP_ViRDI_1", "100"});
+  EXPECT_EQ(second.ReadLine(), "timeout");
+  EXPECT_EQ(second.Finish(), 0);
+  mine->Set();
+  Helper third({"event-try", "VelmoraFP_ViRDI_1", "5000"});
+  EXPECT_EQ(third.ReadLine(), "signalled");
+}
+
+TEST_F(NamedObjectsTest, EventTakenByAKilledProcessIsSignalledAgain) {
+  auto mine = NamedEvent::Create(u"killed", true);
+  Helper helper({"event", "killed"});
+  ASSERT_EQ(helper.ReadLine(), "signalled");
+  EXPECT_EQ(mine->Wait(0), WaitResult::kTimeout);
+  // A wait in progress ends when the holder dies.
+  std::atomic<int> result{-1};
+  Thread waiter([&] { result = static_cast<int>(mine->Wait(20000)); });
+  ASSERT_TRUE(waiter.Start());
+  Sleep(50);
+  helper.Kill();
+  waiter.Join();
+  EXPECT_EQ(result, static_cast<int>(WaitResult::kSignalled));
+}
+
+TEST_F(NamedObjectsTest, MutexIsRecursiveForItsOwnerThreadOnly) {
+  auto mutex = NamedMutex::Create(u"CMDHdlMutex");
+  ASSERT_NE(mutex, nullptr);
+  EXPECT_FALSE(mutex->Release());
+  EXPECT_EQ(mutex->Wait(0), WaitResult::kSignalled);
+  EXPECT_EQ(mutex->Wait(0), WaitResult::kSignalled);
+  // Another object of the same name is the same mutex for this thread.
+  auto same = NamedMutex::Create(u"CMDHdlMutex");
+  EXPECT_EQ(same->Wait(0), WaitResult::kSignalled);
+  EXPECT_TRUE(same->Release());
+  Thread other([&] {
+    EXPECT_EQ(mutex->Wait(20), WaitResult::kTimeout);
+    EXPECT_FALSE(mutex->Release());
+  });
+  ASSERT_TRUE(other.Start());
+  other.Join();
+  EXPECT_TRUE(mutex->Release());
+  EXPECT_TRUE(mutex->Release());
+  EXPECT_FALSE(mutex->Release());
+  Thread now_free([&] {
+    EXPECT_EQ(same->Wait(0), WaitResult::kSignalled);
+    EXPECT_TRUE(same->Release());
+  });
+  ASSERT_TRUE(now_free.Start());
+  now_free.Join();
+}
+
+TEST_F(NamedObjectsTest, MutexExcludesThreadsOfOneProcess) {
+  auto first = NamedMutex::Create(u"LumiDeviceHdlMutex");
+  auto second = NamedMutex::Create(u"LumiDeviceHdlMutex");
+  int64_t counter = 0;  // plain: only the mutex protects it
+  std::vector<std::unique_ptr<Thread>> threads;
+  for (int i = 0; i < 4; ++i) {
+    NamedMutex* mutex = (i % 2 ? first : second).get();
+    threads.push_back(std::make_unique<Thread>([mutex, &counter] {
+      for (int k = 0; k < 300; ++k) {
+        ASSERT_EQ(mutex->Wait(kInfinite), WaitResult::kSignalled);
+        ++counter;
+        ASSERT_TRUE(mutex->Release());
+      }
+    }));
+    ASSERT_TRUE(threads.back()->Start());
+  }
+  for (auto& t : threads) t->Join();
+  EXPECT_EQ(counter, 1200);
+}
+
+TEST_F(NamedObjectsTest, MutexIsSharedWithAnotherProcess) {
+  auto mine = NamedMutex::Create(u"LUMI\\\\?\\usb#vid_1fae&pid_0041");
+  Helper helper({"mutex", "LUMI\\\\?\\usb#vid_1fae&pid_0041"});
+  ASSERT_EQ(helper.ReadLine(), "signalled");
+  const auto start = Clock::now();
+  EXPECT_EQ(mine->Wait(100), WaitResult::kTimeout);
+  EXPECT_GE(MillisecondsSince(start), 99);
+  std::atomic<int> result{-1};
+  Thread waiter([&] {
+    result = static_cast<int>(mine->Wait(20000));
+    if (result == static_cast<int>(WaitResult::kSignalled)) mine->Release();
+  });
+  ASSERT_TRUE(waiter.Start());
+  helper.Send("release");
+  EXPECT_EQ(helper.ReadLine(), "released");
+  waiter.Join();
+  EXPECT_EQ(result, static_cast<int>(WaitResult::kSignalled));
+  EXPECT_EQ(helper.Finish(), 0);  // exits holding nothing
+  EXPECT_EQ(mine->Wait(0), WaitResult::kSignalled);
+  EXPECT_TRUE(mine->Release());
+}
+
+TEST_F(NamedObjectsTest, MutexOfAKilledHolderIsTakenAsAbandonedOnce) {
+  auto mine = NamedMutex::Create(u"abandon-me");
+  Helper helper({"mutex", "abandon-me"});
+  ASSERT_EQ(helper.ReadLine(), "signalled");
+  EXPECT_EQ(mine->Wait(0), WaitResult::kTimeout);
+  helper.Kill();
+  EXPECT_EQ(mine->Wait(5000), WaitResult::kAbandoned);
+  EXPECT_TRUE(mine->Release());
+  EXPECT_EQ(mine->Wait(0), WaitResult::kSignalled);
+  EXPECT_TRUE(mine->Release());
+  // Another process sees it released properly too.
+  Helper next({"mutex-try", "abandon-me", "5000"});
+  EXPECT_EQ(next.ReadLine(), "signalled");
+}
+
+TEST_F(NamedObjectsTest, MutexLeftByAKilledHolderWithNoOtherUserStartsFresh) {
+  {
+    Helper helper({"mutex", "lonely"});
+    ASSERT_EQ(helper.ReadLine(), "signalled");
+    helper.Kill();
+  }
+  // Nobody had it open when its holder died: like a Windows mutex it is
+  // gone, and a new one is not abandoned.
+  auto mine = NamedMutex::Create(u"lonely");
+  EXPECT_EQ(mine->Wait(0), WaitResult::kSignalled);
+  EXPECT_TRUE(mine->Release());
+}
+
+TEST_F(NamedObjectsTest, MutexOfAThreadThatEndedHoldingItIsAbandoned) {
+  auto mutex = NamedMutex::Create(u"thread-death");
+  Thread holder([&] { EXPECT_EQ(mutex->Wait(0), WaitResult::kSignalled); });
+  ASSERT_TRUE(holder.Start());
+  holder.Join();
+  EXPECT_EQ(mutex->Wait(5000), WaitResult::kAbandoned);
+  EXPECT_TRUE(mutex->Release());
+  EXPECT_EQ(mutex->Wait(0), WaitResult::kSignalled);
+  EXPECT_TRUE(mutex->Release());
+}
+
+TEST_F(NamedObjectsTest, NamesAreKeptApartAndNeverEscapeTheRuntimeFolder) {
+  // "/" must not make a path, and an encoded look-alike is another name.
+  auto slash = NamedMutex::Create(u"../a/b");
+  auto lookalike = NamedMutex::Create(u"..%2Fa%2Fb");
+  auto mutex_event = NamedEvent::Create(u"../a/b", true);
+  ASSERT_NE(slash, nullptr);
+  ASSERT_NE(lookalike, nullptr);
+  ASSERT_NE(mutex_event, nullptr);
+  Helper helper({"mutex", "../a/b"});
+  ASSERT_EQ(helper.ReadLine(), "signalled");
+  EXPECT_EQ(slash->Wait(0), WaitResult::kTimeout);
+  EXPECT_EQ(lookalike->Wait(0), WaitResult::kSignalled);
+  EXPECT_EQ(mutex_event->Wait(0), WaitResult::kSignalled);
+  EXPECT_FALSE(std::filesystem::exists(runtime_.path() + "/a"));
+  for (const auto& entry : std::filesystem::directory_iterator(runtime_.path())) {
+    EXPECT_EQ(entry.path().filename(), "dactyra");
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(runtime_.path() + "/dactyra")) {
+    EXPECT_TRUE(entry.is_regular_file()) << entry.path();
+  }
+  // Long names that differ only at their end are different objects.
+  const Text base(300, u'x');
+  auto long_a = NamedMutex::Create(base + u"A");
+  auto long_b = NamedMutex::Create(base + u"B");
+  ASSERT_NE(long_a, nullptr);
+  ASSERT_NE(long_b, nullptr);
+  EXPECT_EQ(long_a->Wait(0), WaitResult::kSignalled);
+  Thread other([&] {
+    EXPECT_EQ(long_b->Wait(0), WaitResult::kSignalled);
+    EXPECT_TRUE(long_b->Release());
+  });
+  ASSERT_TRUE(other.Start());
+  other.Join();
+}
+
+TEST_F(NamedObjectsTest, BadNamesAndAnUnsafeRuntimeFolderFailWithAMessage) {
+  Text error;
+  EXPECT_EQ(NamedMutex::Create(u"", &error), nullptr);
+  EXPECT_FALSE(error.empty());
+  // A runtime folder that others may enter is refused.
+  std::filesystem::create_directory(runtime_.path() + "/dactyra");
+  chmod((runtime_.path() + "/dactyra").c_str(), 0777);
+  error.clear();
+  EXPECT_EQ(NamedEvent::Create(u"e", true, &error), nullptr);
+  EXPECT_FALSE(error.empty());
+  chmod((runtime_.path() + "/dactyra").c_str(), 0700);
+  EXPECT_NE(NamedEvent::Create(u"e", true, &error), nullptr);
+}
+
+TEST_F(NamedObjectsTest, FallsBackToAPrivateFolderUnderTmp) {
+  unsetenv("XDG_RUNTIME_DIR");
+  auto event =
+      NamedEvent::Create(u"dactyra-platform-test-" + FromUtf8(std::to_string(getpid())), true);
+  ASSERT_NE(event, nullptr);
+  struct stat st;
+  const std::string folder = "/tmp/dactyra-" + std::to_string(geteuid());
+  ASSERT_EQ(lstat(folder.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  std::filesystem::remove(folder + "/event.dactyra-platform-test-" + std::to_string(getpid()));
+}
+
+}  // namespace
+}  // namespace dactyra::platform

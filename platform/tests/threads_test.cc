@@ -1,0 +1,254 @@
+#include "platform/threads.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <vector>
+
+namespace dactyra::platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int64_t MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Polls `done` for up to a few seconds; tests use it instead of fixed sleeps.
+template <typename F>
+bool Eventually(F done) {
+  const auto until = Clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (Clock::now() > until) return false;
+    Sleep(1);
+  }
+  return true;
+}
+
+TEST(Thread, RunsItsBodyOnceOnAnotherThread) {
+  std::atomic<int> runs{0};
+  std::atomic<bool> was_current{false};
+  uint64_t body_id = 0;
+  Thread* self = nullptr;
+  Thread thread([&] {
+    ++runs;
+    was_current = self->IsCurrent();
+    body_id = CurrentThreadId();
+  });
+  self = &thread;
+  EXPECT_FALSE(thread.Joinable());
+  EXPECT_FALSE(thread.IsCurrent());
+  ASSERT_TRUE(thread.Start());
+  EXPECT_FALSE(thread.Start());
+  EXPECT_FALSE(thread.IsCurrent());
+  thread.Join();
+  EXPECT_FALSE(thread.Joinable());
+  EXPECT_EQ(runs, 1);
+  EXPECT_TRUE(was_current);
+  EXPECT_NE(body_id, CurrentThreadId());
+  EXPECT_EQ(CurrentThreadId(), CurrentThreadId());
+  thread.Join();  // a second join is harmless
+}
+
+TEST(Thread, DestructorJoinsAForgottenThread) {
+  std::atomic<bool> finished{false};
+  {
+    Thread thread([&] {
+      Sleep(50);
+      finished = true;
+    });
+    ASSERT_TRUE(thread.Start());
+  }
+  EXPECT_TRUE(finished);
+}
+
+TEST(Thread, DetachedThreadOutlivesItsObject) {
+  Event done(true, false);
+  std::atomic<int> value{0};
+  {
+    Thread thread([&] {
+      Sleep(20);
+      value = 5;
+      done.Set();
+    });
+    ASSERT_TRUE(thread.Start());
+    thread.Detach();
+    EXPECT_FALSE(thread.Joinable());
+  }
+  ASSERT_TRUE(done.Wait(10000));
+  EXPECT_EQ(value, 5);
+}
+
+TEST(Thread, BodyMayDestroyItsOwnThreadAndJoinItselfHarmlessly) {
+  Event done(true, false);
+  Event started(true, false);
+  std::unique_ptr<Thread> thread;
+  thread = std::make_unique<Thread>([&] {
+    started.Wait();
+    thread->Join();
+    thread.reset();
+    done.Set();
+  });
+  ASSERT_TRUE(thread->Start());
+  started.Set();
+  ASSERT_TRUE(done.Wait(10000));
+  EXPECT_EQ(thread, nullptr);
+  Sleep(20);  // lets the detached thread return before the test ends
+}
+
+TEST(Thread, WithoutBodyDoesNotStart) {
+  Thread thread(nullptr);
+  EXPECT_FALSE(thread.Start());
+}
+
+TEST(Thread, ManyShortThreadsStartAndJoin) {
+  std::atomic<int> runs{0};
+  for (int round = 0; round < 20; ++round) {
+    std::vector<std::unique_ptr<Thread>> threads;
+    for (int i = 0; i < 8; ++i) {
+      threads.push_back(std::make_unique<Thread>([&] { ++runs; }));
+      ASSERT_TRUE(threads.back()->Start());
+    }
+    for (auto& t : threads) t->Join();
+  }
+  EXPECT_EQ(runs, 160);
+}
+
+TEST(Event, AutoResetReleasesOneWaitPerSet) {
+  Event event(false, true);
+  EXPECT_TRUE(event.Wait(0));
+  EXPECT_FALSE(event.Wait(0));
+  event.Set();
+  event.Set();  // no count: still one
+  EXPECT_TRUE(event.Wait(0));
+  EXPECT_FALSE(event.Wait(0));
+  event.Set();
+  event.Reset();
+  EXPECT_FALSE(event.Wait(0));
+}
+
+TEST(Event, AutoResetWakesOneOfSeveralWaiters) {
+  Event event(false, false);
+  std::atomic<int> woken{0};
+  std::vector<std::unique_ptr<Thread>> waiters;
+  for (int i = 0; i < 4; ++i) {
+    waiters.push_back(std::make_unique<Thread>([&] {
+      if (event.Wait()) ++woken;
+    }));
+    ASSERT_TRUE(waiters.back()->Start());
+  }
+  event.Set();
+  ASSERT_TRUE(Eventually([&] { return woken == 1; }));
+  Sleep(50);
+  EXPECT_EQ(woken, 1);
+  for (int i = 0; i < 3; ++i) {
+    const int before = woken;
+    event.Set();
+    ASSERT_TRUE(Eventually([&] { return woken == before + 1; }));
+  }
+  for (auto& w : waiters) w->Join();
+  EXPECT_EQ(woken, 4);
+}
+
+TEST(Event, ManualResetReleasesEveryWaiterAndStaysSet) {
+  Event event(true, false);
+  std::atomic<int> woken{0};
+  std::vector<std::unique_ptr<Thread>> waiters;
+  for (int i = 0; i < 4; ++i) {
+    waiters.push_back(std::make_unique<Thread>([&] {
+      if (event.Wait(20000)) ++woken;
+    }));
+    ASSERT_TRUE(waiters.back()->Start());
+  }
+  event.Set();
+  for (auto& w : waiters) w->Join();
+  EXPECT_EQ(woken, 4);
+  EXPECT_TRUE(event.Wait(0));
+  EXPECT_TRUE(event.Wait(0));
+  event.Reset();
+  EXPECT_FALSE(event.Wait(0));
+}
+
+TEST(Event, TimedWaitHonoursItsTimeout) {
+  Event event(false, false);
+  const auto start = Clock::now();
+  EXPECT_FALSE(event.Wait(100));
+  const int64_t waited = MillisecondsSince(start);
+  EXPECT_GE(waited, 99);
+  EXPECT_LT(waited, 5000);
+}
+
+TEST(Event, SetFromAnotherThreadEndsAnInfiniteWait) {
+  Event event(false, false);
+  Thread setter([&] {
+    Sleep(30);
+    event.Set();
+  });
+  ASSERT_TRUE(setter.Start());
+  EXPECT_TRUE(event.Wait(kInfinite));
+  setter.Join();
+}
+
+TEST(CriticalSection, IsRecursiveAndExcludesOtherThreads) {
+  CriticalSection section;
+  section.Enter();
+  section.Enter();
+  std::atomic<bool> other_got_it{true};
+  Thread other([&] {
+    other_got_it = section.TryEnter();
+    if (other_got_it) section.Leave();
+  });
+  ASSERT_TRUE(other.Start());
+  other.Join();
+  EXPECT_FALSE(other_got_it);
+  section.Leave();
+  Thread still([&] {
+    other_got_it = section.TryEnter();
+    if (other_got_it) section.Leave();
+  });
+  ASSERT_TRUE(still.Start());
+  still.Join();
+  EXPECT_FALSE(other_got_it);
+  section.Leave();
+  Thread free([&] {
+    other_got_it = section.TryEnter();
+    if (other_got_it) section.Leave();
+  });
+  ASSERT_TRUE(free.Start());
+  free.Join();
+  EXPECT_TRUE(other_got_it);
+}
+
+TEST(CriticalSection, GuardsSharedDataAcrossThreads) {
+  CriticalSection section;
+  int64_t counter = 0;  // plain: the section alone protects it
+  std::vector<std::unique_ptr<Thread>> threads;
+  for (int i = 0; i < 4; ++i) {
+    threads.push_back(std::make_unique<Thread>([&] {
+      for (int k = 0; k < 10000; ++k) {
+        std::lock_guard lock(section);
+        std::lock_guard again(section);
+        ++counter;
+      }
+    }));
+    ASSERT_TRUE(threads.back()->Start());
+  }
+  for (auto& t : threads) t->Join();
+  EXPECT_EQ(counter, 40000);
+}
+
+TEST(Time, SleepAndTickCountAdvanceTogether) {
+  const uint32_t before = TickCount();
+  const auto start = Clock::now();
+  Sleep(100);
+  const uint32_t elapsed = TickCount() - before;  // unsigned: survives a wrap
+  EXPECT_GE(MillisecondsSince(start), 100);
+  EXPECT_GE(elapsed, 99u);
+  EXPECT_LT(elapsed, 10000u);
+  Sleep(0);
+}
+
+}  // namespace
+}  // namespace dactyra::platform
