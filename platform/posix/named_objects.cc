@@ -150,70 +150,106 @@ uint64_t Fnv1a(std::string_view bytes) {
   return h;
 }
 
-// A file name for an object name: letters, digits, '-' and '_' stand for
-// themselves, every other byte of the UTF-8 name becomes %XX (so "\" and
-// "/" can never reach the file system). Long names keep a prefix and a hash
-// of the whole name.
+// A file name for an object name: ASCII letters, digits, '-' and '_'
+// stand for themselves, every other UTF-16 unit becomes %XXXX (so "\" and
+// "/" never reach the file system, and distinct names stay distinct). Long
+// names keep a prefix and a hash of the whole name.
 std::string EncodeName(std::string_view kind, const Text& name) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  const std::string utf8 = ToUtf8(name);
   std::string encoded;
-  for (const char c : utf8) {
-    const auto b = static_cast<unsigned char>(c);
-    if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
-        b == '_') {
-      encoded.push_back(c);
+  for (const char16_t c : name) {
+    if ((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') ||
+        c == u'-' || c == u'_') {
+      encoded.push_back(static_cast<char>(c));
     } else {
       encoded.push_back('%');
-      encoded.push_back(kHex[b >> 4]);
-      encoded.push_back(kHex[b & 15]);
+      for (int shift = 12; shift >= 0; shift -= 4) encoded.push_back(kHex[(c >> shift) & 15]);
     }
   }
   constexpr size_t kMaxLength = 160;
   if (encoded.size() > kMaxLength) {
     std::string hash(16, '0');
-    uint64_t h = Fnv1a(utf8);
+    uint64_t h = Fnv1a(std::string_view(reinterpret_cast<const char*>(name.data()),
+                                        name.size() * sizeof(char16_t)));
     for (int i = 15; i >= 0; --i, h >>= 4) hash[static_cast<size_t>(i)] = kHex[h & 15];
     encoded = encoded.substr(0, kMaxLength - 17) + "~" + hash;
   }
   return std::string(kind) + "." + encoded;
 }
 
+// An open object: its lock file, held open for the object's life.
+struct ObjectFile {
+  std::string path;
+  Fd fd;
+
+  ObjectFile() = default;
+  ObjectFile(ObjectFile&&) = default;
+  ObjectFile& operator=(ObjectFile&& other) noexcept {
+    ObjectFile previous(std::move(*this));  // closed properly at the end
+    path = std::move(other.path);
+    fd = std::move(other.fd);
+    return *this;
+  }
+  // The last user of an object removes its file, so objects leave nothing
+  // behind (the file of a process that was killed goes with the next user).
+  ~ObjectFile() {
+    if (fd.get() < 0) return;
+    if (LockByte(fd.get(), kGuardByte, LockKind::kExclusive, true) != 0) return;
+    if (LockByte(fd.get(), kPresenceByte, LockKind::kExclusive, false) == 0) unlink(path.c_str());
+    // Closing drops every lock this file holds.
+  }
+  int get() const { return fd.get(); }
+};
+
+// Whether `fd` is still the file at `path` (the last user of an object may
+// have removed it between our open and our guard).
+bool StillLinked(int fd, const std::string& path) {
+  struct stat opened, named;
+  return fstat(fd, &opened) == 0 && stat(path.c_str(), &named) == 0 &&
+         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
 // Opens the lock file of an object and registers this opener as present.
 // `setup` runs, under the guard, when no other opener exists.
 template <typename Setup>
-Fd OpenObject(std::string_view kind, const Text& name, Text* error, Setup setup) {
+ObjectFile OpenObject(std::string_view kind, const Text& name, Text* error, Setup setup) {
+  ObjectFile object;
   if (name.empty()) {
     if (error) *error = u"an object name must not be empty";
-    return Fd();
+    return object;
   }
   const std::string folder = RuntimeFolder(error);
-  if (folder.empty()) return Fd();
+  if (folder.empty()) return object;
   const std::string path = folder + "/" + EncodeName(kind, name);
-  Fd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (fd.get() < 0) {
-    if (error) *error = internal::SystemMessage(errno);
-    return Fd();
-  }
-  int failure = LockByte(fd.get(), kGuardByte, LockKind::kExclusive, true);
-  if (failure == 0) {
-    const int alone = LockByte(fd.get(), kPresenceByte, LockKind::kExclusive, false);
-    if (alone == 0) {
-      failure = setup(fd.get());
-      // Converting the exclusive presence lock to shared is atomic.
-      if (failure == 0) failure = LockByte(fd.get(), kPresenceByte, LockKind::kShared, false);
-    } else if (Busy(alone)) {
-      failure = LockByte(fd.get(), kPresenceByte, LockKind::kShared, false);
-    } else {
-      failure = alone;
+  for (;;) {
+    Fd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (fd.get() < 0) {
+      if (error) *error = internal::SystemMessage(errno);
+      return object;
     }
-    LockByte(fd.get(), kGuardByte, LockKind::kNone, false);
+    int failure = LockByte(fd.get(), kGuardByte, LockKind::kExclusive, true);
+    if (failure == 0 && !StillLinked(fd.get(), path)) continue;  // removed meanwhile: again
+    if (failure == 0) {
+      const int alone = LockByte(fd.get(), kPresenceByte, LockKind::kExclusive, false);
+      if (alone == 0) {
+        failure = setup(fd.get());
+        // Converting the exclusive presence lock to shared is atomic.
+        if (failure == 0) failure = LockByte(fd.get(), kPresenceByte, LockKind::kShared, false);
+      } else if (Busy(alone)) {
+        failure = LockByte(fd.get(), kPresenceByte, LockKind::kShared, false);
+      } else {
+        failure = alone;
+      }
+      LockByte(fd.get(), kGuardByte, LockKind::kNone, false);
+    }
+    if (failure != 0) {
+      if (error) *error = internal::SystemMessage(failure);
+      return object;
+    }
+    object.path = path;
+    object.fd = std::move(fd);
+    return object;
   }
-  if (failure != 0) {
-    if (error) *error = internal::SystemMessage(failure);
-    return Fd();
-  }
-  return fd;
 }
 
 int WriteMark(int fd, char mark) {
@@ -236,7 +272,7 @@ bool ReadMarkIsHeld(int fd) {
 // --- NamedEvent --------------------------------------------------------------
 
 struct NamedEvent::Impl {
-  Fd fd;
+  ObjectFile file;
   // Threads sharing this object take its one signal in turn: while one
   // holds or is taking it, the others wait here.
   std::mutex mutex;
@@ -255,14 +291,14 @@ std::unique_ptr<NamedEvent> NamedEvent::Create(const Text& name, bool initially_
                                                Text* error) {
   auto impl = std::make_unique<Impl>();
   bool took_at_creation = false;
-  impl->fd = OpenObject("event", name, error, [&](int fd) {
+  impl->file = OpenObject("event", name, error, [&](int fd) {
     if (initially_signalled) return 0;
     // A new event that starts unsignalled: its creator holds the signal.
     const int failure = LockByte(fd, kObjectByte, LockKind::kExclusive, false);
     took_at_creation = failure == 0;
     return failure;
   });
-  if (impl->fd.get() < 0) return nullptr;
+  if (impl->file.get() < 0) return nullptr;
   impl->taken = took_at_creation;
   return std::unique_ptr<NamedEvent>(new NamedEvent(std::move(impl)));
 }
@@ -277,7 +313,7 @@ WaitResult NamedEvent::Wait(uint32_t timeout_ms) {
     }
     s.taking = true;
   }
-  const int result = TakeObjectByte(s.fd.get(), deadline);
+  const int result = TakeObjectByte(s.file.get(), deadline);
   std::lock_guard lock(s.mutex);
   s.taking = false;
   s.taken = result == 0;
@@ -290,7 +326,7 @@ void NamedEvent::Set() {
   Impl& s = *impl_;
   std::lock_guard lock(s.mutex);
   if (!s.taken) return;
-  LockByte(s.fd.get(), kObjectByte, LockKind::kNone, false);
+  LockByte(s.file.get(), kObjectByte, LockKind::kNone, false);
   s.taken = false;
   s.changed.notify_one();
 }
@@ -303,9 +339,9 @@ namespace {
 // name: ownership belongs to a thread, not to an object, so a thread that
 // holds the mutex through one object holds it through all.
 struct MutexState {
-  std::string key;
+  Text key;
   pid_t pid = getpid();
-  Fd fd;
+  ObjectFile fd;
   std::mutex mutex;
   std::condition_variable changed;
   uint64_t owner = 0;
@@ -351,7 +387,7 @@ thread_local OwnedMutexes owned_by_this_thread;
 
 struct StateTable {
   std::mutex mutex;
-  std::map<std::string, std::weak_ptr<MutexState>> states;
+  std::map<Text, std::weak_ptr<MutexState>> states;
 };
 
 StateTable& States() {
@@ -389,7 +425,7 @@ NamedMutex::NamedMutex(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 NamedMutex::~NamedMutex() = default;
 
 std::unique_ptr<NamedMutex> NamedMutex::Create(const Text& name, Text* error) {
-  const std::string key = ToUtf8(name);
+  const Text& key = name;
   StateTable& table = States();
   // Strong references taken under the table's lock are dropped only after
   // it: the last one runs ~MutexState, which takes that lock.
@@ -402,7 +438,7 @@ std::unique_ptr<NamedMutex> NamedMutex::Create(const Text& name, Text* error) {
   // ownership: it opens the file anew.
   if (state && state->pid != getpid()) stale = std::move(state);
   if (!state) {
-    Fd fd = OpenObject("mutex", name, error, [](int fd) {
+    ObjectFile fd = OpenObject("mutex", name, error, [](int fd) {
       // A mutex nobody has open starts free, whatever a dead owner left.
       return WriteMark(fd, kFree);
     });

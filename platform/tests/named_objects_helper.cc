@@ -4,6 +4,8 @@
 //   event NAME             take the event (created signalled); "set" sets it
 //   mutex-try NAME MS      one timed wait on the mutex, then exit
 //   event-try NAME MS      one timed wait on the event, then exit
+//   count NAME FILE N      N times: open the mutex, take it, add one to the
+//                          number in FILE, release it and close it
 // Each wait prints its result: signalled, abandoned, timeout or failed.
 // End of input ends the process without releasing anything.
 #include <cstdio>
@@ -73,6 +75,28 @@ int main(int argc, char** argv) {
       }
     }
     std::_Exit(0);
+  }
+  if (command == "count" && argc > 4) {
+    const std::string file = argv[3];
+    const long rounds = std::strtol(argv[4], nullptr, 10);
+    for (long i = 0; i < rounds; ++i) {
+      auto mutex = NamedMutex::Create(name, &error);
+      if (!mutex || mutex->Wait(kInfinite) != WaitResult::kSignalled) return 1;
+      // Read, pause, write: without exclusion increments get lost.
+      long value = 0;
+      if (FILE* f = std::fopen(file.c_str(), "r")) {
+        if (std::fscanf(f, "%ld", &value) != 1) value = 0;
+        std::fclose(f);
+      }
+      if (i % 8 == 0) Sleep(1);
+      FILE* f = std::fopen(file.c_str(), "w");
+      if (!f) return 1;
+      std::fprintf(f, "%ld\n", value + 1);
+      std::fclose(f);
+      if (!mutex->Release()) return 1;
+    }
+    Say("done");
+    return 0;
   }
   return 2;
 }

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/tests/temp_folder.h"
 
 extern char** environ;
@@ -145,6 +146,9 @@ TEST_F(NamedObjectsTest, EventInitialStateAppliesOnlyToANewEvent) {
   auto fresh = NamedEvent::Create(u"ev", true);
   ASSERT_NE(fresh, nullptr);
   EXPECT_EQ(fresh->Wait(0), WaitResult::kSignalled);
+  fresh.reset();
+  // Nothing is left behind by objects that are gone.
+  EXPECT_TRUE(std::filesystem::is_empty(runtime_.path() + "/dactyra"));
   auto unsignalled = NamedEvent::Create(u"ev2", false);
   auto probe = NamedEvent::Create(u"ev2", true);
   EXPECT_EQ(probe->Wait(0), WaitResult::kTimeout);
@@ -278,6 +282,21 @@ TEST_F(NamedObjectsTest, MutexIsSharedWithAnotherProcess) {
   EXPECT_TRUE(mine->Release());
 }
 
+TEST_F(NamedObjectsTest, MutexExcludesProcessesThatOpenAndCloseItAllTheTime) {
+  // Each round opens and closes the object, so files are removed and made
+  // again while other processes wait on them.
+  const std::string counter = runtime_.path() + "/counter";
+  std::vector<std::unique_ptr<Helper>> helpers;
+  for (int i = 0; i < 3; ++i) {
+    helpers.push_back(
+        std::make_unique<Helper>(std::vector<std::string>{"count", "counted", counter, "200"}));
+  }
+  for (auto& h : helpers) EXPECT_EQ(h->ReadLine(), "done");
+  for (auto& h : helpers) EXPECT_EQ(h->Finish(), 0);
+  const std::optional<std::string> total = ReadFileBytes(FromUtf8(counter));
+  EXPECT_EQ(total, "600\n");
+}
+
 TEST_F(NamedObjectsTest, MutexOfAKilledHolderIsTakenAsAbandonedOnce) {
   auto mine = NamedMutex::Create(u"abandon-me");
   Helper helper({"mutex", "abandon-me"});
@@ -291,6 +310,9 @@ TEST_F(NamedObjectsTest, MutexOfAKilledHolderIsTakenAsAbandonedOnce) {
   // Another process sees it released properly too.
   Helper next({"mutex-try", "abandon-me", "5000"});
   EXPECT_EQ(next.ReadLine(), "signalled");
+  EXPECT_EQ(next.Finish(), 0);
+  mine.reset();
+  EXPECT_TRUE(std::filesystem::is_empty(runtime_.path() + "/dactyra"));
 }
 
 TEST_F(NamedObjectsTest, MutexLeftByAKilledHolderWithNoOtherUserStartsFresh) {
@@ -301,9 +323,12 @@ TEST_F(NamedObjectsTest, MutexLeftByAKilledHolderWithNoOtherUserStartsFresh) {
   }
   // Nobody had it open when its holder died: like a Windows mutex it is
   // gone, and a new one is not abandoned.
+  EXPECT_FALSE(std::filesystem::is_empty(runtime_.path() + "/dactyra"));
   auto mine = NamedMutex::Create(u"lonely");
   EXPECT_EQ(mine->Wait(0), WaitResult::kSignalled);
   EXPECT_TRUE(mine->Release());
+  mine.reset();
+  EXPECT_TRUE(std::filesystem::is_empty(runtime_.path() + "/dactyra"));
 }
 
 TEST_F(NamedObjectsTest, MutexOfAThreadThatEndedHoldingItIsAbandoned) {
