@@ -1,0 +1,73 @@
+#include "capture/capture_device.h"
+
+namespace dactyra {
+
+TVxCaptureDevice::~TVxCaptureDevice() = default;
+
+const uint8_t* TVxCaptureDevice::ImageBuffer() const {
+  std::lock_guard lock(FBufferLock);
+  return FImageBuffer ? FImageBuffer.get() + sizeof(TVxrImage) : nullptr;
+}
+
+TVxrImage* TVxCaptureDevice::ImageRecord() const {
+  std::lock_guard lock(FBufferLock);
+  return reinterpret_cast<TVxrImage*>(FImageBuffer.get());
+}
+
+void TVxCaptureDevice::ReplaceImageBuffer(std::unique_ptr<uint8_t[]> buffer) {
+  std::unique_ptr<uint8_t[]> old;
+  {
+    std::lock_guard lock(FBufferLock);
+    FReleasePending = false;
+    if (DeliveryRunning()) {
+      FRetiredBuffer = std::move(FImageBuffer);
+    } else {
+      old = std::move(FImageBuffer);
+    }
+    FImageBuffer = std::move(buffer);
+  }
+}
+
+void TVxCaptureDevice::ReleaseImageBuffer() {
+  std::unique_ptr<uint8_t[]> old;
+  {
+    std::lock_guard lock(FBufferLock);
+    if (DeliveryRunning()) {
+      FReleasePending = true;
+    } else {
+      old = std::move(FImageBuffer);
+    }
+  }
+}
+
+void TVxCaptureDevice::ClaimDelivery() {
+  std::lock_guard lock(FBufferLock);
+  FDeliveryClaimed = true;
+}
+
+void TVxCaptureDevice::DoImage() {
+  {
+    std::lock_guard lock(FBufferLock);
+    FDeliveryClaimed = false;
+    ++FDeliveries;
+  }
+  // Ends the delivery however the handler leaves, and does the release a
+  // Close asked for meanwhile.
+  struct EndDelivery {
+    TVxCaptureDevice& device;
+    ~EndDelivery() {
+      std::unique_ptr<uint8_t[]> released;
+      std::unique_ptr<uint8_t[]> retired;
+      std::lock_guard lock(device.FBufferLock);
+      if (--device.FDeliveries > 0 || device.FDeliveryClaimed) return;
+      retired = std::move(device.FRetiredBuffer);
+      if (device.FReleasePending) {
+        device.FReleasePending = false;
+        released = std::move(device.FImageBuffer);
+      }
+    }
+  } end{*this};
+  if (FOnImage) FOnImage(*this);
+}
+
+}  // namespace dactyra

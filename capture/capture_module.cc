@@ -1,0 +1,18 @@
+#include "capture/capture_module.h"
+
+#include <utility>
+
+#include "support/exception.h"
+
+namespace dactyra {
+
+TCaptureModule::TCaptureModule(platform::Text name, platform::Text path)
+    : FName(std::move(name)), FPath(std::move(path)) {
+  platform::Text error;
+  FHandle = platform::Module::Load(FPath, platform::Module::Search::kAlteredSearchPath, &error);
+  if (!FHandle) throw Exception(error.empty() ? u"Could not load " + FPath : error);
+}
+
+TCaptureModule::~TCaptureModule() = default;
+
+}  // namespace dactyra

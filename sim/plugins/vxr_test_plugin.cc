@@ -1,0 +1,482 @@
+// A configurable reader plug-in for tests, written only against the plug-in
+// interface header.
+//
+// Behaviour is read, at every call, from "<stem>.conf" in the folder named by
+// the environment variable VXR_TEST_DIR, <stem> being this file's own name
+// without its extension; so several copies of the same build loaded at once
+// behave differently. Every call, and the load and unload of the file, is
+// appended as one line to "<stem>.log" in the same folder.
+//
+// Configuration lines, "key=value"; "#" starts a comment line:
+//   prefix=TEXT               what VXR_GetPrefix answers (default "Test")
+//   null_prefix=1             VXR_GetPrefix answers NULL
+//   device=SERIAL             one device (repeat; an empty serial is allowed)
+//   list_count=N              NumDevices to write instead of the true count
+//   list_result=N             what VXR_GetDeviceList answers instead
+//   list_pointer=I:OFFSET     pointer I set to the block address + OFFSET
+//   list_unterminated=I       text I written without its NUL (an 'X' instead)
+//   open_fails=1              VXR_OpenDevice answers NULL
+//   max=WxH[xBYTES]           VXR_GetMaxSize answer (default 4x3, BYTES W*H)
+//   max_fails=1               VXR_GetMaxSize answers false
+//   image=WxH                 the header of delivered images (default: max);
+//                             pixels written stay within the max BYTES
+//   images=N                  images delivered per handle, then idle (-1: all)
+//   image_delay_ms=N          wait before each delivery
+//   idle=block|return|timeout:MS
+//                             VXR_GetImage with nothing to deliver: wait for
+//                             VXR_ShutdownDevice, return false, or wait MS
+//   command_result=N          VXR_SendCommand answer
+//   command_answer=HEX        the pending result bytes
+//   result_short=1            VXR_GetResult copies one byte fewer
+//
+// Pixel (x, y) of the k-th image (from 0) of a handle is (k + x + 3y) & 0xFF.
+//
+// Built several times with different file names; compile definitions select
+// the exported names: VXR_TEST_DECORATED exports only "_Name@n" (see below),
+// and VXR_TEST_OMIT_<Name> leaves that export out.
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "plugins/interface/vxr_plugin.h"
+
+struct TVxrCapture {
+  int id = 0;
+  std::string serial;
+  bool shutdown = false;
+  int delivered = 0;
+  int in_get_image = 0;
+};
+
+namespace {
+
+struct Config {
+  std::string prefix = "Test";
+  bool null_prefix = false;
+  std::vector<std::string> devices;
+  long long list_count = -1;
+  bool has_list_result = false;
+  int32_t list_result = 0;
+  std::vector<std::pair<long long, long long>> list_pointers;
+  std::vector<long long> list_unterminated;
+  bool open_fails = false;
+  int32_t max_width = 4, max_height = 3, max_bytes = 12;
+  bool max_fails = false;
+  bool has_image = false;
+  int32_t image_width = 0, image_height = 0;
+  int images = -1;
+  int image_delay_ms = 0;
+  enum class Idle { kBlock, kReturn, kTimeout } idle = Idle::kBlock;
+  int idle_timeout_ms = 0;
+  int32_t command_result = 0;
+  std::string command_answer;
+  bool result_short = false;
+};
+
+// Paths of this copy's files; empty when VXR_TEST_DIR is not set.
+struct Files {
+  std::string config;
+  std::string log;
+};
+
+std::mutex g_mutex;
+std::condition_variable g_wake;
+std::set<TVxrCapture*> g_handles;
+int g_next_id = 1;
+std::string g_prefix;
+std::string g_result;
+
+Files LocateFiles() {
+  Files files;
+  const char* dir = std::getenv("VXR_TEST_DIR");
+  Dl_info info{};
+  if (!dir || !*dir || !dladdr(reinterpret_cast<void*>(&LocateFiles), &info) || !info.dli_fname) {
+    return files;
+  }
+  std::string stem = info.dli_fname;
+  const size_t slash = stem.find_last_of('/');
+  if (slash != std::string::npos) stem.erase(0, slash + 1);
+  const size_t dot = stem.find_last_of('.');
+  if (dot != std::string::npos) stem.erase(dot);
+  files.config = std::string(dir) + "/" + stem + ".conf";
+  files.log = std::string(dir) + "/" + stem + ".log";
+  return files;
+}
+
+const Files& OwnFiles() {
+  static const Files files = LocateFiles();
+  return files;
+}
+
+void Log(const std::string& line) {
+  const Files& files = OwnFiles();
+  if (files.log.empty()) return;
+  // One write per line with O_APPEND semantics keeps lines whole across
+  // threads.
+  if (FILE* f = std::fopen(files.log.c_str(), "a")) {
+    const std::string text = line + "\n";
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+  }
+}
+
+std::string HexBytes(const std::string& hex) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+void ParseSize(const std::string& value, int32_t& w, int32_t& h, int32_t* bytes) {
+  long long a = 0, b = 0, c = -1;
+  const int n = std::sscanf(value.c_str(), "%lldx%lldx%lld", &a, &b, &c);
+  w = static_cast<int32_t>(a);
+  h = static_cast<int32_t>(b);
+  if (bytes) *bytes = n == 3 ? static_cast<int32_t>(c) : static_cast<int32_t>(a * b);
+}
+
+Config ReadConfig() {
+  Config config;
+  const Files& files = OwnFiles();
+  if (files.config.empty()) return config;
+  std::ifstream in(files.config);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = line.substr(0, eq);
+    const std::string value = line.substr(eq + 1);
+    if (key == "prefix") {
+      config.prefix = value;
+    } else if (key == "null_prefix") {
+      config.null_prefix = value == "1";
+    } else if (key == "device") {
+      config.devices.push_back(value);
+    } else if (key == "list_count") {
+      config.list_count = std::stoll(value);
+    } else if (key == "list_result") {
+      config.has_list_result = true;
+      config.list_result = static_cast<int32_t>(std::stol(value));
+    } else if (key == "list_pointer") {
+      long long i = 0, offset = 0;
+      if (std::sscanf(value.c_str(), "%lld:%lld", &i, &offset) == 2) {
+        config.list_pointers.emplace_back(i, offset);
+      }
+    } else if (key == "list_unterminated") {
+      config.list_unterminated.push_back(std::stoll(value));
+    } else if (key == "open_fails") {
+      config.open_fails = value == "1";
+    } else if (key == "max") {
+      ParseSize(value, config.max_width, config.max_height, &config.max_bytes);
+    } else if (key == "max_fails") {
+      config.max_fails = value == "1";
+    } else if (key == "image") {
+      config.has_image = true;
+      ParseSize(value, config.image_width, config.image_height, nullptr);
+    } else if (key == "images") {
+      config.images = std::stoi(value);
+    } else if (key == "image_delay_ms") {
+      config.image_delay_ms = std::stoi(value);
+    } else if (key == "idle") {
+      if (value == "return") {
+        config.idle = Config::Idle::kReturn;
+      } else if (value.rfind("timeout:", 0) == 0) {
+        config.idle = Config::Idle::kTimeout;
+        config.idle_timeout_ms = std::stoi(value.substr(8));
+      } else {
+        config.idle = Config::Idle::kBlock;
+      }
+    } else if (key == "command_result") {
+      config.command_result = static_cast<int32_t>(std::stol(value));
+    } else if (key == "command_answer") {
+      config.command_answer = HexBytes(value);
+    } else if (key == "result_short") {
+      config.result_short = value == "1";
+    }
+  }
+  if (!config.has_image) {
+    config.image_width = config.max_width;
+    config.image_height = config.max_height;
+  }
+  return config;
+}
+
+std::string HandleName(TVxrCaptureHandle handle) {
+  if (!handle) return "null";
+  if (!g_handles.count(handle)) return "unknown";
+  return std::to_string(handle->id);
+}
+
+// Records the load and the unload of this file.
+struct LoadRecorder {
+  LoadRecorder() { Log("load"); }
+  ~LoadRecorder() { Log("unload"); }
+} g_load_recorder;
+
+}  // namespace
+
+#ifdef VXR_TEST_DECORATED
+#define VXR_TEST_NAME(decorated) __asm__(decorated)
+#else
+#define VXR_TEST_NAME(decorated)
+#endif
+
+// Decorated names carry the argument bytes of this build's pointer size. ELF
+// linkers take "@" for a version, so the file is linked with "_Name_n" and
+// the build's vxr_decorate step turns that into "_Name@n".
+#if UINTPTR_MAX == 0xFFFFFFFFu
+#define VXR_TEST_DECORATION(name, n32, n64) "_" #name "_" #n32
+#else
+#define VXR_TEST_DECORATION(name, n32, n64) "_" #name "_" #n64
+#endif
+
+#ifndef VXR_TEST_OMIT_GetPrefix
+VXR_EXPORT const char* VXR_STDCALL VXR_GetPrefix(void)
+    VXR_TEST_NAME(VXR_TEST_DECORATION(VXR_GetPrefix, 0, 0));
+const char* VXR_STDCALL VXR_GetPrefix(void) {
+  Log("GetPrefix");
+  const Config config = ReadConfig();
+  if (config.null_prefix) return nullptr;
+  std::lock_guard lock(g_mutex);
+  // Kept for the life of the file, as the interface asks.
+  g_prefix = config.prefix;
+  return g_prefix.c_str();
+}
+#endif
+
+#ifndef VXR_TEST_OMIT_GetDeviceList
+VXR_EXPORT int32_t VXR_STDCALL VXR_GetDeviceList(PVxrDeviceList pBuffer, int32_t size)
+    VXR_TEST_NAME(VXR_TEST_DECORATION(VXR_GetDeviceList, 8, 12));
+int32_t VXR_STDCALL VXR_GetDeviceList(PVxrDeviceList pBuffer, int32_t size) {
+  Log("GetDeviceList " + std::to_string(size));
+  const Config config = ReadConfig();
+  const size_t count = config.devices.size();
+  size_t needed = VXR_DEVICE_LIST_EMPTY_SIZE;
+  for (const std::string& serial : config.devices)
+    needed += VXR_DEVICE_LIST_ENTRY_SIZE(serial.size());
+  const int32_t answer = config.has_list_result ? config.list_result : static_cast<int32_t>(needed);
+  if (size < 4 || !pBuffer) return answer;
+  uint8_t* block = reinterpret_cast<uint8_t*>(pBuffer);
+  const uint32_t written_count = config.list_count >= 0 ? static_cast<uint32_t>(config.list_count)
+                                                        : static_cast<uint32_t>(count);
+  std::memcpy(block, &written_count, 4);
+  if (static_cast<size_t>(size) < needed) return answer;
+  size_t text = VXR_DEVICE_LIST_TEXT_OFFSET(count);
+  for (size_t i = 0; i < count; ++i) {
+    uint8_t* at = block + text;
+    for (const auto& [index, offset] : config.list_pointers) {
+      if (index == static_cast<long long>(i)) at = block + offset;
+    }
+    std::memcpy(block + 4 + i * sizeof(char*), &at, sizeof(char*));
+    const std::string& serial = config.devices[i];
+    std::memcpy(block + text, serial.data(), serial.size());
+    const bool unterminated =
+        std::find(config.list_unterminated.begin(), config.list_unterminated.end(),
+                  static_cast<long long>(i)) != config.list_unterminated.end();
+    block[text + serial.size()] = unterminated ? 'X' : 0;
+    text += serial.size() + 1;
+  }
+  return answer;
+}
+#endif
+
+#ifndef VXR_TEST_OMIT_OpenDevice
+VXR_EXPORT TVxrCaptureHandle VXR_STDCALL VXR_OpenDevice(const char* serialNumber)
+    VXR_TEST_NAME(VXR_TEST_DECORATION(VXR_OpenDevice, 4, 8));
+TVxrCaptureHandle VXR_STDCALL VXR_OpenDevice(const char* serialNumber) {
+  const std::string serial = serialNumber ? serialNumber : "(null)";
+  Log("OpenDevice [" + serial + "]");
+  const Config config = ReadConfig();
+  if (!serialNumber || config.open_fails ||
+      std::find(config.devices.begin(), config.devices.end(), serial) == config.devices.end()) {
+    return nullptr;
+  }
+  auto device = std::make_unique<TVxrCapture>();
+  device->serial = serial;
+  std::lock_guard lock(g_mutex);
+  device->id = g_next_id++;
+  TVxrCapture* handle = device.release();
+  g_handles.insert(handle);
+  return handle;
+}
+#endif
+
+#ifndef VXR_TEST_OMIT_CloseDevice
+VXR_EXPORT TVxrBool VXR_STDCALL VXR_CloseDevice(TVxrCaptureHandle handle)
+    VXR_TEST_NAME(VXR_TEST_DECORATION(VXR_CloseDevice, 4, 8));
+TVxrBool VXR_STDCALL VXR_CloseDevice(TVxrCaptureHandle handle) {
+  std::unique_lock lock(g_mutex);
+  const std::string name = HandleName(handle);
+  if (name == "null" || name == "unknown") {
+    lock.unlock();
+    Log("CloseDevice " + name);
+    return VXR_FALSE;
+  }
+  // The interface promises that no image call runs on a handle being
+  // closed; record it when the library breaks that.
+  const bool violation = handle->in_get_image > 0;
+  g_handles.erase(handle);
+  std::unique_ptr<TVxrCapture> owned(violation ? nullptr : handle);
+  lock.unlock();
+  Log("CloseDevice " + name);
+  if (violation) Log("VIOLATION CloseDevice during GetImage " + name);
+  return VXR_TRUE;
+}
+#endif
+
+#ifndef VXR_TEST_OMIT_ShutdownDevice
+VXR_EXPORT TVxrBool VXR_STDCALL VXR_ShutdownDevice(TVxrCaptureHandle handle)
+    VXR_TEST_NAME(VXR_TEST_DECORATION(VXR_ShutdownDevice, 4, 8));
+TVxrBool VXR_STDCALL VXR_ShutdownDevice(TVxrCaptureHandle handle) {
+  std::unique_lock lock(g_mutex);
+  const std::string name = HandleName(handle);
+  const bool known = name != "null" && name != "unknown";
+  if (known) {
+    handle->shutdown = true;
+    g_wake.notify_all();
+  }
+  lock.unlock();
+  Log("ShutdownDevice " + name);
+  return known ? VXR_TRUE : VXR_FALSE;
+}
+#endif
+
+#ifndef VXR_TEST_OMIT_GetMaxSize
+VXR_EXPORT TVxrBool VXR_STDCALL VXR_GetMaxSize(TVxrCaptureHandle handle, PVxrImageSize pSize)
+    VXR_TEST_NAME(VXR_TEST_DECORATION(VXR_GetMaxSize, 8, 16));
+TVxrBool VXR_STDCALL VXR_GetMaxSize(TVxrCaptureHandle handle, PVxrImageSize pSize) {
+  std::string name;
+  {
+    std::lock_guard lock(g_mutex);
+    name = HandleName(handle);
+  }
+  Log("GetMaxSize " + name);
+  const Config config = ReadConfig();
+  if (name == "null" || name == "unknown" || !pSize || config.max_fails) return VXR_FALSE;
+  pSize->Width = config.max_width;
+  pSize->Height = config.max_height;
+  pSize->ByteSize = config.max_bytes;
+  return VXR_TRUE;
+}
+#endif
+
+#ifndef VXR_TEST_OMIT_GetImage
+VXR_EXPORT TVxrBool VXR_STDCALL VXR_GetImage(TVxrCaptureHandle handle, PVxrImage pImage)
+    VXR_TEST_NAME(VXR_TEST_DECORATION(VXR_GetImage, 8, 16));
+TVxrBool VXR_STDCALL VXR_GetImage(TVxrCaptureHandle handle, PVxrImage pImage) {
+  std::unique_lock lock(g_mutex);
+  const std::string name = HandleName(handle);
+  const bool known = name != "null" && name != "unknown";
+  // Counted before the lock goes, so that a CloseDevice racing this call is
+  // seen (and the handle kept) rather than freed under it.
+  if (known) ++handle->in_get_image;
+  lock.unlock();
+  Log("GetImage " + name);
+  if (!known) return VXR_FALSE;
+  struct Leave {
+    TVxrCapture* handle;
+    std::unique_lock<std::mutex>& lock;
+    ~Leave() {
+      if (!lock.owns_lock()) lock.lock();
+      --handle->in_get_image;
+    }
+  } leave{handle, lock};
+  if (!pImage) return VXR_FALSE;
+  const Config config = ReadConfig();
+  lock.lock();
+  if (handle->shutdown) return VXR_FALSE;
+  if (config.images >= 0 && handle->delivered >= config.images) {
+    switch (config.idle) {
+      case Config::Idle::kReturn:
+        return VXR_FALSE;
+      case Config::Idle::kTimeout:
+        g_wake.wait_for(lock, std::chrono::milliseconds(config.idle_timeout_ms),
+                        [&] { return handle->shutdown; });
+        return VXR_FALSE;
+      case Config::Idle::kBlock:
+        g_wake.wait(lock, [&] { return handle->shutdown; });
+        return VXR_FALSE;
+    }
+  }
+  if (config.image_delay_ms > 0) {
+    if (g_wake.wait_for(lock, std::chrono::milliseconds(config.image_delay_ms),
+                        [&] { return handle->shutdown; })) {
+      return VXR_FALSE;
+    }
+  }
+  const int k = handle->delivered++;
+  lock.unlock();
+  pImage->Size.Width = config.image_width;
+  pImage->Size.Height = config.image_height;
+  pImage->Size.ByteSize = config.image_width * config.image_height;
+  pImage->Format = 0;
+  pImage->Resolution = 500;
+  // A header may claim more than fits; the pixels written never do.
+  const long long limit = std::min<long long>(
+      static_cast<long long>(config.image_width) * config.image_height, config.max_bytes);
+  uint8_t* pixels = VXR_IMAGE_PIXELS(pImage);
+  const int32_t w = std::max(config.image_width, 1);
+  for (long long i = 0; i < limit; ++i) {
+    const long long x = i % w, y = i / w;
+    pixels[i] = static_cast<uint8_t>((k + x + 3 * y) & 0xFF);
+  }
+  lock.lock();
+  return VXR_TRUE;
+}
+#endif
+
+#ifndef VXR_TEST_OMIT_SendCommand
+VXR_EXPORT int32_t VXR_STDCALL VXR_SendCommand(TVxrCaptureHandle handle, const char* pCommand,
+                                               const void* pArgs)
+    VXR_TEST_NAME(VXR_TEST_DECORATION(VXR_SendCommand, 12, 24));
+int32_t VXR_STDCALL VXR_SendCommand(TVxrCaptureHandle handle, const char* pCommand,
+                                    const void* pArgs) {
+  std::string name;
+  {
+    std::lock_guard lock(g_mutex);
+    name = HandleName(handle);
+  }
+  const char* args = static_cast<const char*>(pArgs);
+  Log("SendCommand " + name + " [" + (pCommand ? pCommand : "(null)") + "] [" +
+      (args ? args : "(null)") + "]");
+  const Config config = ReadConfig();
+  std::lock_guard lock(g_mutex);
+  g_result = config.command_answer;
+  return config.command_result;
+}
+#endif
+
+#ifndef VXR_TEST_OMIT_GetResult
+VXR_EXPORT int32_t VXR_STDCALL VXR_GetResult(TVxrCaptureHandle handle, void* pResult, int32_t size)
+    VXR_TEST_NAME(VXR_TEST_DECORATION(VXR_GetResult, 12, 20));
+int32_t VXR_STDCALL VXR_GetResult(TVxrCaptureHandle handle, void* pResult, int32_t size) {
+  std::string name;
+  std::string result;
+  {
+    std::lock_guard lock(g_mutex);
+    name = HandleName(handle);
+    result = g_result;
+  }
+  Log("GetResult " + name + " " + std::to_string(size));
+  const Config config = ReadConfig();
+  if (!pResult || size <= 0) return 0;
+  size_t n = std::min(result.size(), static_cast<size_t>(size));
+  if (config.result_short && n > 0) --n;
+  std::memcpy(pResult, result.data(), n);
+  return static_cast<int32_t>(n);
+}
+#endif
