@@ -24,8 +24,7 @@ struct V100TransportInfo {
   // 0 or 255: USB or device-service transport; any other value: a serial
   // transport at that rate.
   uint32_t baud_rate = 0;
-  // The open transport; null when closed. While opening, the transport code
-  // may keep the device's descriptor here.
+  // The open transport; null when closed.
   ITransport* transport = nullptr;
 };
 
