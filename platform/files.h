@@ -15,7 +15,9 @@ char16_t PathDelimiter();
 
 // Names (not paths) of the ordinary files in `folder` whose names match
 // `mask` ('*' any run, '?' any one character), letter case ignored as on
-// Windows. Folders and hidden files (names beginning with '.') are left out.
+// Windows; "*.*" matches every name. Only ordinary files are listed (links
+// are followed): folders, devices and hidden files (names beginning with
+// '.') are left out.
 // A missing folder gives an empty list. Order is unspecified.
 std::vector<Text> ListFiles(const Text& folder, const Text& mask);
 

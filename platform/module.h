@@ -18,8 +18,11 @@ class Module {
   };
 
   // Loads a module by path or, for a bare name without a folder, through
-  // the loader's search. Returns null on failure and, when `error` is given,
-  // stores the system's message text for it there.
+  // the loader's search; a relative path is taken from the current folder.
+  // Returns null on failure and, when `error` is given, stores the system's
+  // message text for it there. On POSIX systems `search` changes nothing: a
+  // module finds the dependencies beside it through its own $ORIGIN run
+  // path, so modules are built with one.
   static std::unique_ptr<Module> Load(const Text& file, Search search = Search::kDefault,
                                       Text* error = nullptr);
 

@@ -1,6 +1,8 @@
 // Named synchronisation objects shared by the threads of this process and by
 // every process of the same user. They vanish with their last holder: a
-// process that dies while holding one does not leave it taken.
+// process that dies while holding one does not leave it taken. Names are
+// case-sensitive and may hold any character (backslashes included); an
+// empty name fails. Events and mutexes have separate name spaces.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +24,8 @@ enum class WaitResult {
 
 // An auto-reset event with a name. Each object is one process's access to
 // the shared event: Wait takes the signal for this object and Set gives it
-// back. When the process holding the taken signal dies, the event is
-// signalled again.
+// back. When the process holding the taken signal dies, or the object that
+// holds it is destroyed, the event is signalled again.
 class NamedEvent {
  public:
   // Opens the event `name`, creating it when no process has it. A new event
@@ -56,8 +58,9 @@ class NamedMutex {
   NamedMutex(const NamedMutex&) = delete;
   NamedMutex& operator=(const NamedMutex&) = delete;
 
-  // kSignalled when taken, kAbandoned when taken from a holder that died,
-  // kTimeout or kFailed otherwise.
+  // kSignalled when taken, kAbandoned when taken from a holder that died
+  // (a process, or a thread of this one that ended) holding it, kTimeout or
+  // kFailed otherwise.
   WaitResult Wait(uint32_t timeout_ms);
   // Releases one level of ownership; false when the calling thread does not
   // hold the mutex.

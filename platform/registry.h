@@ -6,6 +6,10 @@
 // its values are the lines of the file "values" in it:
 //   name=dword:<decimal or 0x hexadecimal>
 //   name=sz:<text>
+// Key and value names ignore letter case; blank lines and lines beginning
+// with '#' are skipped; the first line with a name counts; values are read
+// anew on every call. Key paths with empty, "." or ".." segments or with a
+// slash are refused.
 // The keys "Environment" under the current user and
 // "SYSTEM\CurrentControlSet\Control\Session Manager\Environment" under the
 // local machine read the process environment instead.

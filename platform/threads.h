@@ -13,7 +13,8 @@ inline constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 // A thread of execution running `body` once. Start begins it; a Thread that
 // was started must be joined or detached before it is destroyed (the
 // destructor joins a joinable thread, so a forgotten one waits rather than
-// crashes).
+// crashes). Join on the thread itself does nothing, and a body that
+// destroys its own Thread object runs on to its end.
 class Thread {
  public:
   explicit Thread(std::function<void()> body);
@@ -79,6 +80,7 @@ class CriticalSection {
   std::unique_ptr<Impl> impl_;
 };
 
+// Sleep(kInfinite) never returns.
 void Sleep(uint32_t ms);
 
 // Milliseconds since an arbitrary start, wrapping at 2^32 like
