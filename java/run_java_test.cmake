@@ -1,0 +1,31 @@
+# Runs JUnit test classes in a VM with -Xcheck:jni and fails on a failed or
+# empty run and on any warning the VM prints about JNI use.
+# Variables: JAVA LAUNCHER CLASS_PATH LIBRARY_PATH CLASSES (comma-separated)
+# REPORT_DIR.
+string(REPLACE "," ";" classes "${CLASSES}")
+set(select)
+foreach(c IN LISTS classes)
+  list(APPEND select --select-class ${c})
+endforeach()
+execute_process(
+  COMMAND ${JAVA} -Xcheck:jni -Djava.library.path=${LIBRARY_PATH}
+    -jar ${LAUNCHER} --disable-banner --details=tree --fail-if-no-tests
+    --reports-dir=${REPORT_DIR} --class-path ${CLASS_PATH} ${select}
+  RESULT_VARIABLE result
+  OUTPUT_VARIABLE out
+  ERROR_VARIABLE err)
+message("${out}")
+message("${err}")
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "JUnit run failed (exit ${result})")
+endif()
+# -Xcheck:jni reports misuse as "WARNING in native method: ..." or
+# "WARNING: JNI ..." lines, and fatal misuse as "FATAL ERROR in native method".
+foreach(stream IN ITEMS out err)
+  if("${${stream}}" MATCHES "(WARNING[^\n]*)" OR "${${stream}}" MATCHES "(FATAL ERROR[^\n]*)")
+    message(FATAL_ERROR "The VM reported: ${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+if(NOT "${out}" MATCHES "\\[ *([1-9][0-9]*) tests successful")
+  message(FATAL_ERROR "No test ran")
+endif()

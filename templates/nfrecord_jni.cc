@@ -1,0 +1,100 @@
+// Native methods of br.com.tessiva.templates.NFRecord: the items of the
+// record held in its byte[] field "data".
+//
+// Failures: a record or block that cannot be reached gives 0 and fills
+// nothing. An item object without one of its fields stops the filling there
+// (the items before it stay filled) with Java's NoSuchFieldError pending; an
+// item array shorter than the items to fill, or a null item, raises
+// IllegalArgumentException; an exception thrown by setType stops the filling
+// and reaches the caller. An item without setType is reported on standard
+// error by the VM and its other fields are still set.
+#include <jni.h>
+
+#include <optional>
+#include <vector>
+
+#include "bridge/byte_array_elements.h"
+#include "bridge/entry_frames.h"
+#include "bridge/java_object_access.h"
+#include "bridge/local_ref.h"
+#include "templates/record_walk.h"
+
+namespace dactyra::templates {
+namespace {
+
+constexpr char16_t kCallerError[] = u"java/lang/IllegalArgumentException";
+
+// The record's bytes, or nothing when `data` is null or too short to hold
+// any block.
+std::optional<std::vector<uint8_t>> RecordBytes(TJNIEnv& env, jobject record) {
+  TLocalRef<jbyteArray> data(
+      env, static_cast<jbyteArray>(TAcessoJNI(env, record).PegCampoObjeto(u"data", u"[B")));
+  if (!data || env.GetArrayLength(data.get()) <= 25) return std::nullopt;
+  // A copy, so the array is released before any Java code runs.
+  TByteArrayElements elements(env, data.get());
+  const auto bytes = elements.bytes();
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
+void FillItem(TJNIEnv& env, jobject object, int32_t type, const RecordItem& item) {
+  TAcessoJNI a(env, object);
+  a.SetCampoInt(u"X", item.x);
+  a.SetCampoInt(u"Y", item.y);
+  switch (type) {
+    case kMinutia:
+      a.ChamarVoid(u"setType", u"I", {item.minutiaType});
+      a.SetCampoInt(u"Angle", item.angle);
+      a.SetCampoInt(u"Quality", item.quality);
+      a.SetCampoInt(u"Curvature", item.curvature);
+      a.SetCampoInt(u"G", item.g);
+      break;
+    case kCore:
+      a.SetCampoInt(u"Angle", item.angle);
+      break;
+    case kDelta:
+      a.SetCampoInt(u"Angle1", item.angle1);
+      a.SetCampoInt(u"Angle2", item.angle2);
+      a.SetCampoInt(u"Angle3", item.angle3);
+      break;
+    default:
+      break;
+  }
+}
+
+platform::Text Number(size_t n) { return platform::FromUtf8(std::to_string(n)); }
+
+}  // namespace
+}  // namespace dactyra::templates
+
+using namespace dactyra;
+using namespace dactyra::templates;
+
+extern "C" JNIEXPORT jint JNICALL
+Java_br_com_tessiva_templates_NFRecord_innerGetItemCount(JNIEnv* env, jobject self, jint type) {
+  return PlainFrame(env, kCallerError, [&](TJNIEnv& e) -> jint {
+    const auto bytes = RecordBytes(e, self);
+    return bytes ? ItemCount(*bytes, type) : 0;
+  });
+}
+
+extern "C" JNIEXPORT void JNICALL Java_br_com_tessiva_templates_NFRecord_innerFillItems(
+    JNIEnv* env, jobject self, jint type, jobjectArray items) {
+  if (items == nullptr) return;
+  PlainFrame(env, kCallerError, [&](TJNIEnv& e) {
+    const auto bytes = RecordBytes(e, self);
+    if (!bytes) return;
+    const auto block = FindBlock(*bytes, type);
+    if (!block) return;
+    const std::vector<RecordItem> decoded = ReadItems(*bytes, *block);
+    const auto available = static_cast<size_t>(e.GetArrayLength(items));
+    if (available < decoded.size()) {
+      throw Exception(u"The item array holds " + Number(available) + u" objects for " +
+                      Number(decoded.size()) + u" items");
+    }
+    for (size_t i = 0; i < decoded.size(); ++i) {
+      TLocalRef<> object(e, e.GetObjectArrayElement(items, static_cast<jsize>(i)));
+      if (!object) throw Exception(u"Item object " + Number(i) + u" is null");
+      FillItem(e, object.get(), type, decoded[i]);
+    }
+  });
+}
