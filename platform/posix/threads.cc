@@ -23,6 +23,9 @@ struct ThreadState {
   // answers correctly from inside the body even before std::thread's
   // constructor has returned to the starter.
   std::atomic<std::thread::id> id{};
+  // Held by Start until the std::thread is stored, so that a body which
+  // joins, detaches or destroys its own Thread at once finds it complete.
+  std::mutex starting;
 };
 
 }  // namespace
@@ -49,9 +52,11 @@ Thread::~Thread() {
 
 bool Thread::Start() {
   if (impl_->started || !impl_->state->body) return false;
+  std::lock_guard starting(impl_->state->starting);
   try {
     impl_->thread = std::thread([state = impl_->state] {
       state->id.store(std::this_thread::get_id());
+      { std::lock_guard started(state->starting); }
       state->body();
     });
   } catch (const std::system_error&) {

@@ -82,20 +82,26 @@ TEST(Thread, DetachedThreadOutlivesItsObject) {
 }
 
 TEST(Thread, BodyMayDestroyItsOwnThreadAndJoinItselfHarmlessly) {
-  Event done(true, false);
-  Event started(true, false);
-  std::unique_ptr<Thread> thread;
-  thread = std::make_unique<Thread>([&] {
-    started.Wait();
-    thread->Join();
-    thread.reset();
-    done.Set();
-  });
-  ASSERT_TRUE(thread->Start());
-  started.Set();
-  ASSERT_TRUE(done.Wait(10000));
-  EXPECT_EQ(thread, nullptr);
-  Sleep(20);  // lets the detached thread return before the test ends
+  for (int round = 0; round < 20; ++round) {
+    Event done(true, false);
+    std::unique_ptr<Thread> thread;
+    std::atomic<bool> was_current{false};
+    // The body touches its Thread at once, while Start may still be
+    // returning.
+    thread = std::make_unique<Thread>([&] {
+      was_current = thread->IsCurrent();
+      thread->Join();
+      EXPECT_TRUE(thread->Joinable());
+      thread.reset();
+      done.Set();
+    });
+    Thread* raw = thread.get();
+    ASSERT_TRUE(raw->Start());
+    ASSERT_TRUE(done.Wait(10000));
+    EXPECT_TRUE(was_current);
+    EXPECT_EQ(thread, nullptr);
+  }
+  Sleep(20);  // lets the detached threads return before the test ends
 }
 
 TEST(Thread, WithoutBodyDoesNotStart) {
