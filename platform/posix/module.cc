@@ -21,6 +21,10 @@ std::unique_ptr<Module> Module::Load(const Text& file, Search search, Text* erro
   // own file name is read back from it).
   const bool is_path = file.find(u'/') != Text::npos;
   const std::string name = ToUtf8(is_path && file[0] != u'/' ? FullPath(file) : file);
+  if (name.empty()) {
+    if (error) *error = u"cannot resolve the module path " + file;
+    return nullptr;
+  }
   // The loader's message is kept per thread; clear any stale one.
   dlerror();
   void* handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
