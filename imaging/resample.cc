@@ -1,0 +1,479 @@
+#include "imaging/resample.h"
+
+#include <algorithm>
+#include <bit>
+#include <cfenv>
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+namespace dactyra {
+
+namespace {
+
+// One step of a span walk: a source index and its weight.
+struct Step {
+  std::int64_t index;
+  double weight;
+};
+
+// The span walk over [a, b), keeping only the steps whose index lies in
+// [lo, hi). Steps outside are skipped without being walked, so a span far
+// larger than the view costs no more than the view.
+template <typename Emit>
+void WalkSpan(double a, double b, std::int64_t lo, std::int64_t hi, Emit&& emit) {
+  const double whole_a = std::trunc(a);
+  const auto first = static_cast<std::int64_t>(whole_a);
+  if (first >= lo && first < hi) emit(first, std::min(1.0 - (a - whole_a), b - a));
+  const double whole_b = std::trunc(b);
+  const double last_weight = b - whole_b;
+  for (std::int64_t p = std::max(first + 1, lo); p < hi && static_cast<double>(p) < b; ++p) {
+    emit(p, static_cast<double>(p) == whole_b ? last_weight : 1.0);
+  }
+}
+
+// Destination index range [begin, end) of r (or c) in [0, size) whose written
+// position (origin + r, or origin - r when turned) lies in [0, limit).
+struct Range {
+  std::int64_t begin = 0;
+  std::int64_t end = 0;
+};
+
+Range Writable(std::int64_t size, std::int64_t origin, std::int64_t limit, bool turned) {
+  Range range;
+  if (turned) {
+    range.begin = std::max<std::int64_t>(0, origin - limit + 1);
+    range.end = std::min<std::int64_t>(size, origin + 1);
+  } else {
+    range.begin = std::max<std::int64_t>(0, -origin);
+    range.end = std::min<std::int64_t>(size, limit - origin);
+  }
+  if (range.end < range.begin) range.end = range.begin;
+  return range;
+}
+
+// The column steps of all written destination columns. Column c's steps
+// read source columns first_column + base[c] + j for j < count[c]; the
+// weights are stored step-major (weight[j * columns + c]) and padded with 0
+// to the same number of steps per column, so that one step of all columns
+// lies side by side.
+struct ColumnTable {
+  std::size_t columns = 0;
+  std::size_t steps = 0;
+  // Real steps of all columns together.
+  std::size_t total = 0;
+  std::int64_t first_column = 0;
+  // Source columns from first_column on that the real steps read.
+  std::size_t span = 0;
+  std::vector<std::int32_t> base;
+  std::vector<std::int32_t> count;
+  std::vector<double> weight;
+  // Every real step weighs exactly 1.
+  bool unit_weights = true;
+  // Every column has `stride` steps and begins `stride` columns after the
+  // previous one (integer reduction factors).
+  bool regular = false;
+  std::int32_t stride = 0;
+};
+
+ColumnTable MakeColumnTable(const Range& cols, double rx, std::int64_t lo, std::int64_t hi) {
+  ColumnTable table;
+  table.columns = static_cast<std::size_t>(cols.end - cols.begin);
+  const std::size_t n = table.columns;
+  std::vector<Step> steps;
+  std::vector<std::size_t> starts(n + 1, 0);
+  for (std::size_t c = 0; c < n; ++c) {
+    starts[c] = steps.size();
+    const auto column = static_cast<std::int64_t>(c) + cols.begin;
+    const double x0 = static_cast<double>(column) * rx;
+    const double x1 = static_cast<double>(column + 1) * rx;
+    WalkSpan(x0, x1, lo, hi, [&](std::int64_t m, double w) { steps.push_back({m, w}); });
+    table.steps = std::max(table.steps, steps.size() - starts[c]);
+  }
+  starts[n] = steps.size();
+  table.total = steps.size();
+  table.base.assign(n, 0);
+  table.count.assign(n, 0);
+  if (steps.empty()) {
+    table.steps = 0;
+    return table;
+  }
+  // Walks yield consecutive indices, so each column's first step is its
+  // smallest.
+  std::int64_t min_index = steps.front().index;
+  for (std::size_t c = 0; c < n; ++c) {
+    if (starts[c + 1] > starts[c]) min_index = std::min(min_index, steps[starts[c]].index);
+  }
+  std::int64_t max_index = min_index;
+  for (const Step& step : steps) max_index = std::max(max_index, step.index);
+  table.first_column = min_index;
+  table.span = static_cast<std::size_t>(max_index - min_index + 1);
+  table.weight.assign(table.steps * n, 0.0);
+  for (std::size_t c = 0; c < n; ++c) {
+    const std::size_t real = starts[c + 1] - starts[c];
+    table.count[c] = static_cast<std::int32_t>(real);
+    if (real > 0) table.base[c] = static_cast<std::int32_t>(steps[starts[c]].index - min_index);
+    for (std::size_t j = 0; j < real; ++j) {
+      const double w = steps[starts[c] + j].weight;
+      table.weight[j * n + c] = w;
+      if (w != 1.0) table.unit_weights = false;
+    }
+  }
+  table.stride = table.count[0];
+  table.regular = table.stride > 0;
+  for (std::size_t c = 0; c < n && table.regular; ++c) {
+    table.regular = table.count[c] == table.stride &&
+                    table.base[c] == table.base[0] + table.stride * static_cast<std::int64_t>(c);
+  }
+  return table;
+}
+
+// The mean, clamped to 0..255 and rounded half to even whatever the rounding
+// mode.
+std::uint8_t Finish(double sum_v, double sum_w) {
+  double value = sum_w != 0.0 ? sum_v / sum_w : sum_v;
+  if (value > 255.0) value = 255.0;
+  // Only negative sizes give values below 0: they become 0.
+  if (!(value > 0.0)) return 0;
+  const double whole = std::floor(value);
+  auto result = static_cast<std::int32_t>(whole);
+  const double fraction = value - whole;
+  if (fraction > 0.5 || (fraction == 0.5 && (result & 1) != 0)) ++result;
+  return static_cast<std::uint8_t>(result);
+}
+
+// Finish for a whole row. In the default rounding mode (to nearest, half to
+// even; what Java and Windows run with) adding and taking away 2^52 rounds a
+// value of 0..255 exactly as Finish does, and the loop vectorises.
+void FinishRow(const double* __restrict sum_v, const double* __restrict sum_w, std::size_t n,
+               std::uint8_t* __restrict out) {
+  if (std::fegetround() != FE_TONEAREST) {
+    for (std::size_t c = 0; c < n; ++c) out[c] = Finish(sum_v[c], sum_w[c]);
+    return;
+  }
+  constexpr double kRounder = 0x1p52;
+  for (std::size_t c = 0; c < n; ++c) {
+    const double divisor = sum_w[c] != 0.0 ? sum_w[c] : 1.0;
+    double value = sum_v[c] / divisor;
+    value = value < 255.0 ? value : 255.0;
+    value = value > 0.0 ? value : 0.0;
+    const double rounded = (value + kRounder) - kRounder;
+    out[c] = static_cast<std::uint8_t>(static_cast<std::int32_t>(rounded));
+  }
+}
+
+// The source rows of one destination row: absolute row number and weight.
+struct RowStep {
+  std::int64_t row;
+  double weight;
+};
+
+// Source rows spread out to the column steps: step j of column c at
+// [j * columns + c], as bytes, 0 in padding. Each source row is spread once
+// and kept while the next destination rows still use it.
+class SpreadRows {
+ public:
+  SpreadRows(const TRowView& src, std::int64_t src_left, const ColumnTable& table)
+      : src_(src), origin_(src_left + table.first_column), table_(table) {}
+
+  const std::uint8_t* Get(std::int64_t row) {
+    ++clock_;
+    Slot* oldest = &slots_[0];
+    for (Slot& slot : slots_) {
+      if (slot.row == row && !slot.bytes.empty()) {
+        slot.used = clock_;
+        return slot.bytes.data();
+      }
+      if (slot.used < oldest->used) oldest = &slot;
+    }
+    const std::size_t n = table_.columns;
+    oldest->row = row;
+    oldest->used = clock_;
+    oldest->bytes.assign(table_.steps * n, 0);
+    const std::uint8_t* from = src_.Rows[row] + origin_;
+    std::uint8_t* to = oldest->bytes.data();
+    switch (table_.steps) {
+      case 2:
+        Spread<2>(from, to);
+        break;
+      case 3:
+        Spread<3>(from, to);
+        break;
+      case 4:
+        Spread<4>(from, to);
+        break;
+      default:
+        Spread<0>(from, to);
+        break;
+    }
+    return oldest->bytes.data();
+  }
+
+ private:
+  // Padding steps take whatever lies in the row there when that is still
+  // inside the columns the table reads (their weight is 0), else 0.
+  template <std::size_t kSteps>
+  void Spread(const std::uint8_t* __restrict from, std::uint8_t* __restrict to) const {
+    const std::size_t n = table_.columns;
+    const std::size_t steps = kSteps > 0 ? kSteps : table_.steps;
+    const std::int32_t* base = table_.base.data();
+    const std::int32_t* count = table_.count.data();
+    const auto span = static_cast<std::int64_t>(table_.span);
+    for (std::size_t c = 0; c < n; ++c) {
+      const std::uint8_t* p = from + base[c];
+      const bool whole = base[c] + static_cast<std::int64_t>(steps) <= span;
+      const std::size_t real = whole ? steps : static_cast<std::size_t>(count[c]);
+      for (std::size_t j = 0; j < real; ++j) to[j * n + c] = p[j];
+    }
+  }
+
+  struct Slot {
+    std::int64_t row = -1;
+    std::uint64_t used = 0;
+    std::vector<std::uint8_t> bytes;
+  };
+  const TRowView& src_;
+  const std::int64_t origin_;
+  const ColumnTable& table_;
+  std::uint64_t clock_ = 0;
+  Slot slots_[4];
+};
+
+// sum_v[c] += (wx × wy) × pixel and sum_w[c] += wx × wy, one step of all
+// columns after the other: each column's sums are built in exactly the order
+// of the algorithm, and padding adds zeros, which changes no sum.
+void AccumulateSpread(const std::uint8_t* spread, const double* weights, std::size_t steps,
+                      std::size_t n, double wy, double* __restrict sum_v,
+                      double* __restrict sum_w) {
+  for (std::size_t j = 0; j < steps; ++j) {
+    const std::uint8_t* pixel = spread + j * n;
+    const double* wx = weights + j * n;
+    for (std::size_t c = 0; c < n; ++c) {
+      const double w = wx[c] * wy;
+      sum_v[c] += w * static_cast<double>(pixel[c]);
+      sum_w[c] += w;
+    }
+  }
+}
+
+// The same for tables whose padding would cost more than the real steps:
+// only real steps are visited.
+void AccumulateSparse(const std::uint8_t* row, const ColumnTable& table, double wy, double* sum_v,
+                      double* sum_w) {
+  const std::size_t n = table.columns;
+  for (std::size_t c = 0; c < n; ++c) {
+    const std::uint8_t* p = row + table.base[c];
+    for (std::int32_t j = 0; j < table.count[c]; ++j) {
+      const double w = table.weight[static_cast<std::size_t>(j) * n + c] * wy;
+      sum_v[c] += w * static_cast<double>(p[j]);
+      sum_w[c] += w;
+    }
+  }
+}
+
+// With every weight exactly 1 each product is a pixel and each sum a whole
+// number far below 2^53: the double sums are exact, so integer sums in any
+// order give the very same values.
+template <int kStride>
+void SumRegular(const std::uint8_t* __restrict row, std::size_t n, std::int32_t stride,
+                std::uint32_t* __restrict sum) {
+  if constexpr (kStride > 0) {
+    for (std::size_t c = 0; c < n; ++c) {
+      std::uint32_t s = 0;
+      for (int j = 0; j < kStride; ++j) s += row[c * kStride + j];
+      sum[c] += s;
+    }
+  } else {
+    for (std::size_t c = 0; c < n; ++c) {
+      std::uint32_t s = 0;
+      for (std::int32_t j = 0; j < stride; ++j) s += row[c * static_cast<std::size_t>(stride) + j];
+      sum[c] += s;
+    }
+  }
+}
+
+void SumIrregular(const std::uint8_t* row, const ColumnTable& table, std::uint32_t* sum) {
+  for (std::size_t c = 0; c < table.columns; ++c) {
+    const std::uint8_t* p = row + table.base[c];
+    std::uint32_t s = 0;
+    for (std::int32_t j = 0; j < table.count[c]; ++j) s += p[j];
+    sum[c] += s;
+  }
+}
+
+// The mean of `count` pixels for a power-of-two count 2^shift, rounded half
+// to even: what Finish gives for these exact sums.
+void FinishPowerOfTwo(const std::uint32_t* __restrict sum, std::size_t n, int shift,
+                      std::uint8_t* __restrict out) {
+  if (shift == 0) {
+    for (std::size_t c = 0; c < n; ++c) out[c] = static_cast<std::uint8_t>(sum[c]);
+    return;
+  }
+  const std::uint32_t half_less_one = (1u << (shift - 1)) - 1;
+  for (std::size_t c = 0; c < n; ++c) {
+    const std::uint32_t s = sum[c];
+    out[c] = static_cast<std::uint8_t>((s + half_less_one + ((s >> shift) & 1u)) >> shift);
+  }
+}
+
+class Resampler {
+ public:
+  Resampler(const TRowView& dst, const TRowView& src, std::int64_t dst_x, std::int64_t dst_y,
+            bool turned, std::int32_t src_left, std::int32_t src_top, std::int32_t dst_width,
+            std::int32_t dst_height, std::int32_t src_width, std::int32_t src_height)
+      : dst_(dst),
+        src_(src),
+        dst_x_(dst_x),
+        dst_y_(dst_y),
+        turned_(turned),
+        src_left_(src_left),
+        src_top_(src_top),
+        dst_height_(dst_height),
+        src_height_(src_height),
+        rows_(Writable(dst_height, dst_y, dst.Height, turned)),
+        table_(MakeColumnTable(Writable(dst_width, dst_x, dst.Width, turned),
+                               static_cast<double>(src_width) / static_cast<double>(dst_width),
+                               -static_cast<std::int64_t>(src_left),
+                               static_cast<std::int64_t>(src.Width) - src_left)),
+        column_begin_(Writable(dst_width, dst_x, dst.Width, turned).begin) {}
+
+  void Run() {
+    const std::size_t n = table_.columns;
+    if (rows_.begin >= rows_.end || n == 0) return;
+    // Padding is worth it while it stays within a few times the real steps.
+    const bool spread = table_.steps * n <= 2 * table_.total + 16 * n;
+    sum_v_.assign(n, 0.0);
+    sum_w_.assign(n, 0.0);
+    std::vector<std::uint32_t> sum(table_.unit_weights ? n : 0);
+    std::vector<std::uint8_t> values(n);
+    SpreadRows spread_rows(src_, src_left_, table_);
+    std::vector<RowStep> steps;
+    for (std::int64_t r = rows_.begin; r < rows_.end; ++r) {
+      std::uint8_t* out = dst_.Rows[dst_y_ + (turned_ ? -r : r)];
+      if (!out) continue;
+      RowSteps(r, steps);
+      const bool unit_rows =
+          std::all_of(steps.begin(), steps.end(), [](const RowStep& s) { return s.weight == 1.0; });
+      // Whole sums must fit 32 bits: at most 255 per step.
+      const bool small = static_cast<std::uint64_t>(steps.size()) * table_.steps <= (1u << 24);
+      if (table_.unit_weights && unit_rows && small) {
+        WholeSums(steps, sum.data(), values.data());
+      } else {
+        std::fill(sum_v_.begin(), sum_v_.end(), 0.0);
+        std::fill(sum_w_.begin(), sum_w_.end(), 0.0);
+        for (const RowStep& step : steps) {
+          if (spread) {
+            AccumulateSpread(spread_rows.Get(step.row), table_.weight.data(), table_.steps, n,
+                             step.weight, sum_v_.data(), sum_w_.data());
+          } else {
+            AccumulateSparse(src_.Rows[step.row] + src_left_ + table_.first_column, table_,
+                             step.weight, sum_v_.data(), sum_w_.data());
+          }
+        }
+        FinishRow(sum_v_.data(), sum_w_.data(), n, values.data());
+      }
+      Store(out, values.data());
+    }
+  }
+
+ private:
+  // The source rows under destination row r that lie inside the source view
+  // and have a row slot.
+  void RowSteps(std::int64_t r, std::vector<RowStep>& steps) const {
+    steps.clear();
+    if (table_.steps == 0) return;
+    const double y0 = static_cast<double>(r * src_height_) / static_cast<double>(dst_height_);
+    const double y1 = static_cast<double>((r + 1) * src_height_) / static_cast<double>(dst_height_);
+    WalkSpan(y0, y1, -static_cast<std::int64_t>(src_top_),
+             static_cast<std::int64_t>(src_.Height) - src_top_, [&](std::int64_t k, double wy) {
+               const std::int64_t row = src_top_ + k;
+               if (src_.Rows[row]) steps.push_back({row, wy});
+             });
+  }
+
+  void WholeSums(const std::vector<RowStep>& steps, std::uint32_t* sum, std::uint8_t* values) {
+    const std::size_t n = table_.columns;
+    std::fill(sum, sum + n, 0u);
+    for (const RowStep& step : steps) {
+      const std::uint8_t* row = src_.Rows[step.row] + src_left_ + table_.first_column;
+      if (table_.regular) {
+        row += table_.base[0];
+        switch (table_.stride) {
+          case 1:
+            SumRegular<1>(row, n, 1, sum);
+            break;
+          case 2:
+            SumRegular<2>(row, n, 2, sum);
+            break;
+          default:
+            SumRegular<0>(row, n, table_.stride, sum);
+            break;
+        }
+      } else {
+        SumIrregular(row, table_, sum);
+      }
+    }
+    const std::uint64_t rows = steps.size();
+    if (table_.regular) {
+      const std::uint64_t count = rows * static_cast<std::uint64_t>(table_.stride);
+      if (count != 0 && (count & (count - 1)) == 0 && count <= (1u << 16)) {
+        FinishPowerOfTwo(sum, n, std::countr_zero(count), values);
+        return;
+      }
+    }
+    for (std::size_t c = 0; c < n; ++c) {
+      sum_v_[c] = static_cast<double>(sum[c]);
+      sum_w_[c] = static_cast<double>(rows * static_cast<std::uint64_t>(table_.count[c]));
+    }
+    FinishRow(sum_v_.data(), sum_w_.data(), n, values);
+  }
+
+  void Store(std::uint8_t* out, const std::uint8_t* values) const {
+    const std::size_t n = table_.columns;
+    if (turned_) {
+      std::uint8_t* at = out + (dst_x_ - column_begin_);
+      for (std::size_t c = 0; c < n; ++c) at[-static_cast<std::ptrdiff_t>(c)] = values[c];
+    } else {
+      std::copy_n(values, n, out + (dst_x_ + column_begin_));
+    }
+  }
+
+  const TRowView& dst_;
+  const TRowView& src_;
+  const std::int64_t dst_x_, dst_y_;
+  const bool turned_;
+  const std::int32_t src_left_, src_top_, dst_height_, src_height_;
+  const Range rows_;
+  const ColumnTable table_;
+  const std::int64_t column_begin_;
+  std::vector<double> sum_v_, sum_w_;
+};
+
+void Resample(const TRowView* dst, const TRowView* src, std::int64_t dst_x, std::int64_t dst_y,
+              bool turned, std::int32_t src_left, std::int32_t src_top, std::int32_t dst_width,
+              std::int32_t dst_height, std::int32_t src_width, std::int32_t src_height) {
+  if (!dst || !src || dst_width <= 0 || dst_height <= 0) return;
+  Resampler(*dst, *src, dst_x, dst_y, turned, src_left, src_top, dst_width, dst_height, src_width,
+            src_height)
+      .Run();
+}
+
+}  // namespace
+
+void ResampleArea(const TRowView* dst, const TRowView* src, std::int32_t DstLeft,
+                  std::int32_t DstTop, std::int32_t SrcLeft, std::int32_t SrcTop,
+                  std::int32_t DstWidth, std::int32_t DstHeight, std::int32_t SrcWidth,
+                  std::int32_t SrcHeight) {
+  Resample(dst, src, DstLeft, DstTop, false, SrcLeft, SrcTop, DstWidth, DstHeight, SrcWidth,
+           SrcHeight);
+}
+
+void ResampleAreaTurned(const TRowView* dst, const TRowView* src, std::int32_t DstRight,
+                        std::int32_t DstBottom, std::int32_t SrcLeft, std::int32_t SrcTop,
+                        std::int32_t DstWidth, std::int32_t DstHeight, std::int32_t SrcWidth,
+                        std::int32_t SrcHeight) {
+  Resample(dst, src, DstRight, DstBottom, true, SrcLeft, SrcTop, DstWidth, DstHeight, SrcWidth,
+           SrcHeight);
+}
+
+}  // namespace dactyra
