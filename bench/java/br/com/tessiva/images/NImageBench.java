@@ -30,7 +30,8 @@ public final class NImageBench {
       long start = System.nanoTime();
       for (int i = 0; i < perBatch; i++) sink += op.run();
       // Grow batches to about 20 ms so timer resolution does not matter.
-      if (System.nanoTime() - start < 20_000_000L) perBatch *= 2;
+      if (System.nanoTime() - start < 20_000_000L)
+        perBatch *= 2;
     }
     double[] perOp = new double[batches];
     for (int b = 0; b < batches; b++) {
@@ -51,9 +52,8 @@ public final class NImageBench {
     long warmup = args.length > 1 ? Long.parseLong(args[1]) : 2000;
     System.out.printf(
         "NImage BMP codec vs ImageIO, median of %d batches after %d ms warm-up%n", batches, warmup);
-    System.out.printf(
-        "%-9s %-14s %13s %13s %13s %9s %9s%n",
-        "size", "operation", "NImage", "ImageIO", "copyOf", "IIO/NImg", "NImg/copy");
+    System.out.printf("%-9s %-14s %13s %13s %13s %9s %9s%n", "size", "operation", "NImage",
+        "ImageIO", "copyOf", "IIO/NImg", "NImg/copy");
     for (int[] size : new int[][] {{320, 365}, {500, 500}}) {
       run(size[0], size[1], batches, warmup);
     }
@@ -73,8 +73,8 @@ public final class NImageBench {
       target.loadBMP(bmp);
       return target.buffer.length;
     }, batches, warmup);
-    double read = medianNanos(() -> ImageIO.read(new ByteArrayInputStream(bmp)).getWidth(),
-        batches, warmup);
+    double read =
+        medianNanos(() -> ImageIO.read(new ByteArrayInputStream(bmp)).getWidth(), batches, warmup);
     double copy = medianNanos(() -> Arrays.copyOf(bmp, bmp.length).length, batches, warmup);
     double save = medianNanos(() -> picture.saveBMP().length, batches, warmup);
     double write = medianNanos(() -> {
@@ -84,10 +84,10 @@ public final class NImageBench {
     }, batches, warmup);
 
     String label = width + "x" + height;
-    System.out.printf("%-9s %-14s %s %s %s %8.1fx %8.2fx%n", label, "load / read",
-        micros(load), micros(read), micros(copy), read / load, load / copy);
-    System.out.printf("%-9s %-14s %s %s %s %8.1fx %8.2fx%n", label, "save / write",
-        micros(save), micros(write), micros(copy), write / save, save / copy);
+    System.out.printf("%-9s %-14s %s %s %s %8.1fx %8.2fx%n", label, "load / read", micros(load),
+        micros(read), micros(copy), read / load, load / copy);
+    System.out.printf("%-9s %-14s %s %s %s %8.1fx %8.2fx%n", label, "save / write", micros(save),
+        micros(write), micros(copy), write / save, save / copy);
   }
 
   /** Both codecs must agree on the picture before their speed means anything. */

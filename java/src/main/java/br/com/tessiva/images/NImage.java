@@ -49,9 +49,8 @@ public class NImage {
       throw new IllegalArgumentException("negative size " + width + " x " + height);
     }
     if ((long) width * height != pixels.length) {
-      throw new IllegalArgumentException(
-          width + " x " + height + " needs " + (long) width * height + " bytes, not "
-              + pixels.length);
+      throw new IllegalArgumentException(width + " x " + height + " needs " + (long) width * height
+          + " bytes, not " + pixels.length);
     }
     this.width = width;
     this.height = height;
@@ -132,7 +131,8 @@ public class NImage {
   /** The gray level (0 to 255) at column {@code x} of row {@code y} (0 = top). */
   public int getPixel(int x, int y) {
     if (x < 0 || x >= width || y < 0 || y >= height) {
-      throw new IndexOutOfBoundsException("(" + x + ", " + y + ") outside " + width + " x " + height);
+      throw new IndexOutOfBoundsException(
+          "(" + x + ", " + y + ") outside " + width + " x " + height);
     }
     return buffer[y * width + x] & 0xFF;
   }

@@ -101,11 +101,9 @@ class NImageImageIOTest {
     return sample;
   }
 
-  static final List<String> GOOD_8_BIT =
-      List.of(
-          "g/pal8-0.bmp", "g/pal8.bmp", "g/pal8gs.bmp", "g/pal8nonsquare.bmp", "g/pal8os2.bmp",
-          "g/pal8topdown.bmp", "g/pal8v4.bmp", "g/pal8v5.bmp", "g/pal8w124.bmp", "g/pal8w125.bmp",
-          "g/pal8w126.bmp");
+  static final List<String> GOOD_8_BIT = List.of("g/pal8-0.bmp", "g/pal8.bmp", "g/pal8gs.bmp",
+      "g/pal8nonsquare.bmp", "g/pal8os2.bmp", "g/pal8topdown.bmp", "g/pal8v4.bmp", "g/pal8v5.bmp",
+      "g/pal8w124.bmp", "g/pal8w125.bmp", "g/pal8w126.bmp");
 
   /** ImageIO keeps 8-bit palette files indexed: its raster holds the stored indices. */
   @Test
@@ -129,8 +127,7 @@ class NImageImageIOTest {
       }
       assertArrayEquals(expected, image.buffer, name);
     }
-    assertArrayEquals(
-        NImage.read(suite.resolve("g/pal8.bmp")).buffer,
+    assertArrayEquals(NImage.read(suite.resolve("g/pal8.bmp")).buffer,
         NImage.read(suite.resolve("g/pal8topdown.bmp")).buffer);
   }
 
@@ -140,7 +137,8 @@ class NImageImageIOTest {
     int refused = 0;
     try (Stream<Path> files = Files.list(suite.resolve("g"))) {
       for (Path file : (Iterable<Path>) files.sorted()::iterator) {
-        if (GOOD_8_BIT.contains("g/" + file.getFileName())) continue;
+        if (GOOD_8_BIT.contains("g/" + file.getFileName()))
+          continue;
         NImageTest.assertRefused(Files.readAllBytes(file));
         refused++;
       }

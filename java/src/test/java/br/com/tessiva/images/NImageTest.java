@@ -71,8 +71,7 @@ class NImageTest {
     assertEquals(365, u32(bmp, 22));
     for (int stored = 0; stored < 365; stored++) {
       int row = 364 - stored;
-      assertArrayEquals(
-          Arrays.copyOfRange(pixels, row * 320, row * 320 + 320),
+      assertArrayEquals(Arrays.copyOfRange(pixels, row * 320, row * 320 + 320),
           Arrays.copyOfRange(bmp, 1078 + stored * 320, 1078 + stored * 320 + 320));
     }
   }
@@ -162,7 +161,10 @@ class NImageTest {
     assertRefused(Arrays.copyOf(good, good.length - 5));
     // Sizes no 24 KB file can hold are refused, not allocated.
     byte[] huge = Arrays.copyOf(good, 24 * 1024);
-    ByteBuffer.wrap(huge).order(ByteOrder.LITTLE_ENDIAN).putInt(18, 3_000_000).putInt(22, 2_000_000);
+    ByteBuffer.wrap(huge)
+        .order(ByteOrder.LITTLE_ENDIAN)
+        .putInt(18, 3_000_000)
+        .putInt(22, 2_000_000);
     assertRefused(huge);
   }
 
@@ -209,18 +211,18 @@ class NImageTest {
       List<Future<Boolean>> results = new ArrayList<>();
       for (int t = 0; t < 8; t++) {
         final int seed = t;
-        Callable<Boolean> job =
-            () -> {
-              for (int i = 0; i < 50; i++) {
-                int w = 1 + (seed * 7 + i) % 41;
-                int h = 1 + (seed * 3 + i) % 29;
-                NImage saved = new NImage(w, h, randomPixels(w, h, seed * 1000 + i));
-                NImage loaded = new NImage();
-                loaded.loadBMP(saved.saveBMP());
-                if (loaded.width != w || !Arrays.equals(saved.buffer, loaded.buffer)) return false;
-              }
-              return true;
-            };
+        Callable<Boolean> job = () -> {
+          for (int i = 0; i < 50; i++) {
+            int w = 1 + (seed * 7 + i) % 41;
+            int h = 1 + (seed * 3 + i) % 29;
+            NImage saved = new NImage(w, h, randomPixels(w, h, seed * 1000 + i));
+            NImage loaded = new NImage();
+            loaded.loadBMP(saved.saveBMP());
+            if (loaded.width != w || !Arrays.equals(saved.buffer, loaded.buffer))
+              return false;
+          }
+          return true;
+        };
         results.add(pool.submit(job));
       }
       for (Future<Boolean> result : results) assertEquals(Boolean.TRUE, result.get());
