@@ -48,9 +48,9 @@ struct Destinations {
 void Fill(ShapedCmd& cmd, Side side, uint32_t seed) {
   const auto& fields = cmd.Fields(side);
   for (size_t i = 0; i < fields.size(); ++i) {
-    const FieldSpec& spec = fields[i];
+    const FieldDef& def = fields[i];
     const uint32_t s = seed + static_cast<uint32_t>(i) * 17;
-    switch (spec.kind) {
+    switch (def.kind) {
       case FieldKind::kU8:
         cmd.SetNumber(side, i, 0xA0 + s % 64);
         break;
@@ -61,8 +61,8 @@ void Fill(ShapedCmd& cmd, Side side, uint32_t seed) {
       case FieldKind::kExact32:
         break;
       case FieldKind::kRecord: {
-        Bytes record = Pattern(spec.value, s);
-        if (spec.limit != 0) StoreU32(record.data() + spec.offset, spec.limit - 1 - s % 7);
+        Bytes record = Pattern(def.value, s);
+        if (def.limit != 0) StoreU32(record.data() + def.offset, def.limit - 1 - s % 7);
         cmd.SetBytes(side, i, record);
         break;
       }
@@ -70,21 +70,21 @@ void Fill(ShapedCmd& cmd, Side side, uint32_t seed) {
       case FieldKind::kBlock16:
       case FieldKind::kCallerBlock32: {
         size_t n = 5 + s % 40;
-        if (spec.limit != 0) n = std::min<size_t>(n, spec.limit);
+        if (def.limit != 0) n = std::min<size_t>(n, def.limit);
         cmd.SetBytes(side, i, Pattern(n, s));
         break;
       }
       case FieldKind::kTrailing: {
         // Set the count in the record before and give that many units.
         Bytes record(cmd.Bytes(side, i - 1).begin(), cmd.Bytes(side, i - 1).end());
-        const uint32_t count = spec.value == 1 ? 37 : 2;
-        StoreU32(record.data() + spec.offset, count);
+        const uint32_t count = def.value == 1 ? 37 : 2;
+        StoreU32(record.data() + def.offset, count);
         cmd.SetBytes(side, i - 1, record);
-        cmd.SetBytes(side, i, Pattern(static_cast<size_t>(count) * spec.value, s));
+        cmd.SetBytes(side, i, Pattern(static_cast<size_t>(count) * def.value, s));
         break;
       }
       case FieldKind::kArgumentRecords:
-        cmd.SetBytes(side, i, Pattern(3 * static_cast<size_t>(spec.value), s));
+        cmd.SetBytes(side, i, Pattern(3 * static_cast<size_t>(def.value), s));
         break;
       case FieldKind::kBlockList:
         cmd.SetBlocks(side, i, {Pattern(3, s), Bytes{}, Pattern(11, s + 1)});
@@ -137,8 +137,8 @@ void ExpectSameFields(const ShapedCmd& sent, const ShapedCmd& got, Side side, si
 // selects a different set of fields.
 std::vector<std::optional<uint16_t>> Arguments(const ShapedCmd& cmd, Side side) {
   std::vector<std::optional<uint16_t>> arguments = {std::nullopt};
-  for (const FieldSpec& spec : cmd.Fields(side)) {
-    if (spec.presence != Presence::kAlways) {
+  for (const FieldDef& def : cmd.Fields(side)) {
+    if (def.presence != Presence::kAlways) {
       arguments.insert(arguments.end(), {0, 1, 2, 7});
       break;
     }
@@ -238,14 +238,14 @@ TEST(V100CatalogueRoundTrip, LayoutTableIsConsistent) {
     previous = layout.code;
     for (const auto* fields : {&layout.request, &layout.response}) {
       for (size_t i = 0; i < fields->size(); ++i) {
-        const FieldSpec& spec = (*fields)[i];
-        if (spec.kind == FieldKind::kRecord && spec.limit != 0) {
-          EXPECT_LE(spec.offset + 4, spec.value) << layout.name;
+        const FieldDef& def = (*fields)[i];
+        if (def.kind == FieldKind::kRecord && def.limit != 0) {
+          EXPECT_LE(def.offset + 4, def.value) << layout.name;
         }
-        if (spec.kind == FieldKind::kTrailing) {
+        if (def.kind == FieldKind::kTrailing) {
           ASSERT_GT(i, 0u) << layout.name;
           EXPECT_EQ((*fields)[i - 1].kind, FieldKind::kRecord) << layout.name;
-          EXPECT_LE(spec.offset + 4, (*fields)[i - 1].value) << layout.name;
+          EXPECT_LE(def.offset + 4, (*fields)[i - 1].value) << layout.name;
         }
       }
     }

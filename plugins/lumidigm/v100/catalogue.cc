@@ -9,30 +9,30 @@ namespace dactyra::v100 {
 namespace {
 
 // Field constructors for the table below.
-FieldSpec U8() { return {FieldKind::kU8}; }
-FieldSpec U32(uint32_t initial = 0) { return {FieldKind::kU32, 0, initial}; }
-FieldSpec Const32(uint32_t value) { return {FieldKind::kConst32, value}; }
-FieldSpec Exact32(uint32_t value) { return {FieldKind::kExact32, value}; }
-FieldSpec Record(uint32_t size) { return {FieldKind::kRecord, size}; }
+FieldDef U8() { return {FieldKind::kU8}; }
+FieldDef U32(uint32_t initial = 0) { return {FieldKind::kU32, 0, initial}; }
+FieldDef Const32(uint32_t value) { return {FieldKind::kConst32, value}; }
+FieldDef Exact32(uint32_t value) { return {FieldKind::kExact32, value}; }
+FieldDef Record(uint32_t size) { return {FieldKind::kRecord, size}; }
 // A record whose 32-bit number at `offset` must be below `bound`.
-FieldSpec CheckedRecord(uint32_t size, uint32_t offset, uint32_t bound) {
+FieldDef CheckedRecord(uint32_t size, uint32_t offset, uint32_t bound) {
   return {FieldKind::kRecord, size, 0, offset, bound};
 }
-FieldSpec Block32(uint32_t limit = 0, bool strict = false) {
+FieldDef Block32(uint32_t limit = 0, bool strict = false) {
   return {FieldKind::kBlock32, 0, 0, 0, limit, strict};
 }
-FieldSpec Block16() { return {FieldKind::kBlock16}; }
-FieldSpec Trailing(uint32_t unit, uint32_t offset) {
+FieldDef Block16() { return {FieldKind::kBlock16}; }
+FieldDef Trailing(uint32_t unit, uint32_t offset) {
   return {FieldKind::kTrailing, unit, 0, offset};
 }
-FieldSpec ArgumentRecords(uint32_t size) { return {FieldKind::kArgumentRecords, size}; }
-FieldSpec BlockList() { return {FieldKind::kBlockList}; }
-FieldSpec CallerBlock32(uint32_t initial_length) {
+FieldDef ArgumentRecords(uint32_t size) { return {FieldKind::kArgumentRecords, size}; }
+FieldDef BlockList() { return {FieldKind::kBlockList}; }
+FieldDef CallerBlock32(uint32_t initial_length) {
   return {FieldKind::kCallerBlock32, 0, initial_length};
 }
-FieldSpec When(Presence presence, FieldSpec spec) {
-  spec.presence = presence;
-  return spec;
+FieldDef When(Presence presence, FieldDef def) {
+  def.presence = presence;
+  return def;
 }
 
 constexpr uint32_t kIdentifyLimit = 2048;
@@ -45,13 +45,13 @@ constexpr uint32_t kUserEntryCheckedOffset = 12;
 constexpr uint32_t kUserEntryCheckedBound = 256;
 
 std::vector<CommandLayout> BuildCatalogue() {
-  using F = std::vector<FieldSpec>;
+  using F = std::vector<FieldDef>;
   const F none;
-  const FieldSpec user_entry =
+  const FieldDef user_entry =
       CheckedRecord(kUserEntrySize, kUserEntryCheckedOffset, kUserEntryCheckedBound);
-  const FieldSpec user_record = Record(V100UserRecord::kSize);
-  const FieldSpec user_blocks = Trailing(kUserBlockSize, V100UserRecord::kBlockCountOffset);
-  const FieldSpec entry_data = Trailing(1, kUserEntryDataOffset);
+  const FieldDef user_record = Record(V100UserRecord::kSize);
+  const FieldDef user_blocks = Trailing(kUserBlockSize, V100UserRecord::kBlockCountOffset);
+  const FieldDef entry_data = Trailing(1, kUserEntryDataOffset);
 
   std::vector<CommandLayout> c = {
       {4, "Macro_Match", F{Block32(), Block32()}, F{U32()}},

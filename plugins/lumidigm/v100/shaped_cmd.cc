@@ -13,16 +13,16 @@ const CommandLayout& LayoutOrEmpty(uint32_t code) {
   return layout != nullptr ? *layout : kEmpty;
 }
 
-std::vector<FieldValue> InitialValues(const std::vector<FieldSpec>& fields) {
+std::vector<FieldValue> InitialValues(const std::vector<FieldDef>& fields) {
   std::vector<FieldValue> values(fields.size());
   for (size_t i = 0; i < fields.size(); ++i) {
-    const FieldSpec& spec = fields[i];
+    const FieldDef& def = fields[i];
     FieldValue& value = values[i];
-    value.number = spec.initial;
-    if (spec.kind == FieldKind::kRecord) {
-      value.bytes.assign(spec.value, 0);
-    } else if (spec.kind == FieldKind::kBlock32 || spec.kind == FieldKind::kCallerBlock32) {
-      value.bytes.assign(spec.initial, 0);
+    value.number = def.initial;
+    if (def.kind == FieldKind::kRecord) {
+      value.bytes.assign(def.value, 0);
+    } else if (def.kind == FieldKind::kBlock32 || def.kind == FieldKind::kCallerBlock32) {
+      value.bytes.assign(def.initial, 0);
     }
   }
   return values;
@@ -52,7 +52,7 @@ ShapedCmd::ShapedCmd(uint32_t code)
   set_request_size(layout_.request_size);
 }
 
-const std::vector<FieldSpec>& ShapedCmd::Fields(Side side) const {
+const std::vector<FieldDef>& ShapedCmd::Fields(Side side) const {
   return side == Side::kRequest ? layout_.request : layout_.response;
 }
 
@@ -87,8 +87,8 @@ std::span<const uint8_t> ShapedCmd::Bytes(Side side, size_t field) const {
 bool ShapedCmd::SetBytes(Side side, size_t field, std::span<const uint8_t> bytes) {
   FieldValue* v = Value(side, field);
   if (v == nullptr) return false;
-  const FieldSpec& spec = Fields(side)[field];
-  if (spec.kind == FieldKind::kRecord && bytes.size() != spec.value) return false;
+  const FieldDef& def = Fields(side)[field];
+  if (def.kind == FieldKind::kRecord && bytes.size() != def.value) return false;
   try {
     v->bytes.assign(bytes.begin(), bytes.end());
   } catch (const std::bad_alloc&) {
@@ -124,8 +124,8 @@ bool ShapedCmd::Present(Side side, size_t field) const {
   return v != nullptr && v->present;
 }
 
-bool ShapedCmd::IsPresent(const FieldSpec& spec) const {
-  switch (spec.presence) {
+bool ShapedCmd::IsPresent(const FieldDef& def) const {
+  switch (def.presence) {
     case Presence::kAlways:
       return true;
     case Presence::kArgumentZero:
@@ -161,11 +161,11 @@ bool ShapedCmd::Build(Side side, std::span<const uint8_t>& packet) {
 
   uint64_t payload = 0;
   for (size_t i = 0; i < fields.size(); ++i) {
-    const FieldSpec& spec = fields[i];
+    const FieldDef& def = fields[i];
     const FieldValue& value = values[i];
-    if (!IsPresent(spec)) continue;
+    if (!IsPresent(def)) continue;
     const uint64_t length = value.bytes.size();
-    switch (spec.kind) {
+    switch (def.kind) {
       case FieldKind::kU8:
         payload += 1;
         break;
@@ -175,11 +175,11 @@ bool ShapedCmd::Build(Side side, std::span<const uint8_t>& packet) {
         payload += 4;
         break;
       case FieldKind::kRecord:
-        if (spec.limit != 0 && RecordNumber(value, spec.offset) >= spec.limit) return false;
-        payload += spec.value;
+        if (def.limit != 0 && RecordNumber(value, def.offset) >= def.limit) return false;
+        payload += def.value;
         break;
       case FieldKind::kBlock32:
-        if (spec.strict && spec.limit != 0 && length > spec.limit) return false;
+        if (def.strict && def.limit != 0 && length > def.limit) return false;
         if (length > std::numeric_limits<uint32_t>::max()) return false;
         payload += 4 + length;
         break;
@@ -195,8 +195,7 @@ bool ShapedCmd::Build(Side side, std::span<const uint8_t>& packet) {
         // The record before announces the length; a buffer of another size
         // would send bytes the object does not have, or drop some.
         if (i == 0 ||
-            static_cast<uint64_t>(spec.value) * RecordNumber(values[i - 1], spec.offset) !=
-                length) {
+            static_cast<uint64_t>(def.value) * RecordNumber(values[i - 1], def.offset) != length) {
           return false;
         }
         payload += length;
@@ -230,10 +229,10 @@ bool ShapedCmd::Build(Side side, std::span<const uint8_t>& packet) {
 
   PayloadWriter out(area);
   for (size_t i = 0; i < fields.size(); ++i) {
-    const FieldSpec& spec = fields[i];
+    const FieldDef& def = fields[i];
     const FieldValue& value = values[i];
-    if (!IsPresent(spec)) continue;
-    switch (spec.kind) {
+    if (!IsPresent(def)) continue;
+    switch (def.kind) {
       case FieldKind::kU8:
         out.WriteU8(static_cast<uint8_t>(value.number));
         break;
@@ -242,7 +241,7 @@ bool ShapedCmd::Build(Side side, std::span<const uint8_t>& packet) {
         break;
       case FieldKind::kConst32:
       case FieldKind::kExact32:
-        out.WriteU32(spec.value);
+        out.WriteU32(def.value);
         break;
       case FieldKind::kRecord:
       case FieldKind::kTrailing:
@@ -270,10 +269,10 @@ bool ShapedCmd::Build(Side side, std::span<const uint8_t>& packet) {
   return true;
 }
 
-bool ShapedCmd::ParseField(const FieldSpec& spec, FieldValue& value, const FieldValue* previous,
+bool ShapedCmd::ParseField(const FieldDef& def, FieldValue& value, const FieldValue* previous,
                            PayloadReader& in) {
   std::span<const uint8_t> bytes;
-  switch (spec.kind) {
+  switch (def.kind) {
     case FieldKind::kU8: {
       uint8_t v = 0;
       if (!in.ReadU8(v)) return false;
@@ -287,25 +286,25 @@ bool ShapedCmd::ParseField(const FieldSpec& spec, FieldValue& value, const Field
     case FieldKind::kExact32: {
       uint32_t v = 0;
       if (!in.ReadU32(v)) return false;
-      if (spec.kind == FieldKind::kExact32 && v != spec.value) return false;
+      if (def.kind == FieldKind::kExact32 && v != def.value) return false;
       break;
     }
     case FieldKind::kRecord:
-      if (!in.ReadSpan(spec.value, bytes)) return false;
-      if (spec.limit != 0 && SpanNumber(bytes, spec.offset) >= spec.limit) return false;
+      if (!in.ReadSpan(def.value, bytes)) return false;
+      if (def.limit != 0 && SpanNumber(bytes, def.offset) >= def.limit) return false;
       value.bytes.assign(bytes.begin(), bytes.end());
       break;
     case FieldKind::kBlock32:
     case FieldKind::kBlock16: {
       uint32_t length = 0;
-      if (spec.kind == FieldKind::kBlock32) {
+      if (def.kind == FieldKind::kBlock32) {
         if (!in.ReadU32(length)) return false;
       } else {
         uint16_t short_length = 0;
         if (!in.ReadU16(short_length)) return false;
         length = short_length;
       }
-      if (spec.limit != 0 && length > spec.limit) return false;
+      if (def.limit != 0 && length > def.limit) return false;
       if (!in.ReadSpan(length, bytes)) return false;
       value.bytes.assign(bytes.begin(), bytes.end());
       break;
@@ -313,13 +312,13 @@ bool ShapedCmd::ParseField(const FieldSpec& spec, FieldValue& value, const Field
     case FieldKind::kTrailing: {
       if (previous == nullptr) return false;
       const uint64_t length =
-          static_cast<uint64_t>(spec.value) * RecordNumber(*previous, spec.offset);
+          static_cast<uint64_t>(def.value) * RecordNumber(*previous, def.offset);
       if (!in.ReadSpan(length, bytes)) return false;
       value.bytes.assign(bytes.begin(), bytes.end());
       break;
     }
     case FieldKind::kArgumentRecords:
-      if (!in.ReadSpan(static_cast<uint64_t>(argument()) * spec.value, bytes)) return false;
+      if (!in.ReadSpan(static_cast<uint64_t>(argument()) * def.value, bytes)) return false;
       value.bytes.assign(bytes.begin(), bytes.end());
       break;
     case FieldKind::kBlockList: {

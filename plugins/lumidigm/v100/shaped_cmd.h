@@ -47,7 +47,7 @@ enum class Presence : uint8_t {
   kArgumentAboveOne
 };
 
-struct FieldSpec {
+struct FieldDef {
   FieldKind kind;
   uint32_t value = 0;    // record size, constant, entry size or trailing unit
   uint32_t initial = 0;  // number after creation, or block length after creation
@@ -70,8 +70,8 @@ enum CommandFlags : uint32_t {
 struct CommandLayout {
   uint32_t code;
   const char* name;
-  std::vector<FieldSpec> request;
-  std::vector<FieldSpec> response;
+  std::vector<FieldDef> request;
+  std::vector<FieldDef> response;
   uint16_t argument = 0;
   uint32_t request_size = kEmptyPacketSize;
   uint32_t flags = kNoFlags;
@@ -96,7 +96,7 @@ class ShapedCmd : public ICmd {
   bool UnpackResponse(std::span<const uint8_t> packet) override;
 
   const CommandLayout& Layout() const { return layout_; }
-  const std::vector<FieldSpec>& Fields(Side side) const;
+  const std::vector<FieldDef>& Fields(Side side) const;
   size_t FieldCount(Side side) const { return Fields(side).size(); }
 
   // Field access by position in the side's field list. Out-of-range
@@ -125,10 +125,10 @@ class ShapedCmd : public ICmd {
   const FieldValue* Value(Side side, size_t field) const;
   FieldValue* Value(Side side, size_t field);
 
-  bool IsPresent(const FieldSpec& spec) const;
+  bool IsPresent(const FieldDef& def) const;
   bool Build(Side side, std::span<const uint8_t>& packet);
   bool Parse(Side side, std::span<const uint8_t> packet);
-  bool ParseField(const FieldSpec& spec, FieldValue& value, const FieldValue* previous,
+  bool ParseField(const FieldDef& def, FieldValue& value, const FieldValue* previous,
                   PayloadReader& reader);
 
   const CommandLayout& layout_;
