@@ -74,36 +74,6 @@ BmpFault Fault(const Bytes& file) {
   return Decode(file, picture);
 }
 
-TEST(BmpDecoder, BottomUpAndTopDownGiveTheSamePicture) {
-  for (std::int32_t height : {3, -3}) {
-    FileSpec s;
-    s.height = height;
-    GrayPicture picture;
-    ASSERT_EQ(Decode(Build(s), picture), BmpFault::kNone);
-    EXPECT_EQ(picture.width, 5);
-    EXPECT_EQ(picture.height, 3);
-    EXPECT_EQ(picture.pixels, Pixel(s));
-  }
-}
-
-TEST(BmpDecoder, TopDownRowZeroIsTheFirstStoredRow) {
-  FileSpec s;
-  s.height = -3;
-  const Bytes file = Build(s);
-  GrayPicture picture;
-  ASSERT_EQ(Decode(file, picture), BmpFault::kNone);
-  EXPECT_EQ(Bytes(picture.pixels.begin(), picture.pixels.begin() + 5),
-            Bytes(file.begin() + 70, file.begin() + 75));
-}
-
-TEST(BmpDecoder, RowsStartAtThePixelOffsetOfTheFileHeader) {
-  FileSpec s;
-  s.gap = 9;
-  GrayPicture picture;
-  ASSERT_EQ(Decode(Build(s), picture), BmpFault::kNone);
-  EXPECT_EQ(picture.pixels, Pixel(s));
-}
-
 TEST(BmpDecoder, ZeroPixelOffsetMeansRightAfterTheColourTable) {
   for (std::uint32_t colours : {2u, 0u}) {
     FileSpec s;
@@ -194,13 +164,6 @@ TEST(BmpDecoder, PlanesDepthAndCompression) {
   }
 }
 
-TEST(BmpDecoder, DepthIsJudgedBeforeSizes) {
-  Bytes file = Build({});
-  Put(file, 28, 24, 2);
-  Put(file, 18, 0, 4);
-  EXPECT_EQ(Fault(file), BmpFault::kBitDepth);
-}
-
 TEST(BmpDecoder, BadDimensions) {
   const std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
   for (auto [w, h] : {std::pair{0, 3}, std::pair{-5, 3}, std::pair{5, 0}, std::pair{5, kMin},
@@ -255,16 +218,6 @@ TEST(BmpDecoder, FailureLeavesOutputsUnchanged) {
   EXPECT_EQ(picture.width, 2);
   EXPECT_EQ(picture.height, 1);
   EXPECT_EQ(picture.pixels, (Bytes{4, 5}));
-}
-
-TEST(BmpDecoder, PaletteIsNotLookedAt) {
-  FileSpec s;
-  s.colours = 256;
-  Bytes file = Build(s);
-  for (std::size_t i = 54; i < 54 + 1024; ++i) file[i] = static_cast<std::uint8_t>(255 - i);
-  GrayPicture picture;
-  ASSERT_EQ(Decode(file, picture), BmpFault::kNone);
-  EXPECT_EQ(picture.pixels, Pixel(s));
 }
 
 }  // namespace

@@ -35,16 +35,6 @@ Bytes Save(std::int32_t width, std::int32_t height, const Bytes& pixels) {
   return stream;
 }
 
-TEST(BmpEncoder, GrayPaletteIsARamp) {
-  const auto palette = GrayPalette();
-  for (int i = 0; i < 256; ++i) {
-    EXPECT_EQ(palette[i].red, i);
-    EXPECT_EQ(palette[i].green, i);
-    EXPECT_EQ(palette[i].blue, i);
-    EXPECT_EQ(palette[i].flags, 0);
-  }
-}
-
 TEST(BmpEncoder, HeadersOf320By365) {
   const Bytes pixels = Picture(320, 365, 1);
   const Bytes file = Save(320, 365, pixels);
@@ -111,22 +101,6 @@ TEST(BmpEncoder, BadArgumentsThrowAndLeaveTheStream) {
         << c.width << "x" << c.height;
     EXPECT_EQ(stream, (Bytes{1, 2}));
   }
-}
-
-TEST(BmpEncoder, WriteNeedsTheExactOutputSize) {
-  const Bytes pixels(6, 1);
-  Bytes out(1085);
-  EXPECT_THROW(WriteGrayBitmap(3, 2, pixels, out), Exception);
-  out.resize(1087);
-  EXPECT_THROW(WriteGrayBitmap(3, 2, pixels, out), Exception);
-}
-
-TEST(BmpEncoder, AppendsAfterWhatTheStreamHolds) {
-  Bytes stream = {0xAA, 0xBB};
-  SaveGrayBitmap(1, 1, Bytes{42}, stream);
-  ASSERT_EQ(stream.size(), 2u + 1082u);
-  EXPECT_EQ(stream[2], 'B');
-  EXPECT_EQ(stream[2 + 1078], 42);
 }
 
 TEST(BmpEncoder, RoundTripsThroughTheDecoder) {

@@ -87,14 +87,6 @@ class NImageTest {
   }
 
   @Test
-  void colourTableIsAGrayRamp() throws Exception {
-    byte[] bmp = new NImage(1, 1, new byte[] {0}).saveBMP();
-    for (int i = 0; i < 256; i++) {
-      assertEquals(i | i << 8 | i << 16, u32(bmp, 54 + 4 * i), "entry " + i);
-    }
-  }
-
-  @Test
   void emptyPicturesSaveAsEmptyArrays() throws Exception {
     assertEquals(0, new NImage().saveBMP().length);
     NImage wide = new NImage(5, 0, new byte[0]);
@@ -166,25 +158,6 @@ class NImageTest {
         .putInt(18, 3_000_000)
         .putInt(22, 2_000_000);
     assertRefused(huge);
-  }
-
-  @Test
-  void loadReplacesTheBuffer() throws Exception {
-    NImage image = new NImage(1, 1, new byte[] {9});
-    byte[] old = image.buffer;
-    image.loadBMP(new NImage(2, 2, new byte[] {1, 2, 3, 4}).saveBMP());
-    assertEquals(2, image.width);
-    assertEquals(2, image.height);
-    assertArrayEquals(new byte[] {1, 2, 3, 4}, image.buffer);
-    assertArrayEquals(new byte[] {9}, old);
-  }
-
-  @Test
-  void loadLeavesTheArgumentAlone() throws Exception {
-    byte[] bmp = new NImage(3, 3, randomPixels(3, 3, 4)).saveBMP();
-    byte[] copy = bmp.clone();
-    new NImage().loadBMP(bmp);
-    assertArrayEquals(copy, bmp);
   }
 
   @Test
