@@ -5,7 +5,21 @@
 #include <cfenv>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
+#include <optional>
 #include <vector>
+
+// The row loops get a copy for wider vector units too, chosen when the
+// library is loaded. The arithmetic is the same in every copy: double
+// operations, each rounded, none fused.
+#if defined(__x86_64__) && defined(__ELF__) && defined(__has_attribute)
+#if __has_attribute(target_clones)
+#define DACTYRA_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#endif
+#endif
+#ifndef DACTYRA_VECTOR_CLONES
+#define DACTYRA_VECTOR_CLONES
+#endif
 
 namespace dactyra {
 
@@ -20,12 +34,15 @@ struct Step {
 // The span walk over [a, b), keeping only the steps whose index lies in
 // [lo, hi). Steps outside are skipped without being walked, so a span far
 // larger than the view costs no more than the view.
+// Span ends stay below 2^63 in magnitude (at most 2^31 × 2^31), so the
+// integer conversion truncates them exactly as std::trunc would, and much
+// faster where trunc is a library call.
 template <typename Emit>
 void WalkSpan(double a, double b, std::int64_t lo, std::int64_t hi, Emit&& emit) {
-  const double whole_a = std::trunc(a);
-  const auto first = static_cast<std::int64_t>(whole_a);
+  const auto first = static_cast<std::int64_t>(a);
+  const auto whole_a = static_cast<double>(first);
   if (first >= lo && first < hi) emit(first, std::min(1.0 - (a - whole_a), b - a));
-  const double whole_b = std::trunc(b);
+  const auto whole_b = static_cast<double>(static_cast<std::int64_t>(b));
   const double last_weight = b - whole_b;
   for (std::int64_t p = std::max(first + 1, lo); p < hi && static_cast<double>(p) < b; ++p) {
     emit(p, static_cast<double>(p) == whole_b ? last_weight : 1.0);
@@ -81,6 +98,7 @@ ColumnTable MakeColumnTable(const Range& cols, double rx, std::int64_t lo, std::
   table.columns = static_cast<std::size_t>(cols.end - cols.begin);
   const std::size_t n = table.columns;
   std::vector<Step> steps;
+  steps.reserve(n * (static_cast<std::size_t>(std::min(std::abs(rx), 64.0)) + 2));
   std::vector<std::size_t> starts(n + 1, 0);
   for (std::size_t c = 0; c < n; ++c) {
     starts[c] = steps.size();
@@ -145,8 +163,8 @@ std::uint8_t Finish(double sum_v, double sum_w) {
 // Finish for a whole row. In the default rounding mode (to nearest, half to
 // even; what Java and Windows run with) adding and taking away 2^52 rounds a
 // value of 0..255 exactly as Finish does, and the loop vectorises.
-void FinishRow(const double* __restrict sum_v, const double* __restrict sum_w, std::size_t n,
-               std::uint8_t* __restrict out) {
+DACTYRA_VECTOR_CLONES void FinishRow(const double* __restrict sum_v, const double* __restrict sum_w,
+                                     std::size_t n, std::uint8_t* __restrict out) {
   if (std::fegetround() != FE_TONEAREST) {
     for (std::size_t c = 0; c < n; ++c) out[c] = Finish(sum_v[c], sum_w[c]);
     return;
@@ -174,7 +192,12 @@ struct RowStep {
 class SpreadRows {
  public:
   SpreadRows(const TRowView& src, std::int64_t src_left, const ColumnTable& table)
-      : src_(src), origin_(src_left + table.first_column), table_(table) {}
+      : src_(src),
+        origin_(src_left + table.first_column),
+        table_(table),
+        // The columns the table reads, followed by zeros for the padding
+        // steps of the last columns.
+        padded_(table.span + table.steps, 0) {}
 
   const std::uint8_t* Get(std::int64_t row) {
     ++clock_;
@@ -186,44 +209,40 @@ class SpreadRows {
       }
       if (slot.used < oldest->used) oldest = &slot;
     }
-    const std::size_t n = table_.columns;
     oldest->row = row;
     oldest->used = clock_;
-    oldest->bytes.assign(table_.steps * n, 0);
-    const std::uint8_t* from = src_.Rows[row] + origin_;
+    oldest->bytes.resize(table_.steps * table_.columns);
+    std::copy_n(src_.Rows[row] + origin_, table_.span, padded_.begin());
     std::uint8_t* to = oldest->bytes.data();
     switch (table_.steps) {
       case 2:
-        Spread<2>(from, to);
+        Spread<2>(to);
         break;
       case 3:
-        Spread<3>(from, to);
+        Spread<3>(to);
         break;
       case 4:
-        Spread<4>(from, to);
+        Spread<4>(to);
         break;
       default:
-        Spread<0>(from, to);
+        Spread<0>(to);
         break;
     }
     return oldest->bytes.data();
   }
 
  private:
-  // Padding steps take whatever lies in the row there when that is still
-  // inside the columns the table reads (their weight is 0), else 0.
+  // Padding steps take whatever follows the column's real steps (their weight
+  // is 0).
   template <std::size_t kSteps>
-  void Spread(const std::uint8_t* __restrict from, std::uint8_t* __restrict to) const {
+  void Spread(std::uint8_t* __restrict to) const {
     const std::size_t n = table_.columns;
     const std::size_t steps = kSteps > 0 ? kSteps : table_.steps;
     const std::int32_t* base = table_.base.data();
-    const std::int32_t* count = table_.count.data();
-    const auto span = static_cast<std::int64_t>(table_.span);
+    const std::uint8_t* from = padded_.data();
     for (std::size_t c = 0; c < n; ++c) {
       const std::uint8_t* p = from + base[c];
-      const bool whole = base[c] + static_cast<std::int64_t>(steps) <= span;
-      const std::size_t real = whole ? steps : static_cast<std::size_t>(count[c]);
-      for (std::size_t j = 0; j < real; ++j) to[j * n + c] = p[j];
+      for (std::size_t j = 0; j < steps; ++j) to[j * n + c] = p[j];
     }
   }
 
@@ -235,6 +254,7 @@ class SpreadRows {
   const TRowView& src_;
   const std::int64_t origin_;
   const ColumnTable& table_;
+  std::vector<std::uint8_t> padded_;
   std::uint64_t clock_ = 0;
   Slot slots_[4];
 };
@@ -242,9 +262,9 @@ class SpreadRows {
 // sum_v[c] += (wx × wy) × pixel and sum_w[c] += wx × wy, one step of all
 // columns after the other: each column's sums are built in exactly the order
 // of the algorithm, and padding adds zeros, which changes no sum.
-void AccumulateSpread(const std::uint8_t* spread, const double* weights, std::size_t steps,
-                      std::size_t n, double wy, double* __restrict sum_v,
-                      double* __restrict sum_w) {
+DACTYRA_VECTOR_CLONES void AccumulateSpread(const std::uint8_t* spread, const double* weights,
+                                            std::size_t steps, std::size_t n, double wy,
+                                            double* __restrict sum_v, double* __restrict sum_w) {
   for (std::size_t j = 0; j < steps; ++j) {
     const std::uint8_t* pixel = spread + j * n;
     const double* wx = weights + j * n;
@@ -316,6 +336,29 @@ void FinishPowerOfTwo(const std::uint32_t* __restrict sum, std::size_t n, int sh
   }
 }
 
+// Halving both ways, the commonest reduction: the mean of each 2 × 2 block,
+// rounded half to even, in one pass over the two rows.
+DACTYRA_VECTOR_CLONES void HalveRows(const std::uint8_t* __restrict top,
+                                     const std::uint8_t* __restrict bottom, std::size_t n,
+                                     std::uint8_t* __restrict out) {
+  for (std::size_t c = 0; c < n; ++c) {
+    // Each pair of pixels read as one 16-bit word, which vectorises better
+    // than two byte loads; the byte order does not matter for the sum.
+    std::uint16_t a = 0;
+    std::uint16_t b = 0;
+    std::memcpy(&a, top + 2 * c, 2);
+    std::memcpy(&b, bottom + 2 * c, 2);
+    const std::uint16_t s =
+        static_cast<std::uint16_t>((a & 0xFF) + (a >> 8) + (b & 0xFF) + (b >> 8));
+    out[c] = static_cast<std::uint8_t>((s + 1 + ((s >> 2) & 1)) >> 2);
+  }
+}
+
+DACTYRA_VECTOR_CLONES void ReverseRow(const std::uint8_t* __restrict from, std::size_t n,
+                                      std::uint8_t* __restrict to) {
+  for (std::size_t c = 0; c < n; ++c) to[n - 1 - c] = from[c];
+}
+
 class Resampler {
  public:
   Resampler(const TRowView& dst, const TRowView& src, std::int64_t dst_x, std::int64_t dst_y,
@@ -345,34 +388,42 @@ class Resampler {
     sum_v_.assign(n, 0.0);
     sum_w_.assign(n, 0.0);
     std::vector<std::uint32_t> sum(table_.unit_weights ? n : 0);
-    std::vector<std::uint8_t> values(n);
-    SpreadRows spread_rows(src_, src_left_, table_);
+    // A turned row is built here and then written reversed; an upright one is
+    // built in place.
+    std::vector<std::uint8_t> turned_row(turned_ ? n : 0);
+    std::optional<SpreadRows> spread_rows;
+    if (spread && !table_.unit_weights) spread_rows.emplace(src_, src_left_, table_);
     std::vector<RowStep> steps;
     for (std::int64_t r = rows_.begin; r < rows_.end; ++r) {
       std::uint8_t* out = dst_.Rows[dst_y_ + (turned_ ? -r : r)];
       if (!out) continue;
+      std::uint8_t* values = turned_ ? turned_row.data() : out + (dst_x_ + column_begin_);
       RowSteps(r, steps);
       const bool unit_rows =
           std::all_of(steps.begin(), steps.end(), [](const RowStep& s) { return s.weight == 1.0; });
       // Whole sums must fit 32 bits: at most 255 per step.
       const bool small = static_cast<std::uint64_t>(steps.size()) * table_.steps <= (1u << 24);
       if (table_.unit_weights && unit_rows && small) {
-        WholeSums(steps, sum.data(), values.data());
+        WholeSums(steps, sum.data(), values);
       } else {
         std::fill(sum_v_.begin(), sum_v_.end(), 0.0);
         std::fill(sum_w_.begin(), sum_w_.end(), 0.0);
         for (const RowStep& step : steps) {
           if (spread) {
-            AccumulateSpread(spread_rows.Get(step.row), table_.weight.data(), table_.steps, n,
+            if (!spread_rows) spread_rows.emplace(src_, src_left_, table_);
+            AccumulateSpread(spread_rows->Get(step.row), table_.weight.data(), table_.steps, n,
                              step.weight, sum_v_.data(), sum_w_.data());
           } else {
             AccumulateSparse(src_.Rows[step.row] + src_left_ + table_.first_column, table_,
                              step.weight, sum_v_.data(), sum_w_.data());
           }
         }
-        FinishRow(sum_v_.data(), sum_w_.data(), n, values.data());
+        FinishRow(sum_v_.data(), sum_w_.data(), n, values);
       }
-      Store(out, values.data());
+      if (turned_) {
+        // Column c goes to dst_x - (column_begin + c): the row reversed.
+        ReverseRow(values, n, out + (dst_x_ - column_begin_ - static_cast<std::int64_t>(n) + 1));
+      }
     }
   }
 
@@ -393,6 +444,12 @@ class Resampler {
 
   void WholeSums(const std::vector<RowStep>& steps, std::uint32_t* sum, std::uint8_t* values) {
     const std::size_t n = table_.columns;
+    if (table_.regular && table_.stride == 2 && steps.size() == 2) {
+      const std::size_t offset = static_cast<std::size_t>(src_left_ + table_.first_column) +
+                                 static_cast<std::size_t>(table_.base[0]);
+      HalveRows(src_.Rows[steps[0].row] + offset, src_.Rows[steps[1].row] + offset, n, values);
+      return;
+    }
     std::fill(sum, sum + n, 0u);
     for (const RowStep& step : steps) {
       const std::uint8_t* row = src_.Rows[step.row] + src_left_ + table_.first_column;
@@ -426,16 +483,6 @@ class Resampler {
       sum_w_[c] = static_cast<double>(rows * static_cast<std::uint64_t>(table_.count[c]));
     }
     FinishRow(sum_v_.data(), sum_w_.data(), n, values);
-  }
-
-  void Store(std::uint8_t* out, const std::uint8_t* values) const {
-    const std::size_t n = table_.columns;
-    if (turned_) {
-      std::uint8_t* at = out + (dst_x_ - column_begin_);
-      for (std::size_t c = 0; c < n; ++c) at[-static_cast<std::ptrdiff_t>(c)] = values[c];
-    } else {
-      std::copy_n(values, n, out + (dst_x_ + column_begin_));
-    }
   }
 
   const TRowView& dst_;
