@@ -46,6 +46,11 @@ void ReportCurrentFailure(TJNIEnv& env, platform::TextView classPath,
     throw;
   } catch (const EJavaException&) {
     if (env.ExceptionCheck()) return;
+  } catch (const std::bad_alloc&) {
+    if (conversion == Conversion::kKeepPending) {
+      if (!env.ExceptionCheck()) ReportToJava(env, u"java/lang/OutOfMemoryError", u"Out of memory");
+      return;
+    }
   } catch (...) {
     if (conversion == Conversion::kKeepPending && env.ExceptionCheck()) return;
   }

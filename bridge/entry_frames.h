@@ -12,7 +12,8 @@
 //     cleared and `exceptionClass` is thrown with the failure's message;
 //   - any other failure, in the other frames: a pending JNI error (such as
 //     the NoSuchFieldError of a failed field lookup) stays as the report;
-//     without one, `failureClass` is thrown with the failure's message.
+//     without one, `failureClass` is thrown with the failure's message
+//     (java/lang/OutOfMemoryError for an allocation failure).
 #pragma once
 
 #include <jni.h>

@@ -34,6 +34,7 @@ class EntryFramesTest : public ::testing::Test {
   EntryFramesTest() {
     fake_.classes["br/com/tessiva/scanners/ScanManException"] = 3;
     fake_.classes["java/lang/RuntimeException"] = 4;
+    fake_.classes["java/lang/OutOfMemoryError"] = 6;
   }
   FakeJni fake_;
   platform::CriticalSection lock_;
@@ -90,6 +91,10 @@ TEST_F(EntryFramesTest, ConvertingFrameCarriesTheMessageUnchanged) {
             1u);
   EXPECT_TRUE(FreeForOthers(lock_));
   EXPECT_EQ(fake_.violations, 0);
+  fake_.pending = false;
+  // Converting frames convert an allocation failure too.
+  ConvertingFrame(fake_.env(), lock_, kScanManException, [&](TJNIEnv&) { throw std::bad_alloc(); });
+  EXPECT_EQ(fake_.CountLog("ThrowNew 3 Out of memory"), 1u);
 }
 
 TEST_F(EntryFramesTest, ConvertingFrameReplacesAPendingLookupError) {
@@ -125,7 +130,7 @@ TEST_F(EntryFramesTest, PlainFrameKeepsAPendingErrorOrRaisesItsClass) {
   jobject o = PlainFrame(fake_.env(), u"java/lang/RuntimeException",
                          [&](TJNIEnv&) -> jobject { throw std::bad_alloc(); });
   EXPECT_EQ(o, nullptr);
-  EXPECT_EQ(fake_.CountLog("ThrowNew 4 Out of memory"), 1u);
+  EXPECT_EQ(fake_.CountLog("ThrowNew 6 Out of memory"), 1u);
   fake_.pending = false;
   PlainFrame(fake_.env(), u"java/lang/RuntimeException", [&](TJNIEnv&) { throw 42; });
   EXPECT_EQ(fake_.CountLog("ThrowNew 4 Internal error"), 1u);

@@ -1,5 +1,7 @@
 package br.com.tessiva.bridge;
 
+import br.com.tessiva.scanners.ScanManException;
+
 /** Natives of the test-only library dactyra_jni_probe, over the bridge of libdactyra. */
 final class JniProbe {
   static {
@@ -9,13 +11,13 @@ final class JniProbe {
   private JniProbe() {}
 
   /** Fails inside the lock-and-conversion frame with {@code message}. */
-  static native void failInConvertingFrame(String message);
+  static native void failInConvertingFrame(String message) throws ScanManException;
 
   /** The monitor frame over an environment whose MonitorEnter fails; the body returns 5. */
-  static native int monitorFrameWithFailingMonitor(Object monitor);
+  static native int monitorFrameWithFailingMonitor(Object monitor) throws ScanManException;
 
   /** The monitor frame over the real environment; the body returns 5. */
-  static native int monitorFrame(Object monitor);
+  static native int monitorFrame(Object monitor) throws ScanManException;
 
   static native boolean lastBodyRan();
 

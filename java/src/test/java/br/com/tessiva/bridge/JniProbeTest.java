@@ -27,6 +27,30 @@ class JniProbeTest {
   }
 
   @Test
+  void failuresOnManyThreadsAtOnceEachKeepTheirMessage() throws Exception {
+    List<Thread> threads = new ArrayList<>();
+    List<String> wrong = java.util.Collections.synchronizedList(new ArrayList<>());
+    for (int t = 0; t < 6; t++) {
+      final int id = t;
+      threads.add(new Thread(() -> {
+        for (int i = 0; i < 200; i++) {
+          String message = "falha " + id + "/" + i + " ç";
+          try {
+            JniProbe.failInConvertingFrame(message);
+            wrong.add("no exception for " + message);
+          } catch (ScanManException e) {
+            if (!message.equals(e.getMessage())) wrong.add(e.getMessage() + " for " + message);
+          }
+        }
+      }));
+    }
+    for (Thread t : threads) t.start();
+    for (Thread t : threads) t.join();
+    assertEquals(List.of(), wrong);
+    assertTrue(JniProbe.scannersLockFree());
+  }
+
+  @Test
   void failedMonitorEnterIsAThreadingError() {
     Object monitor = new Object();
     ScanManException e =
@@ -49,7 +73,15 @@ class JniProbeTest {
     List<Integer> results = new ArrayList<>();
     Thread other;
     synchronized (monitor) {
-      other = new Thread(() -> results.add(JniProbe.monitorFrame(monitor)));
+      other =
+          new Thread(
+              () -> {
+                try {
+                  results.add(JniProbe.monitorFrame(monitor));
+                } catch (ScanManException e) {
+                  results.add(-1);
+                }
+              });
       other.start();
       Thread.sleep(50);
       assertTrue(results.isEmpty());
