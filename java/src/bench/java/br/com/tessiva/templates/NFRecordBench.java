@@ -1,0 +1,68 @@
+package br.com.tessiva.templates;
+
+import java.util.ArrayList;
+import java.util.List;
+
+/**
+ * Reading minutiae through the native walk (one class and field lookup per field of every item,
+ * nothing cached) against a peer that decodes the same bytes in Java. Not a test: run it by hand,
+ * see java/CMakeLists.txt.
+ */
+public final class NFRecordBench {
+  private NFRecordBench() {}
+
+  static byte[] record(int count, int flags) {
+    int stride = 4 + Integer.bitCount(flags & 7);
+    byte[] b = new byte[29 + count * stride + 2];
+    b[22] = (byte) flags;
+    b[24] = (byte) count;
+    b[25] = (byte) stride;
+    for (int i = 0; i < count; i++) {
+      int w = (i * 7 % 2048) << 21 | (i * 13 % 2048) << 10 | (i & 3) << 8 | (i & 0xFF);
+      int at = 26 + i * stride;
+      for (int k = 0; k < 4; k++) b[at + k] = (byte) (w >>> (8 * k));
+    }
+    return b;
+  }
+
+  // The peer: the same layout decoded in Java, into plain int arrays.
+  static List<int[]> decodeInJava(byte[] b) {
+    int flags = b[22] & 0xFF;
+    int count = b[24] & 0xFF;
+    int stride = 4 + Integer.bitCount(flags & 7);
+    List<int[]> out = new ArrayList<>(count);
+    for (int i = 0, at = 26; i < count && at + stride <= b.length; i++, at += stride) {
+      int w = (b[at] & 0xFF) | (b[at + 1] & 0xFF) << 8 | (b[at + 2] & 0xFF) << 16
+          | (b[at + 3] & 0xFF) << 24;
+      int next = at + 4;
+      int q = (flags & 1) != 0 ? b[next++] & 0xFF : 255;
+      int c = (flags & 2) != 0 ? b[next++] & 0xFF : 255;
+      int g = (flags & 4) != 0 ? b[next] & 0xFF : 255;
+      out.add(new int[] {w >>> 21 & 0x7FF, w >>> 10 & 0x7FF, w >>> 8 & 3, w & 0xFF, q, c, g});
+    }
+    return out;
+  }
+
+  static double nanosPerRecord(Runnable r, int rounds) {
+    for (int i = 0; i < rounds / 4; i++) r.run(); // warm-up
+    long start = System.nanoTime();
+    for (int i = 0; i < rounds; i++) r.run();
+    return (System.nanoTime() - start) / (double) rounds;
+  }
+
+  public static void main(String[] args) {
+    int rounds = args.length > 0 ? Integer.parseInt(args[0]) : 20000;
+    for (int count : new int[] {10, 60, 255}) {
+      NFRecord record = new NFRecord(record(count, 7));
+      byte[] bytes = record.getData();
+      int[] sink = new int[1];
+      double jni = nanosPerRecord(() -> sink[0] += record.getMinutiae().size(), rounds);
+      double peer = nanosPerRecord(() -> sink[0] += decodeInJava(bytes).size(), rounds);
+      System.out.printf(
+          "%3d minutiae: native walk %9.0f ns/record (%6.0f ns/item), Java peer %7.0f ns/record,"
+              + " ratio %.0fx%n",
+          count, jni, jni / count, peer, jni / peer);
+      if (sink[0] == 42) System.out.println();
+    }
+  }
+}
