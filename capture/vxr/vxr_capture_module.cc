@@ -22,7 +22,10 @@ bool TVxrCaptureModule::BindExport(F& field, const char* name, unsigned argument
   field = FHandle->Function<F>(name);
   if (!field) {
     // The name a 32-bit stdcall export carries: "_%s@%u".
-    const std::string decorated = "_" + std::string(name) + "@" + std::to_string(argument_bytes);
+    std::string decorated = "_";
+    decorated += name;
+    decorated += '@';
+    decorated += std::to_string(argument_bytes);
     field = FHandle->Function<F>(decorated.c_str());
   }
   return field != nullptr;

@@ -28,6 +28,8 @@
 //   command_result=N          VXR_SendCommand answer
 //   command_answer=HEX        the pending result bytes
 //   result_short=1            VXR_GetResult copies one byte fewer
+//   frozen=1                  read this file once and keep it (benchmarks)
+//   quiet=1                   log only the load and the unload (benchmarks)
 //
 // Pixel (x, y) of the k-th image (from 0) of a handle is (k + x + 3y) & 0xFF.
 //
@@ -37,12 +39,14 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -83,6 +87,8 @@ struct Config {
   int32_t command_result = 0;
   std::string command_answer;
   bool result_short = false;
+  bool frozen = false;
+  bool quiet = false;
 };
 
 // Paths of this copy's files; empty when VXR_TEST_DIR is not set.
@@ -97,6 +103,10 @@ std::set<TVxrCapture*> g_handles;
 int g_next_id = 1;
 std::string g_prefix;
 std::string g_result;
+// Set by a configuration with quiet=1 or frozen=1.
+std::atomic<bool> g_quiet{false};
+std::mutex g_frozen_mutex;
+std::unique_ptr<Config> g_frozen;
 
 Files LocateFiles() {
   Files files;
@@ -120,7 +130,8 @@ const Files& OwnFiles() {
   return files;
 }
 
-void Log(const std::string& line) {
+void Log(const std::string& line, bool always = false) {
+  if (g_quiet && !always) return;
   const Files& files = OwnFiles();
   if (files.log.empty()) return;
   // One write per line with O_APPEND semantics keeps lines whole across
@@ -148,7 +159,7 @@ void ParseSize(const std::string& value, int32_t& w, int32_t& h, int32_t* bytes)
   if (bytes) *bytes = n == 3 ? static_cast<int32_t>(c) : static_cast<int32_t>(a * b);
 }
 
-Config ReadConfig() {
+Config ReadConfigFile() {
   Config config;
   const Files& files = OwnFiles();
   if (files.config.empty()) return config;
@@ -206,12 +217,25 @@ Config ReadConfig() {
       config.command_answer = HexBytes(value);
     } else if (key == "result_short") {
       config.result_short = value == "1";
+    } else if (key == "frozen") {
+      config.frozen = value == "1";
+    } else if (key == "quiet") {
+      config.quiet = value == "1";
     }
   }
   if (!config.has_image) {
     config.image_width = config.max_width;
     config.image_height = config.max_height;
   }
+  return config;
+}
+
+Config ReadConfig() {
+  std::lock_guard lock(g_frozen_mutex);
+  if (g_frozen) return *g_frozen;
+  Config config = ReadConfigFile();
+  g_quiet = config.quiet;
+  if (config.frozen) g_frozen = std::make_unique<Config>(config);
   return config;
 }
 
@@ -223,8 +247,8 @@ std::string HandleName(TVxrCaptureHandle handle) {
 
 // Records the load and the unload of this file.
 struct LoadRecorder {
-  LoadRecorder() { Log("load"); }
-  ~LoadRecorder() { Log("unload"); }
+  LoadRecorder() { Log("load", true); }
+  ~LoadRecorder() { Log("unload", true); }
 } g_load_recorder;
 
 }  // namespace
@@ -422,7 +446,8 @@ TVxrBool VXR_STDCALL VXR_GetImage(TVxrCaptureHandle handle, PVxrImage pImage) {
   lock.unlock();
   pImage->Size.Width = config.image_width;
   pImage->Size.Height = config.image_height;
-  pImage->Size.ByteSize = config.image_width * config.image_height;
+  pImage->Size.ByteSize = static_cast<int32_t>(static_cast<uint32_t>(config.image_width) *
+                                               static_cast<uint32_t>(config.image_height));
   pImage->Format = 0;
   pImage->Resolution = 500;
   // A header may claim more than fits; the pixels written never do.
