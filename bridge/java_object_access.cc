@@ -158,6 +158,7 @@ jint OrdinalEnum(TJNIEnv& env, jobject value) {
 
 jbyteArray NovoArrayBytes(TJNIEnv& env, const void* buffer, jsize length) {
   if (length < 0) throw EJNIError(u"Negative array length");
+  if (buffer == nullptr && length > 0) throw EJNIError(u"No bytes for a Java array");
   jbyteArray array = env.NewByteArray(length);
   if (array == nullptr) throw EJNIError(u"Java array not created");
   if (length > 0) {

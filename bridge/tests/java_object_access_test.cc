@@ -145,6 +145,9 @@ TEST_F(JavaObjectAccessTest, NewByteArrayIsFilledFromTheBuffer) {
   EXPECT_EQ(fake_.CountLog("SetByteArrayRegion " +
                            std::to_string(reinterpret_cast<uintptr_t>(array)) + " 0 3"),
             1u);
+  EXPECT_THROW(NovoArrayBytes(env_, nullptr, 2), EJNIError);
+  EXPECT_THROW(NovoArrayBytes(env_, bytes, -1), EJNIError);
+  EXPECT_EQ(fake_.CountLog("NewByteArray"), 1u);
 }
 
 }  // namespace
