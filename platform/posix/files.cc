@@ -18,7 +18,12 @@
 namespace dactyra::platform {
 namespace {
 
-std::string Native(const Text& path) { return ToUtf8(path); }
+// The path as the system takes it. A NUL would cut the path short and name
+// another file, so such a path becomes "", which every call refuses.
+std::string Native(const Text& path) {
+  if (path.find(u'\0') != Text::npos) return std::string();
+  return ToUtf8(path);
+}
 
 struct DirCloser {
   void operator()(DIR* d) const { closedir(d); }

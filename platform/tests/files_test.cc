@@ -119,6 +119,22 @@ TEST_F(FilesTest, WholeFileReadsAndWritesKeepEveryByte) {
   EXPECT_FALSE(WriteFileBytes(folder_ / u"absent/data", "x"));
 }
 
+TEST_F(FilesTest, PathsWithANulNameNoFile) {
+  // Cut at the NUL, these would name the folder itself or a file in it.
+  Touch(u"victim");
+  const Text cut = folder_.text() + Text(u"\0/x", 3);
+  const Text victim = folder_ / u"victim" + Text(u"\0.txt", 5);
+  EXPECT_FALSE(WriteFileBytes(victim, "overwritten"));
+  EXPECT_EQ(ReadFileBytes(victim), std::nullopt);
+  EXPECT_FALSE(DeleteFile(victim));
+  EXPECT_EQ(ReadFileBytes(folder_ / u"victim"), "x");
+  EXPECT_FALSE(FileExists(victim));
+  EXPECT_FALSE(FolderExists(cut));
+  EXPECT_FALSE(CreateFolders(cut));
+  EXPECT_TRUE(ListFiles(cut, u"*").empty());
+  EXPECT_TRUE(ListFolder(cut).empty());
+}
+
 TEST(ProgramPaths, ExecutableAndModuleOfAnAddress) {
   const Text exe = ExecutablePath();
   ASSERT_FALSE(exe.empty());
