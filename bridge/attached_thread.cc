@@ -3,16 +3,22 @@
 #include <memory>
 
 // Exported by the Java VM's library, which the Java launcher loads with its
-// symbols visible to the libraries the VM loads. Weak, so a program that has
-// no VM (a test, a tool) links and simply finds none.
+// symbols visible to the libraries the VM loads. Weak on ELF, so a program
+// that has no VM (a test, a tool) links and simply finds none; a PE build
+// imports it from jvm.dll instead.
+#if defined(__ELF__)
 extern "C" JNIIMPORT jint JNICALL JNI_GetCreatedJavaVMs(JavaVM**, jsize, jsize*)
     __attribute__((weak));
+#define DACTYRA_VM_MAY_BE_ABSENT 1
+#endif
 
 namespace dactyra {
 
 bool RunAttached(std::span<const jobject> handedOver,
                  const std::function<void(TJNIEnv&)>& work) noexcept {
+#if defined(DACTYRA_VM_MAY_BE_ABSENT)
   if (JNI_GetCreatedJavaVMs == nullptr) return false;
+#endif
   JavaVM* vm = nullptr;
   jsize count = 0;
   if (JNI_GetCreatedJavaVMs(&vm, 1, &count) != JNI_OK || count < 1 || vm == nullptr) {
