@@ -11,8 +11,18 @@
 
 // The row loops get a copy for wider vector units too, chosen when the
 // library is loaded. The arithmetic is the same in every copy: double
-// operations, each rounded, none fused.
-#if defined(__x86_64__) && defined(__ELF__) && defined(__has_attribute)
+// operations, each rounded, none fused. Sanitizer builds go without: their
+// instrumentation of the chooser runs before the sanitizer is ready.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define DACTYRA_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define DACTYRA_SANITIZED 1
+#endif
+#if defined(__x86_64__) && defined(__ELF__) && !defined(DACTYRA_SANITIZED) && \
+    defined(__has_attribute)
 #if __has_attribute(target_clones)
 #define DACTYRA_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #endif

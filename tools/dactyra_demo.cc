@@ -178,6 +178,7 @@ int Main(int argc, char** argv) {
     try {
       road[i].run(state);
     } catch (const std::exception& e) {
+      std::fflush(stdout);
       std::fprintf(stderr, "step %zu failed: %s\n", i + 1, e.what());
       return 1;
     }
