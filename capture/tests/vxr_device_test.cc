@@ -303,6 +303,34 @@ TEST_F(VxrDeviceTest, ACommandRunsBesideABlockedWait) {
   loop.Join();
 }
 
+TEST_F(VxrDeviceTest, CloseWaitsForACommandRunningOnTheHandle) {
+  auto device = Open("vxr_test", "command_delay_ms=300\ncommand_result=2\ncommand_answer=4f4b\n");
+  platform::Text result;
+  platform::Thread command([&] { result = device->SendCommandStr(u"slow", u"", false); });
+  ASSERT_TRUE(command.Start());
+  ASSERT_TRUE(WaitForCalls("vxr_test", "SendCommand 1"));
+  device->Close();
+  command.Join();
+  EXPECT_EQ(result, u"OK");
+  EXPECT_EQ(CountCalls("vxr_test", "CloseDevice 1"), 1);
+  ExpectNoViolation("vxr_test");
+}
+
+TEST_F(VxrDeviceTest, ConcurrentClosesCloseTheHandleOnce) {
+  auto device = Open("vxr_test", "images=0\nidle=block\n");
+  CaptureLoop loop(*device);
+  loop.Start();
+  ASSERT_TRUE(WaitForCalls("vxr_test", "GetImage 1"));
+  platform::Thread other([&] { device->Close(); });
+  ASSERT_TRUE(other.Start());
+  device->Close();
+  other.Join();
+  loop.Join();
+  EXPECT_EQ(CountCalls("vxr_test", "CloseDevice"), 1);
+  EXPECT_EQ(device->ImageBuffer(), nullptr);
+  ExpectNoViolation("vxr_test");
+}
+
 TEST_F(VxrDeviceTest, CommandResultKeepsEveryByte) {
   auto device = Open("vxr_test", "command_result=5\ncommand_answer=6162006364\n");
   const platform::Text result = device->SendCommandStr(u"get", u"x=1", false);

@@ -1,7 +1,6 @@
 #include "capture/vxr/vxr_capture_module.h"
 
-#include <cstdio>
-#include <cstring>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -77,7 +76,13 @@ int32_t TVxrCaptureModule::GetDeviceList(std::vector<platform::Text>& lista) {
   if (needed < VXR_DEVICE_LIST_EMPTY_SIZE) throw Exception(error + u"(0): " + Decimal(needed));
   if (DeviceListCount(reinterpret_cast<const uint8_t*>(&block), sizeof(block)) == 0) return 0;
 
-  std::vector<uint8_t> buffer(static_cast<size_t>(needed), 0);
+  std::vector<uint8_t> buffer;
+  try {
+    buffer.assign(static_cast<size_t>(needed), 0);
+  } catch (const std::bad_alloc&) {
+    // A size no buffer can be made for is as wrong as one below 4.
+    throw Exception(error + u"(0): " + Decimal(needed));
+  }
   FVXR_GetDeviceList(reinterpret_cast<PVxrDeviceList>(buffer.data()), needed);
   std::vector<std::string> serials;
   const auto fault = ReadDeviceListBlock(buffer.data(), buffer.size(), serials);
@@ -94,7 +99,13 @@ std::unique_ptr<TVxCaptureDevice> TVxrCaptureModule::OpenDevice(
   const std::string serial = platform::ToAnsi(serialNumber);
   TVxrCaptureHandle handle = FVXR_OpenDevice(serial.c_str());
   if (!handle) throw Exception(u"Could not open device " + FPrefix + u"\\" + serialNumber);
-  auto device = std::make_unique<TVxrCaptureDeviceImpl>(*this, handle);
+  std::unique_ptr<TVxrCaptureDeviceImpl> device;
+  try {
+    device = std::make_unique<TVxrCaptureDeviceImpl>(*this, handle);
+  } catch (...) {
+    FVXR_CloseDevice(handle);
+    throw;
+  }
   device->FActive = true;
   device->FUseThread = true;
   return device;
@@ -125,7 +136,12 @@ std::vector<uint8_t> TVxrCaptureModule::SendCommandBytes(TVxrCaptureHandle handl
   std::lock_guard lock(FCommandLock);
   const int32_t n = FVXR_SendCommand(handle, ansi_command.c_str(), args);
   if (n < 0) throw Exception(u"Send command error " + Decimal(n) + u".");
-  std::vector<uint8_t> result(static_cast<size_t>(n));
+  std::vector<uint8_t> result;
+  try {
+    result.resize(static_cast<size_t>(n));
+  } catch (const std::bad_alloc&) {
+    throw Exception(u"Error getting command result.");
+  }
   if (n > 0 && FVXR_GetResult(handle, result.data(), n) < n) {
     throw Exception(u"Error getting command result.");
   }

@@ -26,6 +26,7 @@
 //                             VXR_GetImage with nothing to deliver: wait for
 //                             VXR_ShutdownDevice, return false, or wait MS
 //   command_result=N          VXR_SendCommand answer
+//   command_delay_ms=N        VXR_SendCommand takes that long
 //   command_answer=HEX        the pending result bytes
 //   result_short=1            VXR_GetResult copies one byte fewer
 //   frozen=1                  read this file once and keep it (benchmarks)
@@ -62,6 +63,7 @@ struct TVxrCapture {
   bool shutdown = false;
   int delivered = 0;
   int in_get_image = 0;
+  int in_command = 0;
 };
 
 namespace {
@@ -85,6 +87,7 @@ struct Config {
   enum class Idle { kBlock, kReturn, kTimeout } idle = Idle::kBlock;
   int idle_timeout_ms = 0;
   int32_t command_result = 0;
+  int command_delay_ms = 0;
   std::string command_answer;
   bool result_short = false;
   bool frozen = false;
@@ -211,6 +214,8 @@ Config ReadConfigFile() {
       } else {
         config.idle = Config::Idle::kBlock;
       }
+    } else if (key == "command_delay_ms") {
+      config.command_delay_ms = std::stoi(value);
     } else if (key == "command_result") {
       config.command_result = static_cast<int32_t>(std::stol(value));
     } else if (key == "command_answer") {
@@ -352,12 +357,12 @@ TVxrBool VXR_STDCALL VXR_CloseDevice(TVxrCaptureHandle handle) {
   }
   // The interface promises that no image call runs on a handle being
   // closed; record it when the library breaks that.
-  const bool violation = handle->in_get_image > 0;
+  const bool violation = handle->in_get_image > 0 || handle->in_command > 0;
   g_handles.erase(handle);
   std::unique_ptr<TVxrCapture> owned(violation ? nullptr : handle);
   lock.unlock();
   Log("CloseDevice " + name);
-  if (violation) Log("VIOLATION CloseDevice during GetImage " + name);
+  if (violation) Log("VIOLATION CloseDevice during an image call or a command " + name);
   return VXR_TRUE;
 }
 #endif
@@ -470,16 +475,20 @@ VXR_EXPORT int32_t VXR_STDCALL VXR_SendCommand(TVxrCaptureHandle handle, const c
     VXR_TEST_NAME(VXR_TEST_DECORATION(VXR_SendCommand, 12, 24));
 int32_t VXR_STDCALL VXR_SendCommand(TVxrCaptureHandle handle, const char* pCommand,
                                     const void* pArgs) {
-  std::string name;
-  {
-    std::lock_guard lock(g_mutex);
-    name = HandleName(handle);
-  }
+  std::unique_lock lock(g_mutex);
+  const std::string name = HandleName(handle);
+  const bool known = name != "null" && name != "unknown";
+  if (known) ++handle->in_command;
+  lock.unlock();
   const char* args = static_cast<const char*>(pArgs);
   Log("SendCommand " + name + " [" + (pCommand ? pCommand : "(null)") + "] [" +
       (args ? args : "(null)") + "]");
   const Config config = ReadConfig();
-  std::lock_guard lock(g_mutex);
+  if (config.command_delay_ms > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(config.command_delay_ms));
+  }
+  lock.lock();
+  if (known) --handle->in_command;
   g_result = config.command_answer;
   return config.command_result;
 }
