@@ -24,7 +24,7 @@
 #if defined(__x86_64__) && defined(__ELF__) && !defined(DACTYRA_SANITIZED) && \
     defined(__has_attribute)
 #if __has_attribute(target_clones)
-#define DACTYRA_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#define DACTYRA_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #endif
 #endif
 #ifndef DACTYRA_VECTOR_CLONES
@@ -173,9 +173,10 @@ std::uint8_t Finish(double sum_v, double sum_w) {
 // Finish for a whole row. In the default rounding mode (to nearest, half to
 // even; what Java and Windows run with) adding and taking away 2^52 rounds a
 // value of 0..255 exactly as Finish does, and the loop vectorises.
+// `to_nearest` tells whether that mode is in force.
 DACTYRA_VECTOR_CLONES void FinishRow(const double* __restrict sum_v, const double* __restrict sum_w,
-                                     std::size_t n, std::uint8_t* __restrict out) {
-  if (std::fegetround() != FE_TONEAREST) {
+                                     std::size_t n, bool to_nearest, std::uint8_t* __restrict out) {
+  if (!to_nearest) {
     for (std::size_t c = 0; c < n; ++c) out[c] = Finish(sum_v[c], sum_w[c]);
     return;
   }
@@ -428,7 +429,7 @@ class Resampler {
                              step.weight, sum_v_.data(), sum_w_.data());
           }
         }
-        FinishRow(sum_v_.data(), sum_w_.data(), n, values);
+        FinishRow(sum_v_.data(), sum_w_.data(), n, to_nearest_, values);
       }
       if (turned_) {
         // Column c goes to dst_x - (column_begin + c): the row reversed.
@@ -492,7 +493,7 @@ class Resampler {
       sum_v_[c] = static_cast<double>(sum[c]);
       sum_w_[c] = static_cast<double>(rows * static_cast<std::uint64_t>(table_.count[c]));
     }
-    FinishRow(sum_v_.data(), sum_w_.data(), n, values);
+    FinishRow(sum_v_.data(), sum_w_.data(), n, to_nearest_, values);
   }
 
   const TRowView& dst_;
@@ -504,6 +505,7 @@ class Resampler {
   const ColumnTable table_;
   const std::int64_t column_begin_;
   std::vector<double> sum_v_, sum_w_;
+  const bool to_nearest_ = std::fegetround() == FE_TONEAREST;
 };
 
 void Resample(const TRowView* dst, const TRowView* src, std::int64_t dst_x, std::int64_t dst_y,

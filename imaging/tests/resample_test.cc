@@ -206,6 +206,37 @@ TEST(ResampleArea, BitExactOnTheReaderSizes) {
   }
 }
 
+// Whole reduction factors take whole-number sums; they must agree with the
+// algorithm too, clipped or not, halving or not, upright or turned.
+TEST(ResampleArea, WholeFactorsAgreeWithTheAlgorithm) {
+  std::mt19937 random(5);
+  auto size = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+  for (int fx = 1; fx <= 5; ++fx) {
+    for (int fy = 1; fy <= 5; ++fy) {
+      for (int round = 0; round < 6; ++round) {
+        const int dw = size(1, 40), dh = size(1, 30);
+        const bool turned = round % 2 == 1;
+        const bool clipped = round >= 4;
+        Picture source(dw * fx + size(0, 3), dh * fy + size(0, 3));
+        Paint(source, round % 3 == 0 ? Kind::kTwoLevels : Kind::kNoise, random);
+        Call call{0, 0, 0, 0, dw, dh, dw * fx, dh * fy};
+        if (turned) {
+          call.dst_x = dw - 1;
+          call.dst_y = dh - 1;
+        }
+        if (clipped) {
+          call.src_left = size(-4, 4);
+          call.src_top = size(-4, 4);
+          call.dst_x += size(-3, 3);
+          call.dst_y += size(-3, 3);
+        }
+        ExpectSameAsReference(source, dw, dh, call, turned,
+                              clipped ? ClippedReference : PlainReference);
+      }
+    }
+  }
+}
+
 TEST(ResampleArea, EqualSizesCopyTheRectangle) {
   std::mt19937 random(1);
   Picture source(30, 20);
