@@ -12,9 +12,9 @@
  *
  *   Export each function with C linkage and the VXR_STDCALL convention,
  *   either under its plain name (VXR_GetImage) or under its decorated name
- *   _VXR_GetImage@<n>, n being VXR_ARGS_GetImage (the argument bytes; on
- *   32-bit Windows the names 32-bit compilers produce). dactyra tries the
- *   plain name first. Required: VXR_GetPrefix, VXR_GetDeviceList,
+ *   _VXR_GetImage@<n>, n being VXR_ARGS_GetImage (the argument bytes: 8 on
+ *   32-bit Windows, where MSVC gives __stdcall exports this name; with
+ *   MinGW name them in a .def file). dactyra tries the plain name first. Required: VXR_GetPrefix, VXR_GetDeviceList,
  *   VXR_OpenDevice, VXR_CloseDevice, VXR_GetMaxSize, VXR_GetImage; a plug-in
  *   lacking one is unloaded and ignored. Optional: VXR_ShutdownDevice, and
  *   the pair VXR_SendCommand + VXR_GetResult (both or none).
