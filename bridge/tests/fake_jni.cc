@@ -172,6 +172,19 @@ struct FakeJniFunctions {
     FakeJni& f = Enter("NewByteArray " + std::to_string(n));
     return reinterpret_cast<jbyteArray>(f.next_++);
   }
+  static jsize GetArrayLength(JNIEnv*, jarray a) {
+    FakeJni& f = Enter("GetArrayLength " + std::to_string(Id(a)));
+    return static_cast<jsize>(f.byteArrays[Id(a)].size());
+  }
+  static jbyte* GetByteArrayElements(JNIEnv*, jbyteArray a, jboolean* isCopy) {
+    FakeJni& f = Enter("GetByteArrayElements " + std::to_string(Id(a)));
+    if (isCopy) *isCopy = JNI_FALSE;
+    return f.byteArrays[Id(a)].data();
+  }
+  static void ReleaseByteArrayElements(JNIEnv*, jbyteArray a, jbyte*, jint mode) {
+    EnterSafe("ReleaseByteArrayElements " + std::to_string(Id(a)) + " " +
+              (mode == JNI_ABORT ? "abort" : std::to_string(mode)));
+  }
   static void SetByteArrayRegion(JNIEnv*, jbyteArray a, jsize start, jsize n, const jbyte*) {
     Enter("SetByteArrayRegion " + std::to_string(Id(a)) + " " + std::to_string(start) + " " +
           std::to_string(n));
@@ -208,6 +221,9 @@ FakeJni::FakeJni() {
   table_.ExceptionDescribe = F::ExceptionDescribe;
   table_.NewByteArray = F::NewByteArray;
   table_.SetByteArrayRegion = F::SetByteArrayRegion;
+  table_.GetArrayLength = F::GetArrayLength;
+  table_.GetByteArrayElements = F::GetByteArrayElements;
+  table_.ReleaseByteArrayElements = F::ReleaseByteArrayElements;
   env_.functions = &table_;
   current = this;
 }

@@ -56,6 +56,9 @@ class FakeJni {
   bool pending = false;
   int violations = 0;  // JNI calls made while an exception was pending
 
+  // Contents of byte arrays for GetByteArrayElements, by handle.
+  std::map<uintptr_t, std::vector<jbyte>> byteArrays;
+
   // Makes a string that GetStringUTFChars will return.
   jstring NewUtfString(const std::string& mutf8);
   size_t CountLog(const std::string& prefix) const;

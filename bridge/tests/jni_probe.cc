@@ -114,6 +114,19 @@ JNIEXPORT jboolean JNICALL Java_br_com_tessiva_bridge_JniProbe_callFromLibraryTh
   });
 }
 
+// The attached-thread path run on a Java thread: it must use the thread as
+// it is and leave it attached.
+JNIEXPORT jboolean JNICALL Java_br_com_tessiva_bridge_JniProbe_callOnThisThread(JNIEnv*, jclass,
+                                                                                jobject target) {
+  return dactyra::RunAttached({},
+                              [&](TJNIEnv& e) {
+                                dactyra::ChamarVoidObjeto(e, target, u"callback", {u"here"},
+                                                          u"Ljava/lang/String;");
+                              })
+             ? JNI_TRUE
+             : JNI_FALSE;
+}
+
 JNIEXPORT void JNICALL Java_br_com_tessiva_bridge_JniProbe_setGuessed(JNIEnv* env, jclass,
                                                                       jobject target, jstring field,
                                                                       jobject value) {

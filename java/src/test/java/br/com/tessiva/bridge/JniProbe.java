@@ -27,6 +27,9 @@ final class JniProbe {
   /** A library thread attaches and calls {@code target.callback(text)}, then fails if asked. */
   static native boolean callFromLibraryThread(Object target, String text, boolean fail);
 
+  /** The attached-thread path on the calling Java thread: {@code target.callback("here")}. */
+  static native boolean callOnThisThread(Object target);
+
   /** Sets {@code target.field} to {@code value}, the field's class guessed from the value. */
   static native void setGuessed(Object target, String field, Object value);
 

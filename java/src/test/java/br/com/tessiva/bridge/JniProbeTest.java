@@ -116,6 +116,16 @@ class JniProbeTest {
     assertEquals("x", target.text, "the work ran up to its failure");
   }
 
+  @Test
+  void aJavaThreadIsUsedAsItIsAndStaysAttached() {
+    Callback target = new Callback();
+    assertTrue(JniProbe.callOnThisThread(target));
+    assertSame(Thread.currentThread(), target.thread);
+    assertEquals("here", target.text);
+    // Still attached: Java calls and further natives work on this thread.
+    assertEquals("ok", JniProbe.roundTrip("ok"));
+  }
+
   static final class ThrowingCallback {
     void callback(String text) {
       throw new IllegalStateException("listener failed: " + text);
