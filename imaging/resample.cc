@@ -365,6 +365,21 @@ DACTYRA_VECTOR_CLONES void HalveRows(const std::uint8_t* __restrict top,
   }
 }
 
+// The same, written right to left for a turned result.
+DACTYRA_VECTOR_CLONES void HalveRowsTurned(const std::uint8_t* __restrict top,
+                                           const std::uint8_t* __restrict bottom, std::size_t n,
+                                           std::uint8_t* __restrict out) {
+  for (std::size_t c = 0; c < n; ++c) {
+    std::uint16_t a = 0;
+    std::uint16_t b = 0;
+    std::memcpy(&a, top + 2 * c, 2);
+    std::memcpy(&b, bottom + 2 * c, 2);
+    const std::uint16_t s =
+        static_cast<std::uint16_t>((a & 0xFF) + (a >> 8) + (b & 0xFF) + (b >> 8));
+    out[n - 1 - c] = static_cast<std::uint8_t>((s + 1 + ((s >> 2) & 1)) >> 2);
+  }
+}
+
 DACTYRA_VECTOR_CLONES void ReverseRow(const std::uint8_t* __restrict from, std::size_t n,
                                       std::uint8_t* __restrict to) {
   for (std::size_t c = 0; c < n; ++c) to[n - 1 - c] = from[c];
@@ -405,17 +420,25 @@ class Resampler {
     std::optional<SpreadRows> spread_rows;
     if (spread && !table_.unit_weights) spread_rows.emplace(src_, src_left_, table_);
     std::vector<RowStep> steps;
+    // Row r spans [y(r), y(r + 1)): each end is computed once.
+    double y0 = RowEnd(rows_.begin);
     for (std::int64_t r = rows_.begin; r < rows_.end; ++r) {
+      const double y1 = RowEnd(r + 1);
+      const double row_y0 = y0;
+      y0 = y1;
       std::uint8_t* out = dst_.Rows[dst_y_ + (turned_ ? -r : r)];
       if (!out) continue;
       std::uint8_t* values = turned_ ? turned_row.data() : out + (dst_x_ + column_begin_);
-      RowSteps(r, steps);
+      RowSteps(row_y0, y1, steps);
       const bool unit_rows =
           std::all_of(steps.begin(), steps.end(), [](const RowStep& s) { return s.weight == 1.0; });
       // Whole sums must fit 32 bits: at most 255 per step.
       const bool small = static_cast<std::uint64_t>(steps.size()) * table_.steps <= (1u << 24);
+      // Where a turned row goes, its column 0 at the right end.
+      std::uint8_t* turned_out =
+          turned_ ? out + (dst_x_ - column_begin_ - static_cast<std::int64_t>(n) + 1) : nullptr;
       if (table_.unit_weights && unit_rows && small) {
-        WholeSums(steps, sum.data(), values);
+        if (WholeSums(steps, sum.data(), values, turned_out)) continue;
       } else {
         std::fill(sum_v_.begin(), sum_v_.end(), 0.0);
         std::fill(sum_w_.begin(), sum_w_.end(), 0.0);
@@ -431,21 +454,22 @@ class Resampler {
         }
         FinishRow(sum_v_.data(), sum_w_.data(), n, to_nearest_, values);
       }
-      if (turned_) {
-        // Column c goes to dst_x - (column_begin + c): the row reversed.
-        ReverseRow(values, n, out + (dst_x_ - column_begin_ - static_cast<std::int64_t>(n) + 1));
-      }
+      // Column c goes to dst_x - (column_begin + c): the row reversed.
+      if (turned_) ReverseRow(values, n, turned_out);
     }
   }
 
  private:
-  // The source rows under destination row r that lie inside the source view
+  // (r × SrcHeight) / DstHeight: an integer product, one division in double.
+  double RowEnd(std::int64_t r) const {
+    return static_cast<double>(r * src_height_) / static_cast<double>(dst_height_);
+  }
+
+  // The source rows of the span [y0, y1) that lie inside the source view
   // and have a row slot.
-  void RowSteps(std::int64_t r, std::vector<RowStep>& steps) const {
+  void RowSteps(double y0, double y1, std::vector<RowStep>& steps) const {
     steps.clear();
     if (table_.steps == 0) return;
-    const double y0 = static_cast<double>(r * src_height_) / static_cast<double>(dst_height_);
-    const double y1 = static_cast<double>((r + 1) * src_height_) / static_cast<double>(dst_height_);
     WalkSpan(y0, y1, -static_cast<std::int64_t>(src_top_),
              static_cast<std::int64_t>(src_.Height) - src_top_, [&](std::int64_t k, double wy) {
                const std::int64_t row = src_top_ + k;
@@ -453,13 +477,22 @@ class Resampler {
              });
   }
 
-  void WholeSums(const std::vector<RowStep>& steps, std::uint32_t* sum, std::uint8_t* values) {
+  // Fills `values`, or for a halving writes a turned row straight to
+  // `turned_out` and answers true.
+  bool WholeSums(const std::vector<RowStep>& steps, std::uint32_t* sum, std::uint8_t* values,
+                 std::uint8_t* turned_out) {
     const std::size_t n = table_.columns;
     if (table_.regular && table_.stride == 2 && steps.size() == 2) {
       const std::size_t offset = static_cast<std::size_t>(src_left_ + table_.first_column) +
                                  static_cast<std::size_t>(table_.base[0]);
-      HalveRows(src_.Rows[steps[0].row] + offset, src_.Rows[steps[1].row] + offset, n, values);
-      return;
+      const std::uint8_t* top = src_.Rows[steps[0].row] + offset;
+      const std::uint8_t* bottom = src_.Rows[steps[1].row] + offset;
+      if (turned_out) {
+        HalveRowsTurned(top, bottom, n, turned_out);
+        return true;
+      }
+      HalveRows(top, bottom, n, values);
+      return false;
     }
     std::fill(sum, sum + n, 0u);
     for (const RowStep& step : steps) {
@@ -486,7 +519,7 @@ class Resampler {
       const std::uint64_t count = rows * static_cast<std::uint64_t>(table_.stride);
       if (count != 0 && (count & (count - 1)) == 0 && count <= (1u << 16)) {
         FinishPowerOfTwo(sum, n, std::countr_zero(count), values);
-        return;
+        return false;
       }
     }
     for (std::size_t c = 0; c < n; ++c) {
@@ -494,6 +527,7 @@ class Resampler {
       sum_w_[c] = static_cast<double>(rows * static_cast<std::uint64_t>(table_.count[c]));
     }
     FinishRow(sum_v_.data(), sum_w_.data(), n, to_nearest_, values);
+    return false;
   }
 
   const TRowView& dst_;

@@ -18,7 +18,8 @@ namespace dactyra {
 // of the mean as if they had no area; a destination pixel with no source
 // pixel left gets 0. With both rectangles inside their views the result is
 // exactly that of the algorithm without clipping. A destination rectangle of
-// no width or height writes nothing; null views write nothing.
+// no width or height writes nothing; null views write nothing. The
+// destination pixels must not overlap the source pixels.
 void ResampleArea(const TRowView* dst, const TRowView* src, std::int32_t DstLeft,
                   std::int32_t DstTop, std::int32_t SrcLeft, std::int32_t SrcTop,
                   std::int32_t DstWidth, std::int32_t DstHeight, std::int32_t SrcWidth,
