@@ -542,10 +542,93 @@ class Resampler {
   const bool to_nearest_ = std::fegetround() == FE_TONEAREST;
 };
 
+// Whole reduction factors with both rectangles inside their views, the
+// shape of most calls: source columns c × fx to c × fx + fx - 1 and rows
+// r × fy to r × fy + fy - 1 under destination pixel (c, r), each with weight
+// exactly 1 (the ratios and spans are whole numbers in double), so whole sums
+// give the algorithm's values without tables. Answers false, touching
+// nothing, when the call does not have that shape.
+bool WholeFactors(const TRowView& dst, const TRowView& src, std::int64_t dst_x, std::int64_t dst_y,
+                  bool turned, std::int64_t src_left, std::int64_t src_top, std::int64_t dst_width,
+                  std::int64_t dst_height, std::int64_t src_width, std::int64_t src_height) {
+  if (src_width < dst_width || src_height < dst_height || src_width % dst_width != 0 ||
+      src_height % dst_height != 0) {
+    return false;
+  }
+  const std::int64_t fx = src_width / dst_width;
+  const std::int64_t fy = src_height / dst_height;
+  if (fx * fy > (1 << 24)) return false;
+  if (src_left < 0 || src_top < 0 || src_left + src_width > src.Width ||
+      src_top + src_height > src.Height) {
+    return false;
+  }
+  const std::int64_t left = turned ? dst_x - dst_width + 1 : dst_x;
+  const std::int64_t top = turned ? dst_y - dst_height + 1 : dst_y;
+  if (left < 0 || top < 0 || left + dst_width > dst.Width || top + dst_height > dst.Height) {
+    return false;
+  }
+  for (std::int64_t k = src_top; k < src_top + src_height; ++k)
+    if (!src.Rows[k]) return false;
+  for (std::int64_t k = top; k < top + dst_height; ++k)
+    if (!dst.Rows[k]) return false;
+
+  const auto n = static_cast<std::size_t>(dst_width);
+  const std::int64_t count = fx * fy;
+  const bool power_of_two = (count & (count - 1)) == 0;
+  std::vector<std::uint32_t> sum(fx == 2 && fy == 2 ? 0 : n);
+  std::vector<std::uint8_t> values(turned ? n : 0);
+  std::vector<double> sum_v(power_of_two ? 0 : n), sum_w(power_of_two ? 0 : n);
+  const bool to_nearest = std::fegetround() == FE_TONEAREST;
+  for (std::int64_t r = 0; r < dst_height; ++r) {
+    std::uint8_t* out = dst.Rows[turned ? dst_y - r : dst_y + r] + left;
+    const std::uint8_t* const* rows = src.Rows + src_top + r * fy;
+    if (fx == 2 && fy == 2) {
+      if (turned) {
+        HalveRowsTurned(rows[0] + src_left, rows[1] + src_left, n, out);
+      } else {
+        HalveRows(rows[0] + src_left, rows[1] + src_left, n, out);
+      }
+      continue;
+    }
+    std::uint8_t* target = turned ? values.data() : out;
+    std::fill(sum.begin(), sum.end(), 0u);
+    for (std::int64_t i = 0; i < fy; ++i) {
+      const std::uint8_t* row = rows[i] + src_left;
+      const auto stride = static_cast<std::int32_t>(fx);
+      switch (fx) {
+        case 1:
+          SumRegular<1>(row, n, 1, sum.data());
+          break;
+        case 2:
+          SumRegular<2>(row, n, 2, sum.data());
+          break;
+        default:
+          SumRegular<0>(row, n, stride, sum.data());
+          break;
+      }
+    }
+    if (power_of_two) {
+      FinishPowerOfTwo(sum.data(), n, std::countr_zero(static_cast<std::uint64_t>(count)), target);
+    } else {
+      for (std::size_t c = 0; c < n; ++c) {
+        sum_v[c] = static_cast<double>(sum[c]);
+        sum_w[c] = static_cast<double>(count);
+      }
+      FinishRow(sum_v.data(), sum_w.data(), n, to_nearest, target);
+    }
+    if (turned) ReverseRow(values.data(), n, out);
+  }
+  return true;
+}
+
 void Resample(const TRowView* dst, const TRowView* src, std::int64_t dst_x, std::int64_t dst_y,
               bool turned, std::int32_t src_left, std::int32_t src_top, std::int32_t dst_width,
               std::int32_t dst_height, std::int32_t src_width, std::int32_t src_height) {
   if (!dst || !src || dst_width <= 0 || dst_height <= 0) return;
+  if (WholeFactors(*dst, *src, dst_x, dst_y, turned, src_left, src_top, dst_width, dst_height,
+                   src_width, src_height)) {
+    return;
+  }
   Resampler(*dst, *src, dst_x, dst_y, turned, src_left, src_top, dst_width, dst_height, src_width,
             src_height)
       .Run();
