@@ -4,6 +4,9 @@
 
 namespace dactyra {
 
+using platform::Text;
+using platform::TextView;
+
 namespace {
 
 // Any address inside this library serves to find the module that holds it.
