@@ -44,9 +44,10 @@ struct Step {
 // The span walk over [a, b), keeping only the steps whose index lies in
 // [lo, hi). Steps outside are skipped without being walked, so a span far
 // larger than the view costs no more than the view.
-// Span ends stay below 2^63 in magnitude (at most 2^31 × 2^31), so the
-// integer conversion truncates them exactly as std::trunc would, and much
-// faster where trunc is a library call.
+//
+// Span ends lie within ±2^31 (c × SrcWidth / DstWidth with c <= DstWidth),
+// so the integer conversion truncates them exactly as std::trunc would, and
+// much faster where trunc is a library call.
 template <typename Emit>
 void WalkSpan(double a, double b, std::int64_t lo, std::int64_t hi, Emit&& emit) {
   const auto first = static_cast<std::int64_t>(a);
@@ -198,8 +199,8 @@ struct RowStep {
 };
 
 // Source rows spread out to the column steps: step j of column c at
-// [j * columns + c], as bytes, 0 in padding. Each source row is spread once
-// and kept while the next destination rows still use it.
+// [j * columns + c], as bytes. Each source row is spread once and kept while
+// the next destination rows still use it.
 class SpreadRows {
  public:
   SpreadRows(const TRowView& src, std::int64_t src_left, const ColumnTable& table)
@@ -347,7 +348,7 @@ void FinishPowerOfTwo(const std::uint32_t* __restrict sum, std::size_t n, int sh
   }
 }
 
-// Halving both ways, the commonest reduction: the mean of each 2 × 2 block,
+// Halving both ways: the mean of each 2 × 2 block,
 // rounded half to even, in one pass over the two rows.
 DACTYRA_VECTOR_CLONES void HalveRows(const std::uint8_t* __restrict top,
                                      const std::uint8_t* __restrict bottom, std::size_t n,
@@ -542,9 +543,8 @@ class Resampler {
   const bool to_nearest_ = std::fegetround() == FE_TONEAREST;
 };
 
-// Whole reduction factors with both rectangles inside their views, the
-// shape of most calls: source columns c × fx to c × fx + fx - 1 and rows
-// r × fy to r × fy + fy - 1 under destination pixel (c, r), each with weight
+// Whole reduction factors with both rectangles inside their views: source columns c × fx to c × fx
+// + fx - 1 and rows r × fy to r × fy + fy - 1 under destination pixel (c, r), each with weight
 // exactly 1 (the ratios and spans are whole numbers in double), so whole sums
 // give the algorithm's values without tables. Answers false, touching
 // nothing, when the call does not have that shape.
