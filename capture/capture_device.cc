@@ -19,7 +19,9 @@ void TVxCaptureDevice::ReplaceImageBuffer(std::unique_ptr<uint8_t[]> buffer) {
   {
     std::lock_guard lock(FBufferLock);
     FReleasePending = false;
-    if (DeliveryRunning()) {
+    // Only the buffer a delivery started with is read by its handlers; any
+    // later one in between can go at once.
+    if (DeliveryRunning() && !FRetiredBuffer) {
       FRetiredBuffer = std::move(FImageBuffer);
     } else {
       old = std::move(FImageBuffer);

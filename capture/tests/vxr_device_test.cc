@@ -253,6 +253,26 @@ TEST_F(VxrDeviceTest, CloseDuringADeliveryKeepsTheBufferUntilItEnds) {
   ExpectNoViolation("vxr_test");
 }
 
+TEST_F(VxrDeviceTest, AllocatingTwiceDuringADeliveryKeepsTheDeliveredBuffer) {
+  auto device = Open("vxr_test", "max=64x48\nimages=1\nidle=return\n");
+  device->Allocate();
+  bool pattern_ok = false;
+  device->SetOnImage([&](TVxCaptureDevice& sender) {
+    const uint8_t* pixels = sender.ImageBuffer();
+    const int width = sender.ImageWidth();
+    const int height = sender.ImageHeight();
+    // Two new buffers while this one is read: neither may free it (ASan
+    // reports the read below otherwise).
+    sender.Allocate();
+    sender.Allocate();
+    pattern_ok = HasPattern(pixels, 0, width, height);
+  });
+  ASSERT_TRUE(device->WaitImage());
+  device->DoImage();
+  EXPECT_TRUE(pattern_ok);
+  device->Close();
+}
+
 TEST_F(VxrDeviceTest, AHandlerMayCloseItsOwnDevice) {
   auto device = Open("vxr_test", "images=-1\n");
   std::atomic<int> images{0};
