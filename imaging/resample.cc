@@ -348,37 +348,31 @@ void FinishPowerOfTwo(const std::uint32_t* __restrict sum, std::size_t n, int sh
   }
 }
 
-// Halving both ways: the mean of each 2 × 2 block,
-// rounded half to even, in one pass over the two rows.
+// The mean of the 2 × 2 block under output column c, rounded half to even.
+// Each pair of pixels is read as one 16-bit word, which vectorises better
+// than two byte loads; the byte order does not matter for the sum.
+inline std::uint8_t BlockMean2x2(const std::uint8_t* top, const std::uint8_t* bottom,
+                                 std::size_t c) {
+  std::uint16_t a = 0;
+  std::uint16_t b = 0;
+  std::memcpy(&a, top + 2 * c, 2);
+  std::memcpy(&b, bottom + 2 * c, 2);
+  const std::uint16_t s = static_cast<std::uint16_t>((a & 0xFF) + (a >> 8) + (b & 0xFF) + (b >> 8));
+  return static_cast<std::uint8_t>((s + 1 + ((s >> 2) & 1)) >> 2);
+}
+
+// Halving both ways, in one pass over the two rows.
 DACTYRA_VECTOR_CLONES void HalveRows(const std::uint8_t* __restrict top,
                                      const std::uint8_t* __restrict bottom, std::size_t n,
                                      std::uint8_t* __restrict out) {
-  for (std::size_t c = 0; c < n; ++c) {
-    // Each pair of pixels read as one 16-bit word, which vectorises better
-    // than two byte loads; the byte order does not matter for the sum.
-    std::uint16_t a = 0;
-    std::uint16_t b = 0;
-    std::memcpy(&a, top + 2 * c, 2);
-    std::memcpy(&b, bottom + 2 * c, 2);
-    const std::uint16_t s =
-        static_cast<std::uint16_t>((a & 0xFF) + (a >> 8) + (b & 0xFF) + (b >> 8));
-    out[c] = static_cast<std::uint8_t>((s + 1 + ((s >> 2) & 1)) >> 2);
-  }
+  for (std::size_t c = 0; c < n; ++c) out[c] = BlockMean2x2(top, bottom, c);
 }
 
 // The same, written right to left for a turned result.
 DACTYRA_VECTOR_CLONES void HalveRowsTurned(const std::uint8_t* __restrict top,
                                            const std::uint8_t* __restrict bottom, std::size_t n,
                                            std::uint8_t* __restrict out) {
-  for (std::size_t c = 0; c < n; ++c) {
-    std::uint16_t a = 0;
-    std::uint16_t b = 0;
-    std::memcpy(&a, top + 2 * c, 2);
-    std::memcpy(&b, bottom + 2 * c, 2);
-    const std::uint16_t s =
-        static_cast<std::uint16_t>((a & 0xFF) + (a >> 8) + (b & 0xFF) + (b >> 8));
-    out[n - 1 - c] = static_cast<std::uint8_t>((s + 1 + ((s >> 2) & 1)) >> 2);
-  }
+  for (std::size_t c = 0; c < n; ++c) out[n - 1 - c] = BlockMean2x2(top, bottom, c);
 }
 
 DACTYRA_VECTOR_CLONES void ReverseRow(const std::uint8_t* __restrict from, std::size_t n,
