@@ -90,6 +90,13 @@ struct Event::Impl {
   std::condition_variable changed;
   bool manual_reset;
   bool signalled;
+  // A Set releases the threads waiting at that moment, as on Windows, even
+  // when another Set or a Reset comes before they run: manual-reset waiters
+  // watch the count of Sets, and an auto-reset Set hands one release to a
+  // waiter instead of setting the state that a second Set would merge into.
+  uint64_t sets = 0;
+  size_t waiting = 0;
+  size_t releases = 0;
 };
 
 Event::Event(bool manual_reset, bool initially_signalled) : impl_(std::make_unique<Impl>()) {
@@ -101,11 +108,15 @@ Event::~Event() = default;
 
 void Event::Set() {
   std::lock_guard lock(impl_->mutex);
-  impl_->signalled = true;
   if (impl_->manual_reset) {
+    impl_->signalled = true;
+    ++impl_->sets;
     impl_->changed.notify_all();
-  } else {
+  } else if (impl_->waiting > impl_->releases) {
+    ++impl_->releases;
     impl_->changed.notify_one();
+  } else {
+    impl_->signalled = true;
   }
 }
 
@@ -116,15 +127,33 @@ void Event::Reset() {
 
 bool Event::Wait(uint32_t timeout_ms) {
   std::unique_lock lock(impl_->mutex);
-  const auto ready = [this] { return impl_->signalled; };
-  if (timeout_ms == kInfinite) {
-    impl_->changed.wait(lock, ready);
-  } else if (!impl_->changed.wait_until(
-                 lock, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms),
-                 ready)) {
-    return false;
+  Impl& s = *impl_;
+  if (s.signalled) {
+    if (!s.manual_reset) s.signalled = false;
+    return true;
   }
-  if (!impl_->manual_reset) impl_->signalled = false;
+  if (timeout_ms == 0) return false;
+  const auto wait = [&](auto ready) {
+    if (timeout_ms == kInfinite) {
+      s.changed.wait(lock, ready);
+      return true;
+    }
+    return s.changed.wait_until(
+        lock, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms), ready);
+  };
+  if (s.manual_reset) {
+    const uint64_t sets = s.sets;
+    return wait([&] { return s.signalled || s.sets != sets; });
+  }
+  ++s.waiting;
+  const bool released = wait([&] { return s.releases > 0 || s.signalled; });
+  --s.waiting;
+  if (!released) return false;
+  if (s.releases > 0) {
+    --s.releases;
+  } else {
+    s.signalled = false;
+  }
   return true;
 }
 

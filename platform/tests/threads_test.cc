@@ -158,6 +158,56 @@ TEST(Event, AutoResetWakesOneOfSeveralWaiters) {
   EXPECT_EQ(woken, 4);
 }
 
+// Each Set releases a waiter that was already waiting, even when the Sets
+// follow each other before any waiter has run.
+TEST(Event, AutoResetSetsInQuickSuccessionReleaseAsManyWaiters) {
+  for (int round = 0; round < 5; ++round) {
+    Event event(false, false);
+    std::atomic<int> waiting{0};
+    std::atomic<int> woken{0};
+    std::vector<std::unique_ptr<Thread>> waiters;
+    for (int i = 0; i < 2; ++i) {
+      waiters.push_back(std::make_unique<Thread>([&] {
+        ++waiting;
+        if (event.Wait(3000)) ++woken;
+      }));
+      ASSERT_TRUE(waiters.back()->Start());
+    }
+    ASSERT_TRUE(Eventually([&] { return waiting == 2; }));
+    Sleep(50);  // both are inside Wait by now
+    event.Set();
+    event.Set();
+    for (auto& w : waiters) w->Join();
+    EXPECT_EQ(woken, 2) << "round " << round;
+    EXPECT_FALSE(event.Wait(0));  // both Sets went to the waiters
+  }
+}
+
+// A manual-reset Set releases every thread waiting at that moment, even when
+// a Reset follows at once.
+TEST(Event, ManualResetSetThenResetStillReleasesTheWaiters) {
+  for (int round = 0; round < 5; ++round) {
+    Event event(true, false);
+    std::atomic<int> waiting{0};
+    std::atomic<int> woken{0};
+    std::vector<std::unique_ptr<Thread>> waiters;
+    for (int i = 0; i < 3; ++i) {
+      waiters.push_back(std::make_unique<Thread>([&] {
+        ++waiting;
+        if (event.Wait(3000)) ++woken;
+      }));
+      ASSERT_TRUE(waiters.back()->Start());
+    }
+    ASSERT_TRUE(Eventually([&] { return waiting == 3; }));
+    Sleep(50);
+    event.Set();
+    event.Reset();
+    for (auto& w : waiters) w->Join();
+    EXPECT_EQ(woken, 3) << "round " << round;
+    EXPECT_FALSE(event.Wait(0));
+  }
+}
+
 TEST(Event, ManualResetReleasesEveryWaiterAndStaysSet) {
   Event event(true, false);
   std::atomic<int> woken{0};
