@@ -181,6 +181,9 @@ std::string EncodeName(std::string_view kind, const Text& name) {
 struct ObjectFile {
   std::string path;
   Fd fd;
+  // A child made by fork shares the file, and with it the parent's locks:
+  // it only closes its copy.
+  pid_t pid = getpid();
 
   ObjectFile() = default;
   ObjectFile(ObjectFile&&) = default;
@@ -188,12 +191,13 @@ struct ObjectFile {
     ObjectFile previous(std::move(*this));  // closed properly at the end
     path = std::move(other.path);
     fd = std::move(other.fd);
+    pid = other.pid;
     return *this;
   }
   // The last user of an object removes its file, so objects leave nothing
   // behind (the file of a process that was killed goes with the next user).
   ~ObjectFile() {
-    if (fd.get() < 0) return;
+    if (fd.get() < 0 || pid != getpid()) return;
     if (LockByte(fd.get(), kGuardByte, LockKind::kExclusive, true) != 0) return;
     if (LockByte(fd.get(), kPresenceByte, LockKind::kExclusive, false) == 0) unlink(path.c_str());
     // Closing drops every lock this file holds.
@@ -248,6 +252,7 @@ ObjectFile OpenObject(std::string_view kind, const Text& name, Text* error, Setu
     }
     object.path = path;
     object.fd = std::move(fd);
+    object.pid = getpid();
     return object;
   }
 }
@@ -399,7 +404,7 @@ StateTable& States() {
 
 MutexState::~MutexState() {
   // Going away while held counts as a release, not as an owner's death.
-  if (owner != 0 && fd.get() >= 0) WriteMark(fd.get(), kFree);
+  if (owner != 0 && fd.get() >= 0 && pid == getpid()) WriteMark(fd.get(), kFree);
   StateTable& table = States();
   std::lock_guard lock(table.mutex);
   auto it = table.states.find(key);
@@ -408,7 +413,7 @@ MutexState::~MutexState() {
 
 void MutexState::Abandon(uint64_t thread) {
   std::lock_guard lock(mutex);
-  if (owner != thread) return;
+  if (owner != thread || pid != getpid()) return;
   LockByte(fd.get(), kObjectByte, LockKind::kNone, false);
   owner = 0;
   depth = 0;
@@ -491,7 +496,8 @@ WaitResult NamedMutex::Wait(uint32_t timeout_ms) {
 bool NamedMutex::Release() {
   MutexState& s = *impl_->state;
   std::lock_guard lock(s.mutex);
-  if (s.owner != OwnerId()) return false;
+  // A forked child does not own what the parent's thread held.
+  if (s.owner != OwnerId() || s.pid != getpid()) return false;
   if (--s.depth > 0) return true;
   WriteMark(s.fd.get(), kFree);
   LockByte(s.fd.get(), kObjectByte, LockKind::kNone, false);

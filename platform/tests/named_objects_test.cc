@@ -342,6 +342,33 @@ TEST_F(NamedObjectsTest, MutexOfAThreadThatEndedHoldingItIsAbandoned) {
   EXPECT_TRUE(mutex->Release());
 }
 
+TEST_F(NamedObjectsTest, AForkedChildThatEndsLeavesTheParentsObjectsHeld) {
+  auto mutex = NamedMutex::Create(u"forked-mutex");
+  auto event = NamedEvent::Create(u"forked-event", true);
+  ASSERT_NE(mutex, nullptr);
+  ASSERT_NE(event, nullptr);
+  ASSERT_EQ(mutex->Wait(0), WaitResult::kSignalled);
+  ASSERT_EQ(event->Wait(0), WaitResult::kSignalled);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The child shares the parent's open files; letting go of its copies,
+    // and ending as a thread that seems to hold the mutex, must not touch
+    // the parent's hold.
+    event.reset();
+    mutex.reset();
+    exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  Helper mutex_probe({"mutex-try", "forked-mutex", "100"});
+  EXPECT_EQ(mutex_probe.ReadLine(), "timeout");
+  Helper event_probe({"event-try", "forked-event", "100"});
+  EXPECT_EQ(event_probe.ReadLine(), "timeout");
+  EXPECT_TRUE(mutex->Release());
+}
+
 TEST_F(NamedObjectsTest, NamesAreKeptApartAndNeverEscapeTheRuntimeFolder) {
   // "/" must not make a path, and an encoded look-alike is another name.
   auto slash = NamedMutex::Create(u"../a/b");
