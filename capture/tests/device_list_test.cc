@@ -73,12 +73,13 @@ TEST(DeviceListBlock, AHugeCountDoesNotWrapIntoTheBuffer) {
   ExpectFault(block.Read(serials), 1, block.size(), -1);
   // Exactly filling the block with pointers leaves no text area: the first
   // pointer cannot lie in it.
-  Block tight({"AB"});
+  // Seven characters and a NUL make the block a whole number of pointers
+  // past its count, with 4- and 8-byte pointers alike.
+  Block tight({"ABCDEFG"});
   tight.SetCount(static_cast<uint32_t>((tight.size() - 4) / sizeof(char*)));
   const uint32_t count = DeviceListCount(tight.bytes().data(), tight.bytes().size());
-  if (VXR_DEVICE_LIST_TEXT_OFFSET(count) == static_cast<size_t>(tight.size())) {
-    ExpectFault(tight.Read(serials), 2, tight.size(), 0);
-  }
+  ASSERT_EQ(VXR_DEVICE_LIST_TEXT_OFFSET(count), static_cast<size_t>(tight.size()));
+  ExpectFault(tight.Read(serials), 2, tight.size(), 0);
 }
 
 TEST(DeviceListBlock, PointersOutsideTheTextAreaFail) {
