@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace dactyra {
@@ -149,43 +150,41 @@ void TJNIEnv::SetObjectField(jobject object, jfieldID field, jobject value) {
   FEnv->SetObjectField(object, field, value);
 }
 
-void TJNIEnv::CallVoidMethod(jobject object, jmethodID method, TJNIArgs args) {
+template <typename Call>
+auto TJNIEnv::CallWithArgs(TJNIArgs args, Call call) {
   ConvertedArgs created(FEnv);
   const jvalue* values = Convert(args, created);
-  FEnv->CallVoidMethodA(object, method, values);
-  ThrowIfPending();
+  if constexpr (std::is_void_v<std::invoke_result_t<Call&, const jvalue*>>) {
+    call(values);
+    ThrowIfPending();
+  } else {
+    auto result = call(values);
+    ThrowIfPending();
+    return result;
+  }
+}
+
+void TJNIEnv::CallVoidMethod(jobject object, jmethodID method, TJNIArgs args) {
+  CallWithArgs(args, [&](const jvalue* v) { FEnv->CallVoidMethodA(object, method, v); });
 }
 
 jint TJNIEnv::CallIntMethod(jobject object, jmethodID method, TJNIArgs args) {
-  ConvertedArgs created(FEnv);
-  const jvalue* values = Convert(args, created);
-  jint result = FEnv->CallIntMethodA(object, method, values);
-  ThrowIfPending();
-  return result;
+  return CallWithArgs(args,
+                      [&](const jvalue* v) { return FEnv->CallIntMethodA(object, method, v); });
 }
 
 jobject TJNIEnv::CallObjectMethod(jobject object, jmethodID method, TJNIArgs args) {
-  ConvertedArgs created(FEnv);
-  const jvalue* values = Convert(args, created);
-  jobject result = FEnv->CallObjectMethodA(object, method, values);
-  ThrowIfPending();
-  return result;
+  return CallWithArgs(args,
+                      [&](const jvalue* v) { return FEnv->CallObjectMethodA(object, method, v); });
 }
 
 jobject TJNIEnv::CallStaticObjectMethod(jclass cls, jmethodID method, TJNIArgs args) {
-  ConvertedArgs created(FEnv);
-  const jvalue* values = Convert(args, created);
-  jobject result = FEnv->CallStaticObjectMethodA(cls, method, values);
-  ThrowIfPending();
-  return result;
+  return CallWithArgs(
+      args, [&](const jvalue* v) { return FEnv->CallStaticObjectMethodA(cls, method, v); });
 }
 
 jobject TJNIEnv::NewObject(jclass cls, jmethodID constructor, TJNIArgs args) {
-  ConvertedArgs created(FEnv);
-  const jvalue* values = Convert(args, created);
-  jobject result = FEnv->NewObjectA(cls, constructor, values);
-  ThrowIfPending();
-  return result;
+  return CallWithArgs(args, [&](const jvalue* v) { return FEnv->NewObjectA(cls, constructor, v); });
 }
 
 jbyteArray TJNIEnv::NewByteArray(jsize length) {

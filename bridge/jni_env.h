@@ -83,6 +83,10 @@ class TJNIEnv {
   // the call.
   class ConvertedArgs;
   const jvalue* Convert(TJNIArgs args, ConvertedArgs& created);
+  // Runs `call` on the converted arguments, frees the strings made for
+  // them, and raises a Java exception the call left pending.
+  template <typename Call>
+  auto CallWithArgs(TJNIArgs args, Call call);
   void ThrowIfPending();
 
   JNIEnv* FEnv;
