@@ -27,12 +27,12 @@ class Module {
                                       Text* error = nullptr);
 
   // Unloads the module: exactly one unload per successful Load.
-  ~Module();
+  virtual ~Module();
   Module(const Module&) = delete;
   Module& operator=(const Module&) = delete;
 
   // The address of an export, or null when the module has none by that name.
-  void* Symbol(const char* name) const;
+  virtual void* Symbol(const char* name) const;
 
   template <typename F>
   F Function(const char* name) const {
@@ -40,7 +40,12 @@ class Module {
   }
 
   // The path the module was loaded from, as given to Load.
-  const Text& file() const { return file_; }
+  virtual const Text& file() const { return file_; }
+
+ protected:
+  // For modules of other making (test doubles that wrap a loaded module):
+  // they override every virtual operation.
+  explicit Module(Text file) : handle_(nullptr), file_(std::move(file)) {}
 
  private:
   Module(void* handle, Text file) : handle_(handle), file_(std::move(file)) {}

@@ -34,15 +34,20 @@ class NamedEvent {
   // system's message in `error` when given.
   static std::unique_ptr<NamedEvent> Create(const Text& name, bool initially_signalled,
                                             Text* error = nullptr);
-  ~NamedEvent();
+  virtual ~NamedEvent();
   NamedEvent(const NamedEvent&) = delete;
   NamedEvent& operator=(const NamedEvent&) = delete;
 
   // Takes the signal: kSignalled, kTimeout or kFailed.
-  WaitResult Wait(uint32_t timeout_ms);
+  virtual WaitResult Wait(uint32_t timeout_ms);
   // Signals the event again; only meaningful after a successful Wait (or
   // creation as not signalled) through this object.
-  void Set();
+  virtual void Set();
+
+ protected:
+  // For objects of other making (test doubles): they override every
+  // virtual operation.
+  NamedEvent();
 
  private:
   struct Impl;
@@ -54,17 +59,22 @@ class NamedEvent {
 class NamedMutex {
  public:
   static std::unique_ptr<NamedMutex> Create(const Text& name, Text* error = nullptr);
-  ~NamedMutex();
+  virtual ~NamedMutex();
   NamedMutex(const NamedMutex&) = delete;
   NamedMutex& operator=(const NamedMutex&) = delete;
 
   // kSignalled when taken, kAbandoned when taken from a holder that died
   // (a process, or a thread of this one that ended) holding it, kTimeout or
   // kFailed otherwise.
-  WaitResult Wait(uint32_t timeout_ms);
+  virtual WaitResult Wait(uint32_t timeout_ms);
   // Releases one level of ownership; false when the calling thread does not
   // hold the mutex.
-  bool Release();
+  virtual bool Release();
+
+ protected:
+  // For objects of other making (test doubles): they override every
+  // virtual operation.
+  NamedMutex();
 
  private:
   struct Impl;

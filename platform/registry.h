@@ -30,14 +30,19 @@ class RegistryKey {
   // Opens an existing key for reading (never creates it); `path` uses
   // backslashes, a leading one allowed. Null when there is no such key.
   static std::unique_ptr<RegistryKey> Open(RegistryRoot root, const Text& path);
-  ~RegistryKey();
+  virtual ~RegistryKey();
   RegistryKey(const RegistryKey&) = delete;
   RegistryKey& operator=(const RegistryKey&) = delete;
 
   // A 32-bit integer value; empty when missing or of another type.
-  std::optional<uint32_t> ReadInteger(const Text& name) const;
+  virtual std::optional<uint32_t> ReadInteger(const Text& name) const;
   // A text value; empty when missing or of another type.
-  std::optional<Text> ReadText(const Text& name) const;
+  virtual std::optional<Text> ReadText(const Text& name) const;
+
+ protected:
+  // For objects of other making (test doubles): they override every
+  // virtual operation.
+  RegistryKey();
 
  private:
   struct Impl;

@@ -18,18 +18,23 @@ inline constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 class Thread {
  public:
   explicit Thread(std::function<void()> body);
-  ~Thread();
+  virtual ~Thread();
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
 
   // False when the system could not create the thread.
-  bool Start();
-  void Join();
+  virtual bool Start();
+  virtual void Join();
   // The thread runs on alone; this object may go away.
-  void Detach();
-  bool Joinable() const;
+  virtual void Detach();
+  virtual bool Joinable() const;
   // True when called on this thread.
-  bool IsCurrent() const;
+  virtual bool IsCurrent() const;
+
+ protected:
+  // For threads of other making (test doubles): they override every
+  // virtual operation.
+  Thread();
 
  private:
   struct Impl;

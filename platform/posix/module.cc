@@ -36,10 +36,12 @@ std::unique_ptr<Module> Module::Load(const Text& file, Search search, Text* erro
   return std::unique_ptr<Module>(new Module(handle, file));
 }
 
-Module::~Module() { dlclose(handle_); }
+Module::~Module() {
+  if (handle_) dlclose(handle_);
+}
 
 void* Module::Symbol(const char* name) const {
-  if (!name) return nullptr;
+  if (!name || !handle_) return nullptr;
   return dlsym(handle_, name);
 }
 

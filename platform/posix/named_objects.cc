@@ -286,6 +286,7 @@ struct NamedEvent::Impl {
   bool taking = false;
 };
 
+NamedEvent::NamedEvent() = default;
 NamedEvent::NamedEvent(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 // Closing the file gives back a signal this object holds, as a dying
@@ -426,6 +427,7 @@ struct NamedMutex::Impl {
   std::shared_ptr<MutexState> state;
 };
 
+NamedMutex::NamedMutex() = default;
 NamedMutex::NamedMutex(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 NamedMutex::~NamedMutex() = default;
 

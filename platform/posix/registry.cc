@@ -144,6 +144,7 @@ struct RegistryKey::Impl {
   Text folder;
 };
 
+RegistryKey::RegistryKey() = default;
 RegistryKey::RegistryKey(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 RegistryKey::~RegistryKey() = default;
 

@@ -36,6 +36,8 @@ struct Thread::Impl {
   bool started = false;
 };
 
+Thread::Thread() : impl_(std::make_unique<Impl>()) {}
+
 Thread::Thread(std::function<void()> body) : impl_(std::make_unique<Impl>()) {
   impl_->state->body = std::move(body);
 }

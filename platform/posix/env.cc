@@ -1,0 +1,78 @@
+// The POSIX back end's Env: each call goes to the POSIX implementation of
+// the service.
+#include "platform/env.h"
+
+#include <sys/time.h>
+#include <time.h>
+
+namespace dactyra::platform {
+
+Env::~Env() = default;
+
+namespace {
+
+class PosixEnv final : public Env {
+ public:
+  std::unique_ptr<Module> LoadModule(const Text& file, Module::Search search,
+                                     Text* error) override {
+    return Module::Load(file, search, error);
+  }
+  Text ModuleFileNameOf(const void* address) override {
+    return platform::ModuleFileNameOf(address);
+  }
+  Text ExecutablePath() override { return platform::ExecutablePath(); }
+
+  std::vector<Text> ListFiles(const Text& folder, const Text& mask) override {
+    return platform::ListFiles(folder, mask);
+  }
+  std::vector<FolderEntry> ListFolder(const Text& folder) override {
+    return platform::ListFolder(folder);
+  }
+  bool FileExists(const Text& path) override { return platform::FileExists(path); }
+  bool FolderExists(const Text& path) override { return platform::FolderExists(path); }
+  bool CreateFolders(const Text& path) override { return platform::CreateFolders(path); }
+  bool DeleteFile(const Text& path) override { return platform::DeleteFile(path); }
+  bool RemoveFolder(const Text& path) override { return platform::RemoveFolder(path); }
+  std::optional<std::string> ReadFileBytes(const Text& path) override {
+    return platform::ReadFileBytes(path);
+  }
+  bool WriteFileBytes(const Text& path, std::string_view bytes) override {
+    return platform::WriteFileBytes(path, bytes);
+  }
+  Text CurrentFolder() override { return platform::CurrentFolder(); }
+
+  std::unique_ptr<RegistryKey> OpenRegistryKey(RegistryRoot root, const Text& path) override {
+    return RegistryKey::Open(root, path);
+  }
+
+  std::unique_ptr<NamedEvent> CreateNamedEvent(const Text& name, bool initially_signalled,
+                                               Text* error) override {
+    return NamedEvent::Create(name, initially_signalled, error);
+  }
+  std::unique_ptr<NamedMutex> CreateNamedMutex(const Text& name, Text* error) override {
+    return NamedMutex::Create(name, error);
+  }
+
+  std::unique_ptr<Thread> NewThread(std::function<void()> body) override {
+    return std::make_unique<Thread>(std::move(body));
+  }
+  uint32_t TickCount() override { return platform::TickCount(); }
+  void Sleep(uint32_t ms) override { platform::Sleep(ms); }
+  LocalTime Now() override {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                     local.tm_min,         local.tm_sec,     static_cast<int>(now.tv_nsec / 1000000)};
+  }
+};
+
+}  // namespace
+
+Env& Env::Default() {
+  static PosixEnv* env = new PosixEnv;  // never destroyed: used until the process ends
+  return *env;
+}
+
+}  // namespace dactyra::platform
