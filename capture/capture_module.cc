@@ -6,10 +6,10 @@
 
 namespace dactyra {
 
-TCaptureModule::TCaptureModule(platform::Text name, platform::Text path)
+TCaptureModule::TCaptureModule(platform::Text name, platform::Text path, platform::Env& env)
     : FName(std::move(name)), FPath(std::move(path)) {
   platform::Text error;
-  FHandle = platform::Module::Load(FPath, platform::Module::Search::kAlteredSearchPath, &error);
+  FHandle = env.LoadModule(FPath, platform::Module::Search::kAlteredSearchPath, &error);
   if (!FHandle) throw Exception(error.empty() ? u"Could not load " + FPath : error);
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/env.h"
 #include "platform/module.h"
 #include "platform/text.h"
 
@@ -35,9 +36,10 @@ class TCaptureModule {
   virtual std::unique_ptr<TVxCaptureDevice> OpenDevice(const platform::Text& serialNumber) = 0;
 
  protected:
-  // Stores both and loads the file so that its own dependencies are found
-  // beside it; raises the system's message when it does not load.
-  TCaptureModule(platform::Text name, platform::Text path);
+  // Stores both and loads the file through `env` so that its own
+  // dependencies are found beside it; raises the system's message when it
+  // does not load.
+  TCaptureModule(platform::Text name, platform::Text path, platform::Env& env);
 
   platform::Text FName;
   platform::Text FPath;

@@ -1,10 +1,6 @@
-// Files, folders and the paths of the running program.
+// Path text rules of this platform. The file and folder services that can
+// fail are reached through platform::Env.
 #pragma once
-
-#include <cstdint>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "platform/text.h"
 
@@ -13,46 +9,11 @@ namespace dactyra::platform {
 // The platform's path delimiter ('/' here, '\\' on Windows).
 char16_t PathDelimiter();
 
-// Names (not paths) of the ordinary files in `folder` whose names match
-// `mask` ('*' any run, '?' any one character), letter case ignored as on
-// Windows; "*.*" matches every name. Only ordinary files are listed (links
-// are followed): folders, devices and hidden files (names beginning with
-// '.') are left out.
-// A missing folder gives an empty list. Order is unspecified.
-std::vector<Text> ListFiles(const Text& folder, const Text& mask);
-
+// One entry of a folder listing (Env::ListFolder).
 struct FolderEntry {
   Text name;
   bool is_folder = false;
 };
-// Every entry of `folder` but "." and "..". A missing folder gives an empty
-// list.
-std::vector<FolderEntry> ListFolder(const Text& folder);
-
-bool FileExists(const Text& path);
-bool FolderExists(const Text& path);
-
-// Creates `path` and every missing parent. True when the folder exists
-// afterwards.
-bool CreateFolders(const Text& path);
-bool DeleteFile(const Text& path);
-// Removes an empty folder.
-bool RemoveFolder(const Text& path);
-
-// Whole-file reads and writes; a write replaces the file.
-std::optional<std::string> ReadFileBytes(const Text& path);
-bool WriteFileBytes(const Text& path, std::string_view bytes);
-
-// Full path of the running program's executable (for a Java program, the
-// Java launcher). Empty when the system cannot tell.
-Text ExecutablePath();
-
-// File name of the module (executable or shared library) that contains
-// `address`; empty when none does.
-Text ModuleFileNameOf(const void* address);
-
-// The current folder, as a full path without trailing delimiter.
-Text CurrentFolder();
 
 // `path` made absolute against the current folder, with "." and ".."
 // segments resolved textually. A trailing delimiter is kept.

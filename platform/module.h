@@ -7,6 +7,11 @@
 
 namespace dactyra::platform {
 
+namespace internal {
+// The back end's Env (Env::Default()), the only maker of these objects.
+class DefaultEnv;
+}  // namespace internal
+
 class Module {
  public:
   // How a module file's own dependencies are found.
@@ -17,14 +22,7 @@ class Module {
     kAlteredSearchPath,
   };
 
-  // Loads a module by path or, for a bare name without a folder, through
-  // the loader's search; a relative path is taken from the current folder.
-  // Returns null on failure and, when `error` is given, stores the system's
-  // message text for it there. On POSIX systems `search` changes nothing: a
-  // module finds the dependencies beside it through its own $ORIGIN run
-  // path, so modules are built with one.
-  static std::unique_ptr<Module> Load(const Text& file, Search search = Search::kDefault,
-                                      Text* error = nullptr);
+  // Modules are loaded through Env::LoadModule.
 
   // Unloads the module: exactly one unload per successful Load.
   virtual ~Module();
@@ -48,6 +46,12 @@ class Module {
   explicit Module(Text file) : handle_(nullptr), file_(std::move(file)) {}
 
  private:
+  friend class internal::DefaultEnv;
+  // Loads a module (Env::LoadModule). On POSIX systems `search` changes
+  // nothing: a module finds the dependencies beside it through its own
+  // $ORIGIN run path, so modules are built with one.
+  static std::unique_ptr<Module> Load(const Text& file, Search search, Text* error);
+
   Module(void* handle, Text file) : handle_(handle), file_(std::move(file)) {}
   void* handle_;
   Text file_;

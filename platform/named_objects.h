@@ -13,6 +13,11 @@
 
 namespace dactyra::platform {
 
+namespace internal {
+// The back end's Env (Env::Default()), the only maker of these objects.
+class DefaultEnv;
+}  // namespace internal
+
 enum class WaitResult {
   kSignalled,
   // A mutex whose previous holder died without releasing it (Windows'
@@ -28,12 +33,11 @@ enum class WaitResult {
 // holds it is destroyed, the event is signalled again.
 class NamedEvent {
  public:
-  // Opens the event `name`, creating it when no process has it. A new event
-  // starts signalled exactly when `initially_signalled` is true (when the
-  // event exists already, its state is kept). Null on failure, with the
-  // system's message in `error` when given.
-  static std::unique_ptr<NamedEvent> Create(const Text& name, bool initially_signalled,
-                                            Text* error = nullptr);
+  // Env::CreateNamedEvent opens the event `name`, creating it when no
+  // process has it. A new event starts signalled exactly when
+  // `initially_signalled` is true (when the event exists already, its state
+  // is kept). Null on failure, with the system's message in `error` when
+  // given.
   virtual ~NamedEvent();
   NamedEvent(const NamedEvent&) = delete;
   NamedEvent& operator=(const NamedEvent&) = delete;
@@ -50,6 +54,9 @@ class NamedEvent {
   NamedEvent();
 
  private:
+  friend class internal::DefaultEnv;
+  static std::unique_ptr<NamedEvent> Create(const Text& name, bool initially_signalled,
+                                            Text* error);
   struct Impl;
   explicit NamedEvent(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
@@ -58,7 +65,7 @@ class NamedEvent {
 // A mutex with a name, recursive for the thread that holds it.
 class NamedMutex {
  public:
-  static std::unique_ptr<NamedMutex> Create(const Text& name, Text* error = nullptr);
+  // Made by Env::CreateNamedMutex.
   virtual ~NamedMutex();
   NamedMutex(const NamedMutex&) = delete;
   NamedMutex& operator=(const NamedMutex&) = delete;
@@ -77,6 +84,8 @@ class NamedMutex {
   NamedMutex();
 
  private:
+  friend class internal::DefaultEnv;
+  static std::unique_ptr<NamedMutex> Create(const Text& name, Text* error);
   struct Impl;
   explicit NamedMutex(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;

@@ -23,13 +23,18 @@
 
 namespace dactyra::platform {
 
+namespace internal {
+// The back end's Env (Env::Default()), the only maker of these objects.
+class DefaultEnv;
+}  // namespace internal
+
 enum class RegistryRoot { kCurrentUser, kLocalMachine };
 
 class RegistryKey {
  public:
-  // Opens an existing key for reading (never creates it); `path` uses
-  // backslashes, a leading one allowed. Null when there is no such key.
-  static std::unique_ptr<RegistryKey> Open(RegistryRoot root, const Text& path);
+  // Env::OpenRegistryKey opens an existing key for reading (never creates
+  // it); `path` uses backslashes, a leading one allowed. Null when there is
+  // no such key.
   virtual ~RegistryKey();
   RegistryKey(const RegistryKey&) = delete;
   RegistryKey& operator=(const RegistryKey&) = delete;
@@ -45,6 +50,8 @@ class RegistryKey {
   RegistryKey();
 
  private:
+  friend class internal::DefaultEnv;
+  static std::unique_ptr<RegistryKey> Open(RegistryRoot root, const Text& path);
   struct Impl;
   explicit RegistryKey(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;

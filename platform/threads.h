@@ -7,17 +7,21 @@
 
 namespace dactyra::platform {
 
+namespace internal {
+// The back end's Env (Env::Default()), the only maker of these objects.
+class DefaultEnv;
+}  // namespace internal
+
 // Time-outs are in milliseconds; kInfinite waits for ever.
 inline constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
-// A thread of execution running `body` once. Start begins it; a Thread that
-// was started must be joined or detached before it is destroyed (the
-// destructor joins a joinable thread, so a forgotten one waits rather than
-// crashes). Join on the thread itself does nothing, and a body that
-// destroys its own Thread object runs on to its end.
+// A thread of execution running `body` once, made by Env::NewThread. Start
+// begins it; a Thread that was started must be joined or detached before it
+// is destroyed (the destructor joins a joinable thread, so a forgotten one
+// waits rather than crashes). Join on the thread itself does nothing, and a
+// body that destroys its own Thread object runs on to its end.
 class Thread {
  public:
-  explicit Thread(std::function<void()> body);
   virtual ~Thread();
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
@@ -37,6 +41,8 @@ class Thread {
   Thread();
 
  private:
+  friend class internal::DefaultEnv;
+  explicit Thread(std::function<void()> body);
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
@@ -84,12 +90,5 @@ class CriticalSection {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
-
-// Sleep(kInfinite) never returns.
-void Sleep(uint32_t ms);
-
-// Milliseconds since an arbitrary start, wrapping at 2^32 like
-// GetTickCount. Compare tick counts by unsigned difference.
-uint32_t TickCount();
 
 }  // namespace dactyra::platform

@@ -49,20 +49,24 @@ Text FolderOfModuleName(TextView name, TextView delimiters) {
   return FolderPart(rest, delimiters);
 }
 
-Text PastaExecutavel() {
-  const Text folder = FolderPart(platform::ExecutablePath(), PathDelimiters());
-  if (folder.empty()) return platform::FullPath(platform::CurrentFolder());
+Text PastaExecutavel(platform::Env& env) {
+  const Text folder = FolderPart(env.ExecutablePath(), PathDelimiters());
+  if (folder.empty()) return platform::FullPath(env.CurrentFolder());
   return platform::FullPath(folder);
 }
 
-Text PastaBiblioteca() {
+Text PastaBiblioteca(platform::Env& env) {
   // The whole name is taken, however long: a name cut short would give the
   // wrong folder.
-  return FolderOfModuleName(platform::ModuleFileNameOf(&kInsideTheLibrary), PathDelimiters());
+  return FolderOfModuleName(env.ModuleFileNameOf(&kInsideTheLibrary), PathDelimiters());
 }
 
-Text NaPastaExecutavel(TextView nome) { return Joined(PastaExecutavel(), nome); }
+Text NaPastaExecutavel(TextView nome, platform::Env& env) {
+  return Joined(PastaExecutavel(env), nome);
+}
 
-Text NaPastaBiblioteca(TextView nome) { return Joined(PastaBiblioteca(), nome); }
+Text NaPastaBiblioteca(TextView nome, platform::Env& env) {
+  return Joined(PastaBiblioteca(env), nome);
+}
 
 }  // namespace dactyra

@@ -6,7 +6,8 @@
 
 namespace dactyra {
 
-TThreadGenerica::TThreadGenerica(TMetodoThreadGenerica rotina, bool liberarAuto, void* parametro)
+TThreadGenerica::TThreadGenerica(TMetodoThreadGenerica rotina, bool liberarAuto, void* parametro,
+                                 platform::Env& env)
     : rotina_(std::move(rotina)),
       parametro_(parametro),
       liberar_auto_(liberarAuto),
@@ -15,14 +16,14 @@ TThreadGenerica::TThreadGenerica(TMetodoThreadGenerica rotina, bool liberarAuto,
       // the object: a self-freeing thread would otherwise free it while Start
       // or Detach still use it. The thread holds its own reference to the
       // gate, so opening it touches nothing the thread may free.
-      thread_([this, self_freeing = liberarAuto, gate = start_gate_] {
+      thread_(env.NewThread([this, self_freeing = liberarAuto, gate = start_gate_] {
         gate->Wait();
         Run(self_freeing);
-      }) {
+      })) {
   const auto gate = std::move(start_gate_);
   if (!rotina_) throw Exception(u"Rotina da thread não informada.");
-  if (!thread_.Start()) throw Exception(u"Não foi possível criar a thread.");
-  if (liberar_auto_) thread_.Detach();
+  if (!thread_ || !thread_->Start()) throw Exception(u"Não foi possível criar a thread.");
+  if (liberar_auto_) thread_->Detach();
   // The last use of the object here: from now on a self-freeing thread may
   // free it at any moment.
   gate->Set();
@@ -35,19 +36,20 @@ TThreadGenerica::~TThreadGenerica() {
   Terminate();
   // From the thread itself (a routine that broke the rule) joining would
   // deadlock; the platform thread detaches instead.
-  if (!thread_.IsCurrent()) thread_.Join();
+  if (!thread_->IsCurrent()) thread_->Join();
 }
 
-void TThreadGenerica::CreateSelfFreeing(TMetodoThreadGenerica rotina, void* parametro) {
+void TThreadGenerica::CreateSelfFreeing(TMetodoThreadGenerica rotina, void* parametro,
+                                        platform::Env& env) {
   // Ownership passes to the thread: the pointer may already be dangling when
   // release() hands it back, so it is not used.
   static_cast<void>(
-      std::make_unique<TThreadGenerica>(std::move(rotina), true, parametro).release());
+      std::make_unique<TThreadGenerica>(std::move(rotina), true, parametro, env).release());
 }
 
 void TThreadGenerica::WaitFor() {
-  if (thread_.IsCurrent()) throw Exception(u"Uma thread não pode esperar por si mesma.");
-  thread_.Join();
+  if (thread_->IsCurrent()) throw Exception(u"Uma thread não pode esperar por si mesma.");
+  thread_->Join();
 }
 
 void TThreadGenerica::Run(bool self_freeing) {

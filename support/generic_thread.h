@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+#include "platform/env.h"
 #include "platform/threads.h"
 
 namespace dactyra {
@@ -35,13 +36,16 @@ using TMetodoThreadGenerica = std::function<void(TThreadGenerica& thread)>;
 class TThreadGenerica final {
  public:
   // Throws dactyra::Exception when the system cannot create the thread.
-  TThreadGenerica(TMetodoThreadGenerica rotina, bool liberarAuto, void* parametro);
+  // The thread comes from `env`.
+  TThreadGenerica(TMetodoThreadGenerica rotina, bool liberarAuto, void* parametro,
+                  platform::Env& env = platform::Env::Default());
   ~TThreadGenerica();
   TThreadGenerica(const TThreadGenerica&) = delete;
   TThreadGenerica& operator=(const TThreadGenerica&) = delete;
 
   // Starts a thread that frees itself; nothing of it is handed back.
-  static void CreateSelfFreeing(TMetodoThreadGenerica rotina, void* parametro);
+  static void CreateSelfFreeing(TMetodoThreadGenerica rotina, void* parametro,
+                                platform::Env& env = platform::Env::Default());
 
   void* Parametro() const { return parametro_; }
   bool Terminated() const { return terminated_.load(std::memory_order_acquire); }
@@ -68,7 +72,8 @@ class TThreadGenerica final {
   // Opened by the constructor once it is done with the object; handed over
   // to the thread, so the member is empty after construction.
   std::shared_ptr<platform::Event> start_gate_;
-  platform::Thread thread_;
+  // Never null once the constructor has returned.
+  std::unique_ptr<platform::Thread> thread_;
 };
 
 }  // namespace dactyra

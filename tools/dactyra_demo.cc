@@ -19,6 +19,7 @@
 #include "imaging/gray_image.h"
 #include "imaging/resample.h"
 #include "imaging/row_view.h"
+#include "platform/env.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "support/exception.h"
@@ -107,7 +108,7 @@ void WritePgm(State& state, const TGrayImage& image, const std::string& name) {
       "P5\n" + std::to_string(image.Width) + " " + std::to_string(image.Height) + "\n255\n";
   for (const auto& row : image.Bits) bytes.append(row.begin(), row.end());
   const Text path = state.folder + platform::PathDelimiter() + platform::FromUtf8(name);
-  if (!platform::WriteFileBytes(path, bytes)) {
+  if (!platform::Env::Default().WriteFileBytes(path, bytes)) {
     throw Exception(u"Could not write " + path);
   }
   state.written.push_back(path);
@@ -149,7 +150,7 @@ std::vector<Step> Road() {
        }},
       {"write the pictures as PGM files",
        [](State& s) {
-         if (!platform::CreateFolders(s.folder)) {
+         if (!platform::Env::Default().CreateFolders(s.folder)) {
            throw Exception(u"Could not create the folder " + s.folder);
          }
          WritePgm(s, *s.source, "demo_source_448x511.pgm");
@@ -166,8 +167,8 @@ int Main(int argc, char** argv) {
     return 2;
   }
   State state;
-  state.folder =
-      platform::FullPath(argc == 2 ? platform::FromUtf8(argv[1]) : platform::CurrentFolder());
+  state.folder = platform::FullPath(argc == 2 ? platform::FromUtf8(argv[1])
+                                              : platform::Env::Default().CurrentFolder());
   while (state.folder.size() > 1 && state.folder.back() == platform::PathDelimiter()) {
     state.folder.pop_back();
   }

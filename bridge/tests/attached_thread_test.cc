@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "bridge/tests/fake_jni.h"
+#include "platform/env.h"
 #include "platform/threads.h"
 
 namespace {
@@ -68,12 +69,12 @@ FakeVm* FakeVm::self = nullptr;
 // Runs RunAttached on a new thread, as the library's event threads do.
 template <typename Check>
 void OnLibraryThread(Check check) {
-  platform::Thread thread([&] {
+  auto thread = platform::Env::Default().NewThread([&] {
     FakeJni fake;
     check(fake);
   });
-  ASSERT_TRUE(thread.Start());
-  thread.Join();
+  ASSERT_TRUE(thread->Start());
+  thread->Join();
 }
 
 TEST(AttachedThreadTest, WithoutAVmNothingRuns) {

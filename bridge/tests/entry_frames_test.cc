@@ -9,6 +9,7 @@
 #include "bridge/java_object_access.h"
 #include "bridge/library_locks.h"
 #include "bridge/tests/fake_jni.h"
+#include "platform/env.h"
 #include "platform/threads.h"
 
 namespace dactyra {
@@ -20,12 +21,12 @@ using testing::FakeJni;
 // owner itself always could).
 bool FreeForOthers(platform::CriticalSection& lock) {
   bool free = false;
-  platform::Thread probe([&] {
+  auto probe = platform::Env::Default().NewThread([&] {
     free = lock.TryEnter();
     if (free) lock.Leave();
   });
-  probe.Start();
-  probe.Join();
+  probe->Start();
+  probe->Join();
   return free;
 }
 
@@ -155,7 +156,7 @@ TEST_F(EntryFramesTest, ConvertingFramesSerialiseAcrossThreads) {
   std::atomic<size_t> reported{0};
   std::vector<std::unique_ptr<platform::Thread>> threads;
   for (int t = 0; t < 4; ++t) {
-    threads.push_back(std::make_unique<platform::Thread>([&] {
+    threads.push_back(platform::Env::Default().NewThread([&] {
       FakeJni fake;  // each Java thread has its own environment
       fake.classes["br/com/tessiva/scanners/ScanManException"] = 3;
       for (int i = 0; i < 200; ++i) {

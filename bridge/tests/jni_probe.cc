@@ -11,6 +11,7 @@
 #include "bridge/java_object_access.h"
 #include "bridge/library_locks.h"
 #include "bridge/local_ref.h"
+#include "platform/env.h"
 #include "platform/threads.h"
 
 namespace {
@@ -80,12 +81,12 @@ JNIEXPORT jboolean JNICALL Java_br_com_tessiva_bridge_JniProbe_lastBodyRan(JNIEn
 // Whether a thread other than the caller can take ScannersLock now.
 JNIEXPORT jboolean JNICALL Java_br_com_tessiva_bridge_JniProbe_scannersLockFree(JNIEnv*, jclass) {
   bool free = false;
-  dactyra::platform::Thread probe([&] {
+  auto probe = dactyra::platform::Env::Default().NewThread([&] {
     free = dactyra::ScannersLock().TryEnter();
     if (free) dactyra::ScannersLock().Leave();
   });
-  if (!probe.Start()) return JNI_FALSE;
-  probe.Join();
+  if (!probe->Start()) return JNI_FALSE;
+  probe->Join();
   return free ? JNI_TRUE : JNI_FALSE;
 }
 
@@ -99,17 +100,17 @@ JNIEXPORT jboolean JNICALL Java_br_com_tessiva_bridge_JniProbe_callFromLibraryTh
     const bool failAfter = fail == JNI_TRUE;
     std::vector<jobject> handed{e.NewGlobalRef(target)};
     bool completed = false;
-    dactyra::platform::Thread thread([&] {
+    auto thread = dactyra::platform::Env::Default().NewThread([&] {
       completed = dactyra::RunAttached(handed, [&](TJNIEnv& attached) {
         dactyra::ChamarVoidObjeto(attached, handed[0], u"callback", {value}, u"Ljava/lang/String;");
         if (failAfter) throw dactyra::Exception(u"dropped");
       });
     });
-    if (!thread.Start()) {
+    if (!thread->Start()) {
       e.DeleteGlobalRef(handed[0]);
       throw dactyra::Exception(u"thread not started");
     }
-    thread.Join();
+    thread->Join();
     return completed ? JNI_TRUE : JNI_FALSE;
   });
 }

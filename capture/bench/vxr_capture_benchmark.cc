@@ -14,7 +14,7 @@
 
 #include "capture/capture_device.h"
 #include "capture/vxr/vxr_capture_module.h"
-#include "platform/module.h"
+#include "platform/env.h"
 #include "plugins/interface/vxr_plugin.h"
 
 namespace {
@@ -46,7 +46,8 @@ const char* kSizes[] = {"4x3", "352x288"};
 
 void DirectGetImage(benchmark::State& state) {
   Control control(kSizes[state.range(0)]);
-  auto module = dactyra::platform::Module::Load(dactyra::platform::FromUtf8(PluginFile()));
+  auto module =
+      dactyra::platform::Env::Default().LoadModule(dactyra::platform::FromUtf8(PluginFile()));
   auto open = module->Function<TFuncVXR_OpenDevice>("VXR_OpenDevice");
   auto close = module->Function<TFuncVXR_CloseDevice>("VXR_CloseDevice");
   auto max_size = module->Function<TFuncVXR_GetMaxSize>("VXR_GetMaxSize");

@@ -7,12 +7,15 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "capture/capture_device.h"
+#include "capture/tests/plugin_env.h"
 #include "capture/tests/plugin_fixture.h"
 #include "capture/vxr/vxr_capture_module.h"
+#include "platform/env.h"
 #include "platform/threads.h"
 #include "support/exception.h"
 
@@ -25,12 +28,13 @@ using ::testing::IsEmpty;
 // and DoImage while the device is active.
 class CaptureLoop {
  public:
-  explicit CaptureLoop(TVxCaptureDevice& device) : device_(device), thread_([this] { Run(); }) {}
+  explicit CaptureLoop(TVxCaptureDevice& device)
+      : device_(device), thread_(platform::Env::Default().NewThread([this] { Run(); })) {}
   ~CaptureLoop() { Join(); }
 
-  void Start() { ASSERT_TRUE(thread_.Start()); }
+  void Start() { ASSERT_TRUE(thread_->Start()); }
   void Join() {
-    if (thread_.Joinable()) thread_.Join();
+    if (thread_->Joinable()) thread_->Join();
   }
   // The error that ended the loop, empty when none did.
   platform::Text error() {
@@ -54,7 +58,7 @@ class CaptureLoop {
   TVxCaptureDevice& device_;
   std::mutex mutex_;
   platform::Text error_;
-  platform::Thread thread_;
+  std::unique_ptr<platform::Thread> thread_;
 };
 
 // Pixel (x, y) of image k as the test plug-in makes it.
@@ -71,9 +75,10 @@ bool HasPattern(const uint8_t* pixels, int k, int width, int height) {
 
 class VxrDeviceTest : public PluginTest {
  protected:
-  std::unique_ptr<TVxCaptureDevice> Open(const std::string& stem, const std::string& config) {
+  std::unique_ptr<TVxCaptureDevice> Open(const std::string& stem, const std::string& config,
+                                         platform::Env& env = platform::Env::Default()) {
     Configure(stem, "prefix=Test\ndevice=S1\n" + config);
-    module_ = std::make_unique<TVxrCaptureModule>(u"test", T(PluginPath(stem)));
+    module_ = std::make_unique<TVxrCaptureModule>(u"test", T(PluginPath(stem)), env);
     return module_->OpenDevice(u"S1");
   }
   void ExpectNoViolation(const std::string& stem) { EXPECT_EQ(CountCalls(stem, "VIOLATION"), 0); }
@@ -194,15 +199,16 @@ TEST_F(VxrDeviceTest, CloseEndsABlockedWaitThroughShutdown) {
 }
 
 TEST_F(VxrDeviceTest, WithoutShutdownCloseWaitsForTheImageCallToReturn) {
-  auto device = Open("vxr_noshutdown", "images=0\nidle=timeout:300\n");
+  PluginEnv env({.missing = {"VXR_ShutdownDevice"}});
+  auto device = Open("vxr_test", "images=0\nidle=timeout:300\n", env);
   CaptureLoop loop(*device);
   loop.Start();
-  ASSERT_TRUE(WaitForCalls("vxr_noshutdown", "GetImage 1"));
+  ASSERT_TRUE(WaitForCalls("vxr_test", "GetImage 1"));
   device->Close();
   loop.Join();
-  EXPECT_EQ(CountCalls("vxr_noshutdown", "CloseDevice 1"), 1);
-  EXPECT_EQ(CountCalls("vxr_noshutdown", "ShutdownDevice"), 0);
-  ExpectNoViolation("vxr_noshutdown");
+  EXPECT_EQ(CountCalls("vxr_test", "CloseDevice 1"), 1);
+  EXPECT_EQ(CountCalls("vxr_test", "ShutdownDevice"), 0);
+  ExpectNoViolation("vxr_test");
 }
 
 TEST_F(VxrDeviceTest, NothingReachesThePluginAfterClose) {
@@ -302,7 +308,7 @@ TEST_F(VxrDeviceTest, StartAndCloseRaces) {
     CaptureLoop loop(*device);
     loop.Start();
     // From before Allocate to well into the loop.
-    if (round % 4) platform::Sleep(static_cast<uint32_t>(round % 7));
+    if (round % 4) platform::Env::Default().Sleep(static_cast<uint32_t>(round % 7));
     device->Close();
     loop.Join();
     EXPECT_FALSE(device->Active());
@@ -326,11 +332,12 @@ TEST_F(VxrDeviceTest, ACommandRunsBesideABlockedWait) {
 TEST_F(VxrDeviceTest, CloseWaitsForACommandRunningOnTheHandle) {
   auto device = Open("vxr_test", "command_delay_ms=300\ncommand_result=2\ncommand_answer=4f4b\n");
   platform::Text result;
-  platform::Thread command([&] { result = device->SendCommandStr(u"slow", u"", false); });
-  ASSERT_TRUE(command.Start());
+  auto command = platform::Env::Default().NewThread(
+      [&] { result = device->SendCommandStr(u"slow", u"", false); });
+  ASSERT_TRUE(command->Start());
   ASSERT_TRUE(WaitForCalls("vxr_test", "SendCommand 1"));
   device->Close();
-  command.Join();
+  command->Join();
   EXPECT_EQ(result, u"OK");
   EXPECT_EQ(CountCalls("vxr_test", "CloseDevice 1"), 1);
   ExpectNoViolation("vxr_test");
@@ -341,10 +348,10 @@ TEST_F(VxrDeviceTest, ConcurrentClosesCloseTheHandleOnce) {
   CaptureLoop loop(*device);
   loop.Start();
   ASSERT_TRUE(WaitForCalls("vxr_test", "GetImage 1"));
-  platform::Thread other([&] { device->Close(); });
-  ASSERT_TRUE(other.Start());
+  auto other = platform::Env::Default().NewThread([&] { device->Close(); });
+  ASSERT_TRUE(other->Start());
   device->Close();
-  other.Join();
+  other->Join();
   loop.Join();
   EXPECT_EQ(CountCalls("vxr_test", "CloseDevice"), 1);
   EXPECT_EQ(device->ImageBuffer(), nullptr);
@@ -394,9 +401,13 @@ TEST_F(VxrDeviceTest, CommandErrors) {
 }
 
 TEST_F(VxrDeviceTest, CommandsNeedBothExports) {
-  for (const char* stem : {"vxr_nocommands", "vxr_noresult"}) {
-    SCOPED_TRACE(stem);
-    auto device = Open(stem, "command_result=1\ncommand_answer=41\n");
+  const std::vector<std::set<std::string>> cases = {{"VXR_SendCommand", "VXR_GetResult"},
+                                                    {"VXR_GetResult"}};
+  for (const auto& missing : cases) {
+    SCOPED_TRACE(missing.size());
+    PluginEnv env({.missing = missing});
+    const std::string stem = "vxr_test";
+    auto device = Open(stem, "command_result=1\ncommand_answer=41\n", env);
     try {
       device->SendCommandStr(u"cmd", u"", false);
       ADD_FAILURE() << "command sent";

@@ -3,16 +3,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "capture/capture_device.h"
+#include "capture/tests/plugin_env.h"
 #include "capture/tests/plugin_fixture.h"
 #include "capture/velmora_error.h"
 #include "capture/vxr/vxr_capture_module.h"
-#include "platform/module.h"
+#include "platform/env.h"
 #include "plugins/interface/vxr_plugin.h"
 
 namespace dactyra::testing {
@@ -24,8 +26,9 @@ using ::testing::IsEmpty;
 const std::string kListCall = "GetDeviceList " + std::to_string(sizeof(TVxrDeviceList));
 
 std::unique_ptr<TVxrCaptureModule> LoadModule(const std::string& stem,
-                                              const std::string& name = "test") {
-  return std::make_unique<TVxrCaptureModule>(T(name), T(PluginPath(stem)));
+                                              const std::string& name = "test",
+                                              platform::Env& env = platform::Env::Default()) {
+  return std::make_unique<TVxrCaptureModule>(T(name), T(PluginPath(stem)), env);
 }
 
 // Bytes of a complete list with these serials.
@@ -58,44 +61,63 @@ TEST_F(VxrModuleTest, BindsPlainNamesAndReadsThePrefixOnce) {
 }
 
 TEST_F(VxrModuleTest, BindsDecoratedOnlyNames) {
-  {
-    // The copy really exports nothing under the plain names.
-    auto file = platform::Module::Load(T(PluginPath("vxr_decorated")));
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(file->Symbol("VXR_GetImage"), nullptr);
-    const std::string decorated = "_VXR_GetImage@" + std::to_string(VXR_ARGS_GetImage);
-    EXPECT_NE(file->Symbol(decorated.c_str()), nullptr);
-  }
-  Configure("vxr_decorated", "prefix=Deco\ndevice=S1\nimages=1\nidle=return\n");
-  auto module = LoadModule("vxr_decorated");
+  // A plug-in built for 32-bit Windows exports "_Name@n" only.
+  PluginEnv env({.missing = {}, .decorated_only = true});
+  Configure("vxr_test", "prefix=Deco\ndevice=S1\nimages=1\nidle=return\n");
+  auto module = LoadModule("vxr_test", "test", env);
   EXPECT_EQ(module->Prefix(), u"Deco");
+  for (const auto& [name, bytes] : ExportArgumentBytes()) {
+    SCOPED_TRACE(name);
+    // The plain name first, then the decorated one, which binds.
+    const auto lookups = env.lookups();
+    const auto plain = std::find(lookups.begin(), lookups.end(), name);
+    ASSERT_NE(plain, lookups.end());
+    EXPECT_EQ(std::find(plain, lookups.end(), Decorated(name)), plain + 1);
+  }
   std::vector<platform::Text> names;
   EXPECT_EQ(module->GetDeviceList(names), 1);
   EXPECT_THAT(names, ElementsAre(u"Deco\\S1"));
   auto device = module->OpenDevice(u"S1");
   device->Allocate();
   EXPECT_TRUE(device->WaitImage());
+  EXPECT_EQ(device->SendCommandStr(u"cmd", u"", false), u"");
   device->Close();
-  EXPECT_EQ(CountCalls("vxr_decorated", "ShutdownDevice 1"), 1);
-  EXPECT_EQ(CountCalls("vxr_decorated", "CloseDevice 1"), 1);
+  EXPECT_EQ(CountCalls("vxr_test", "ShutdownDevice 1"), 1);
+  EXPECT_EQ(CountCalls("vxr_test", "CloseDevice 1"), 1);
+  EXPECT_EQ(CountCalls("vxr_test", "SendCommand 1"), 1);
 }
 
-TEST_F(VxrModuleTest, RefusesAPluginWithoutGetImageAndUnloadsItOnce) {
-  Configure("vxr_noimage", "prefix=None\n");
+TEST_F(VxrModuleTest, RefusesAPluginWithoutARequiredExportAndUnloadsItOnce) {
+  Configure("vxr_test", "prefix=None\n");
   // Our own hold on the file: a second unload by the library would run the
   // file's unload code while we still hold it.
-  auto held = platform::Module::Load(T(PluginPath("vxr_noimage")));
+  auto held = platform::Env::Default().LoadModule(T(PluginPath("vxr_test")));
   ASSERT_NE(held, nullptr);
-  try {
-    LoadModule("vxr_noimage");
-    FAIL() << "module accepted";
-  } catch (const EVelmoraFP& e) {
-    EXPECT_EQ(e.message(), u"Invalid module.");
+  const std::string log = dir() + "/vxr_test.log";
+  for (const char* missing : {"VXR_GetPrefix", "VXR_GetDeviceList", "VXR_OpenDevice",
+                              "VXR_CloseDevice", "VXR_GetMaxSize", "VXR_GetImage"}) {
+    for (const bool decorated : {false, true}) {
+      SCOPED_TRACE(std::string(missing) + (decorated ? " decorated" : " plain"));
+      std::filesystem::remove(log);
+      PluginEnv env({.missing = {missing}, .decorated_only = decorated});
+      try {
+        LoadModule("vxr_test", "test", env);
+        ADD_FAILURE() << "module accepted";
+      } catch (const EVelmoraFP& e) {
+        EXPECT_EQ(e.message(), u"Invalid module.");
+      }
+      // Both names were looked for; nothing of the plug-in ran, and its one
+      // load was undone.
+      const auto lookups = env.lookups();
+      EXPECT_NE(std::find(lookups.begin(), lookups.end(), missing), lookups.end());
+      EXPECT_NE(std::find(lookups.begin(), lookups.end(), Decorated(missing)), lookups.end());
+      EXPECT_THAT(Log("vxr_test"), IsEmpty());
+      EXPECT_EQ(env.loaded(), 0);
+    }
   }
-  EXPECT_THAT(Log("vxr_noimage"), ElementsAre("load"));
-  // Had the library not unloaded its own load, the file would stay.
+  // Had the library not unloaded its own loads, the file would stay.
   held.reset();
-  EXPECT_THAT(Log("vxr_noimage"), ElementsAre("load", "unload"));
+  EXPECT_THAT(Log("vxr_test"), ElementsAre("unload"));
 }
 
 TEST_F(VxrModuleTest, RefusesAPluginWhosePrefixIsNull) {

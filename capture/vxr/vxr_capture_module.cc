@@ -30,8 +30,8 @@ bool TVxrCaptureModule::BindExport(F& field, const char* name, unsigned argument
   return field != nullptr;
 }
 
-TVxrCaptureModule::TVxrCaptureModule(platform::Text name, platform::Text path)
-    : TCaptureModule(std::move(name), std::move(path)) {
+TVxrCaptureModule::TVxrCaptureModule(platform::Text name, platform::Text path, platform::Env& env)
+    : TCaptureModule(std::move(name), std::move(path), env) {
   const bool bound = BindExport(FVXR_GetPrefix, "VXR_GetPrefix", VXR_ARGS_GetPrefix) &&
                      BindExport(FVXR_GetDeviceList, "VXR_GetDeviceList", VXR_ARGS_GetDeviceList) &&
                      BindExport(FVXR_OpenDevice, "VXR_OpenDevice", VXR_ARGS_OpenDevice) &&

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "capture/capture_module.h"
+#include "platform/env.h"
 #include "platform/text.h"
 #include "plugins/interface/vxr_plugin.h"
 
@@ -15,10 +16,11 @@ namespace dactyra {
 
 class TVxrCaptureModule : public TCaptureModule {
  public:
-  // Loads the file, binds its exports and reads its prefix. Raises
-  // EVelmoraFP "Invalid module." (after unloading the file) when a required
-  // export is missing or the prefix is not a text.
-  TVxrCaptureModule(platform::Text name, platform::Text path);
+  // Loads the file through `env`, binds its exports and reads its prefix.
+  // Raises EVelmoraFP "Invalid module." (after unloading the file) when a
+  // required export is missing or the prefix is not a text.
+  TVxrCaptureModule(platform::Text name, platform::Text path,
+                    platform::Env& env = platform::Env::Default());
 
   int32_t DeviceCount() override;
   int32_t GetDeviceList(std::vector<platform::Text>& lista) override;

@@ -5,13 +5,13 @@
 #include <sys/time.h>
 #include <time.h>
 
+#include "platform/backend.h"
+
 namespace dactyra::platform {
 
 Env::~Env() = default;
 
-namespace {
-
-class PosixEnv final : public Env {
+class internal::DefaultEnv final : public Env {
  public:
   std::unique_ptr<Module> LoadModule(const Text& file, Module::Search search,
                                      Text* error) override {
@@ -54,7 +54,7 @@ class PosixEnv final : public Env {
   }
 
   std::unique_ptr<Thread> NewThread(std::function<void()> body) override {
-    return std::make_unique<Thread>(std::move(body));
+    return std::unique_ptr<Thread>(new Thread(std::move(body)));
   }
   uint32_t TickCount() override { return platform::TickCount(); }
   void Sleep(uint32_t ms) override { platform::Sleep(ms); }
@@ -63,15 +63,19 @@ class PosixEnv final : public Env {
     clock_gettime(CLOCK_REALTIME, &now);
     tm local{};
     localtime_r(&now.tv_sec, &local);
-    return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                     local.tm_min,         local.tm_sec,     static_cast<int>(now.tv_nsec / 1000000)};
+    return LocalTime{local.tm_year + 1900,
+                     local.tm_mon + 1,
+                     local.tm_mday,
+                     local.tm_hour,
+                     local.tm_min,
+                     local.tm_sec,
+                     static_cast<int>(now.tv_nsec / 1000000)};
   }
 };
 
-}  // namespace
-
 Env& Env::Default() {
-  static PosixEnv* env = new PosixEnv;  // never destroyed: used until the process ends
+  static internal::DefaultEnv* env =
+      new internal::DefaultEnv;  // never destroyed: used until the process ends
   return *env;
 }
 

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/backend.h"
 #include "platform/text_internal.h"
 
 namespace dactyra::platform {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/files.h"
+#include "platform/backend.h"
 
 extern char** environ;
 

@@ -11,6 +11,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/backend.h"
+
 namespace dactyra::platform {
 
 namespace {

@@ -1,11 +1,10 @@
-#include "platform/files.h"
-
 #include <gnu/libc-version.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 
+#include "platform/backend.h"
 #include "platform/tests/temp_folder.h"
 
 namespace dactyra::platform {

@@ -5,7 +5,8 @@
 
 #include <filesystem>
 
-#include "platform/files.h"
+#include "platform/backend.h"
+#include "platform/env.h"
 #include "platform/tests/temp_folder.h"
 
 namespace dactyra::platform {
@@ -25,7 +26,7 @@ bool IsLoaded(const char* path) {
 
 TEST(Module, LoadsByPathFindsExportsAndItsDependencyBesideIt) {
   Text error = u"untouched";
-  auto module = Module::Load(kModulePath, Module::Search::kAlteredSearchPath, &error);
+  auto module = Env::Default().LoadModule(kModulePath, Module::Search::kAlteredSearchPath, &error);
   ASSERT_NE(module, nullptr) << ToUtf8(error);
   EXPECT_EQ(module->file(), kModulePath);
   auto value = module->Function<int (*)()>("test_module_value");
@@ -44,7 +45,8 @@ TEST(Module, CopiedFolderStillFindsTheDependencyBesideTheModule) {
     fs::copy_file(from / name, fs::path(folder.path()) / name);
   }
   Text error;
-  auto module = Module::Load(folder / u"test_module.so", Module::Search::kDefault, &error);
+  auto module =
+      Env::Default().LoadModule(folder / u"test_module.so", Module::Search::kDefault, &error);
   ASSERT_NE(module, nullptr) << ToUtf8(error);
   EXPECT_EQ(module->Function<int (*)()>("test_module_value")(), 42);
   const void* marker = module->Symbol("test_module_marker");
@@ -55,7 +57,8 @@ TEST(Module, MissingDependencyFailsWithTheLoadersMessage) {
   testing::TempFolder folder;
   fs::copy_file(TEST_MODULE_PATH, fs::path(folder.path()) / "test_module.so");
   Text error;
-  EXPECT_EQ(Module::Load(folder / u"test_module.so", Module::Search::kAlteredSearchPath, &error),
+  EXPECT_EQ(Env::Default().LoadModule(folder / u"test_module.so",
+                                      Module::Search::kAlteredSearchPath, &error),
             nullptr);
   EXPECT_NE(error.find(u"libtest_dependency.so"), Text::npos) << ToUtf8(error);
 }
@@ -63,25 +66,29 @@ TEST(Module, MissingDependencyFailsWithTheLoadersMessage) {
 TEST(Module, MissingOrBadFileFailsWithAMessage) {
   testing::TempFolder folder;
   Text error;
-  EXPECT_EQ(Module::Load(folder / u"absent.so", Module::Search::kDefault, &error), nullptr);
+  EXPECT_EQ(Env::Default().LoadModule(folder / u"absent.so", Module::Search::kDefault, &error),
+            nullptr);
   EXPECT_NE(error.find(u"absent.so"), Text::npos) << ToUtf8(error);
 
   ASSERT_TRUE(WriteFileBytes(folder / u"vxr_fake.so", "not a module"));
   error.clear();
-  EXPECT_EQ(Module::Load(folder / u"vxr_fake.so", Module::Search::kDefault, &error), nullptr);
+  EXPECT_EQ(Env::Default().LoadModule(folder / u"vxr_fake.so", Module::Search::kDefault, &error),
+            nullptr);
   EXPECT_FALSE(error.empty());
 
   error.clear();
-  EXPECT_EQ(Module::Load(u"dactyra_no_such_module.so", Module::Search::kDefault, &error), nullptr);
+  EXPECT_EQ(
+      Env::Default().LoadModule(u"dactyra_no_such_module.so", Module::Search::kDefault, &error),
+      nullptr);
   EXPECT_NE(error.find(u"dactyra_no_such_module.so"), Text::npos) << ToUtf8(error);
 
-  EXPECT_EQ(Module::Load(u""), nullptr);
-  EXPECT_EQ(Module::Load(Text(u"a\0b.so", 6)), nullptr);
+  EXPECT_EQ(Env::Default().LoadModule(u""), nullptr);
+  EXPECT_EQ(Env::Default().LoadModule(Text(u"a\0b.so", 6)), nullptr);
 }
 
 TEST(Module, BareNameGoesThroughTheLoadersSearch) {
   Text error;
-  auto libm = Module::Load(u"libm.so.6", Module::Search::kDefault, &error);
+  auto libm = Env::Default().LoadModule(u"libm.so.6", Module::Search::kDefault, &error);
   ASSERT_NE(libm, nullptr) << ToUtf8(error);
   auto cosine = libm->Function<double (*)(double)>("cos");
   ASSERT_NE(cosine, nullptr);
@@ -97,7 +104,7 @@ TEST(Module, RelativePathIsLoadedAndRecordedAsAFullPath) {
   }
   const fs::path previous = fs::current_path();
   fs::current_path(folder.path());
-  auto module = Module::Load(u"sub/test_module.so");
+  auto module = Env::Default().LoadModule(u"sub/test_module.so");
   fs::current_path(previous);
   ASSERT_NE(module, nullptr);
   EXPECT_EQ(module->file(), u"sub/test_module.so");
@@ -106,8 +113,8 @@ TEST(Module, RelativePathIsLoadedAndRecordedAsAFullPath) {
 
 TEST(Module, EachLoadIsUnloadedExactlyOnce) {
   ASSERT_FALSE(IsLoaded(TEST_MODULE_PATH));
-  auto first = Module::Load(kModulePath);
-  auto second = Module::Load(kModulePath);
+  auto first = Env::Default().LoadModule(kModulePath);
+  auto second = Env::Default().LoadModule(kModulePath);
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
   EXPECT_TRUE(IsLoaded(TEST_MODULE_PATH));

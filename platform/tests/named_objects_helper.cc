@@ -13,6 +13,8 @@
 #include <iostream>
 #include <string>
 
+#include "platform/backend.h"
+#include "platform/env.h"
 #include "platform/named_objects.h"
 
 using namespace dactyra::platform;
@@ -45,7 +47,7 @@ int main(int argc, char** argv) {
       argc > 3 ? static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10)) : kInfinite;
   Text error;
   if (command == "mutex" || command == "mutex-try") {
-    auto mutex = NamedMutex::Create(name, &error);
+    auto mutex = Env::Default().CreateNamedMutex(name, &error);
     if (!mutex) {
       Say("failed " + ToUtf8(error));
       return 1;
@@ -60,7 +62,7 @@ int main(int argc, char** argv) {
     std::_Exit(0);  // leaves without releasing
   }
   if (command == "event" || command == "event-try") {
-    auto event = NamedEvent::Create(name, true, &error);
+    auto event = Env::Default().CreateNamedEvent(name, true, &error);
     if (!event) {
       Say("failed " + ToUtf8(error));
       return 1;
@@ -80,7 +82,7 @@ int main(int argc, char** argv) {
     const std::string file = argv[3];
     const long rounds = std::strtol(argv[4], nullptr, 10);
     for (long i = 0; i < rounds; ++i) {
-      auto mutex = NamedMutex::Create(name, &error);
+      auto mutex = Env::Default().CreateNamedMutex(name, &error);
       if (!mutex || mutex->Wait(kInfinite) != WaitResult::kSignalled) return 1;
       // Read, pause, write: without exclusion increments get lost.
       long value = 0;

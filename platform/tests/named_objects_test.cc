@@ -14,7 +14,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "platform/files.h"
+#include "platform/backend.h"
+#include "platform/env.h"
 #include "platform/tests/temp_folder.h"
 
 extern char** environ;
@@ -116,8 +117,8 @@ class NamedObjectsTest : public ::testing::Test {
 };
 
 TEST_F(NamedObjectsTest, EventIsTakenAndGivenBackBetweenObjectsOfOneProcess) {
-  auto a = NamedEvent::Create(u"VelmoraFP_Lumidigm_0001ABCD", true);
-  auto b = NamedEvent::Create(u"VelmoraFP_Lumidigm_0001ABCD", true);
+  auto a = Env::Default().CreateNamedEvent(u"VelmoraFP_Lumidigm_0001ABCD", true);
+  auto b = Env::Default().CreateNamedEvent(u"VelmoraFP_Lumidigm_0001ABCD", true);
   ASSERT_NE(a, nullptr);
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(a->Wait(1), WaitResult::kSignalled);
@@ -132,10 +133,10 @@ TEST_F(NamedObjectsTest, EventIsTakenAndGivenBackBetweenObjectsOfOneProcess) {
 }
 
 TEST_F(NamedObjectsTest, EventInitialStateAppliesOnlyToANewEvent) {
-  auto creator = NamedEvent::Create(u"ev", false);
+  auto creator = Env::Default().CreateNamedEvent(u"ev", false);
   ASSERT_NE(creator, nullptr);
   // Exists already: the "signalled" request does not reset it.
-  auto other = NamedEvent::Create(u"ev", true);
+  auto other = Env::Default().CreateNamedEvent(u"ev", true);
   ASSERT_NE(other, nullptr);
   EXPECT_EQ(other->Wait(0), WaitResult::kTimeout);
   creator->Set();
@@ -143,20 +144,20 @@ TEST_F(NamedObjectsTest, EventInitialStateAppliesOnlyToANewEvent) {
   other.reset();
   creator.reset();
   // The last holder gone, the event is new again.
-  auto fresh = NamedEvent::Create(u"ev", true);
+  auto fresh = Env::Default().CreateNamedEvent(u"ev", true);
   ASSERT_NE(fresh, nullptr);
   EXPECT_EQ(fresh->Wait(0), WaitResult::kSignalled);
   fresh.reset();
   // Nothing is left behind by objects that are gone.
   EXPECT_TRUE(std::filesystem::is_empty(runtime_.path() + "/dactyra"));
-  auto unsignalled = NamedEvent::Create(u"ev2", false);
-  auto probe = NamedEvent::Create(u"ev2", true);
+  auto unsignalled = Env::Default().CreateNamedEvent(u"ev2", false);
+  auto probe = Env::Default().CreateNamedEvent(u"ev2", true);
   EXPECT_EQ(probe->Wait(0), WaitResult::kTimeout);
 }
 
 TEST_F(NamedObjectsTest, EventTimedWaitHonoursTheTimeout) {
-  auto holder = NamedEvent::Create(u"slow", true);
-  auto waiter = NamedEvent::Create(u"slow", true);
+  auto holder = Env::Default().CreateNamedEvent(u"slow", true);
+  auto waiter = Env::Default().CreateNamedEvent(u"slow", true);
   ASSERT_EQ(holder->Wait(0), WaitResult::kSignalled);
   const auto start = Clock::now();
   EXPECT_EQ(waiter->Wait(150), WaitResult::kTimeout);
@@ -166,22 +167,22 @@ TEST_F(NamedObjectsTest, EventTimedWaitHonoursTheTimeout) {
 }
 
 TEST_F(NamedObjectsTest, ThreadsSharingOneEventObjectTakeItInTurn) {
-  auto event = NamedEvent::Create(u"shared", true);
+  auto event = Env::Default().CreateNamedEvent(u"shared", true);
   ASSERT_EQ(event->Wait(0), WaitResult::kSignalled);
   std::atomic<int> result{-1};
-  Thread other([&] { result = static_cast<int>(event->Wait(kInfinite)); });
-  ASSERT_TRUE(other.Start());
-  Thread timed([&] { EXPECT_EQ(event->Wait(30), WaitResult::kTimeout); });
-  ASSERT_TRUE(timed.Start());
-  timed.Join();
+  auto other = Env::Default().NewThread([&] { result = static_cast<int>(event->Wait(kInfinite)); });
+  ASSERT_TRUE(other->Start());
+  auto timed = Env::Default().NewThread([&] { EXPECT_EQ(event->Wait(30), WaitResult::kTimeout); });
+  ASSERT_TRUE(timed->Start());
+  timed->Join();
   EXPECT_EQ(result, -1);
   event->Set();
-  other.Join();
+  other->Join();
   EXPECT_EQ(result, static_cast<int>(WaitResult::kSignalled));
 }
 
 TEST_F(NamedObjectsTest, EventIsSharedWithAnotherProcess) {
-  auto mine = NamedEvent::Create(u"VelmoraFP_ViRDI_1", true);
+  auto mine = Env::Default().CreateNamedEvent(u"VelmoraFP_ViRDI_1", true);
   ASSERT_NE(mine, nullptr);
   Helper helper({"event", "VelmoraFP_ViRDI_1"});
   ASSERT_EQ(helper.ReadLine(), "signalled");
@@ -199,55 +200,55 @@ TEST_F(NamedObjectsTest, EventIsSharedWithAnotherProcess) {
 }
 
 TEST_F(NamedObjectsTest, EventTakenByAKilledProcessIsSignalledAgain) {
-  auto mine = NamedEvent::Create(u"killed", true);
+  auto mine = Env::Default().CreateNamedEvent(u"killed", true);
   Helper helper({"event", "killed"});
   ASSERT_EQ(helper.ReadLine(), "signalled");
   EXPECT_EQ(mine->Wait(0), WaitResult::kTimeout);
   // A wait in progress ends when the holder dies.
   std::atomic<int> result{-1};
-  Thread waiter([&] { result = static_cast<int>(mine->Wait(20000)); });
-  ASSERT_TRUE(waiter.Start());
+  auto waiter = Env::Default().NewThread([&] { result = static_cast<int>(mine->Wait(20000)); });
+  ASSERT_TRUE(waiter->Start());
   Sleep(50);
   helper.Kill();
-  waiter.Join();
+  waiter->Join();
   EXPECT_EQ(result, static_cast<int>(WaitResult::kSignalled));
 }
 
 TEST_F(NamedObjectsTest, MutexIsRecursiveForItsOwnerThreadOnly) {
-  auto mutex = NamedMutex::Create(u"CMDHdlMutex");
+  auto mutex = Env::Default().CreateNamedMutex(u"CMDHdlMutex");
   ASSERT_NE(mutex, nullptr);
   EXPECT_FALSE(mutex->Release());
   EXPECT_EQ(mutex->Wait(0), WaitResult::kSignalled);
   EXPECT_EQ(mutex->Wait(0), WaitResult::kSignalled);
   // Another object of the same name is the same mutex for this thread.
-  auto same = NamedMutex::Create(u"CMDHdlMutex");
+  auto same = Env::Default().CreateNamedMutex(u"CMDHdlMutex");
   EXPECT_EQ(same->Wait(0), WaitResult::kSignalled);
   EXPECT_TRUE(same->Release());
-  Thread other([&] {
+  auto other = Env::Default().NewThread([&] {
     EXPECT_EQ(mutex->Wait(20), WaitResult::kTimeout);
     EXPECT_FALSE(mutex->Release());
   });
-  ASSERT_TRUE(other.Start());
-  other.Join();
+  ASSERT_TRUE(other->Start());
+  other->Join();
   EXPECT_TRUE(mutex->Release());
   EXPECT_TRUE(mutex->Release());
   EXPECT_FALSE(mutex->Release());
-  Thread now_free([&] {
+  auto now_free = Env::Default().NewThread([&] {
     EXPECT_EQ(same->Wait(0), WaitResult::kSignalled);
     EXPECT_TRUE(same->Release());
   });
-  ASSERT_TRUE(now_free.Start());
-  now_free.Join();
+  ASSERT_TRUE(now_free->Start());
+  now_free->Join();
 }
 
 TEST_F(NamedObjectsTest, MutexExcludesThreadsOfOneProcess) {
-  auto first = NamedMutex::Create(u"LumiDeviceHdlMutex");
-  auto second = NamedMutex::Create(u"LumiDeviceHdlMutex");
+  auto first = Env::Default().CreateNamedMutex(u"LumiDeviceHdlMutex");
+  auto second = Env::Default().CreateNamedMutex(u"LumiDeviceHdlMutex");
   int64_t counter = 0;  // plain: only the mutex protects it
   std::vector<std::unique_ptr<Thread>> threads;
   for (int i = 0; i < 4; ++i) {
     NamedMutex* mutex = (i % 2 ? first : second).get();
-    threads.push_back(std::make_unique<Thread>([mutex, &counter] {
+    threads.push_back(Env::Default().NewThread([mutex, &counter] {
       for (int k = 0; k < 300; ++k) {
         ASSERT_EQ(mutex->Wait(kInfinite), WaitResult::kSignalled);
         ++counter;
@@ -261,21 +262,21 @@ TEST_F(NamedObjectsTest, MutexExcludesThreadsOfOneProcess) {
 }
 
 TEST_F(NamedObjectsTest, MutexIsSharedWithAnotherProcess) {
-  auto mine = NamedMutex::Create(u"LUMI\\\\?\\usb#vid_1fae&pid_0041");
+  auto mine = Env::Default().CreateNamedMutex(u"LUMI\\\\?\\usb#vid_1fae&pid_0041");
   Helper helper({"mutex", "LUMI\\\\?\\usb#vid_1fae&pid_0041"});
   ASSERT_EQ(helper.ReadLine(), "signalled");
   const auto start = Clock::now();
   EXPECT_EQ(mine->Wait(100), WaitResult::kTimeout);
   EXPECT_GE(MillisecondsSince(start), 99);
   std::atomic<int> result{-1};
-  Thread waiter([&] {
+  auto waiter = Env::Default().NewThread([&] {
     result = static_cast<int>(mine->Wait(20000));
     if (result == static_cast<int>(WaitResult::kSignalled)) mine->Release();
   });
-  ASSERT_TRUE(waiter.Start());
+  ASSERT_TRUE(waiter->Start());
   helper.Send("release");
   EXPECT_EQ(helper.ReadLine(), "released");
-  waiter.Join();
+  waiter->Join();
   EXPECT_EQ(result, static_cast<int>(WaitResult::kSignalled));
   EXPECT_EQ(helper.Finish(), 0);  // exits holding nothing
   EXPECT_EQ(mine->Wait(0), WaitResult::kSignalled);
@@ -298,7 +299,7 @@ TEST_F(NamedObjectsTest, MutexExcludesProcessesThatOpenAndCloseItAllTheTime) {
 }
 
 TEST_F(NamedObjectsTest, MutexOfAKilledHolderIsTakenAsAbandonedOnce) {
-  auto mine = NamedMutex::Create(u"abandon-me");
+  auto mine = Env::Default().CreateNamedMutex(u"abandon-me");
   Helper helper({"mutex", "abandon-me"});
   ASSERT_EQ(helper.ReadLine(), "signalled");
   EXPECT_EQ(mine->Wait(0), WaitResult::kTimeout);
@@ -324,7 +325,7 @@ TEST_F(NamedObjectsTest, MutexLeftByAKilledHolderWithNoOtherUserStartsFresh) {
   // Nobody had it open when its holder died: like a Windows mutex it is
   // gone, and a new one is not abandoned.
   EXPECT_FALSE(std::filesystem::is_empty(runtime_.path() + "/dactyra"));
-  auto mine = NamedMutex::Create(u"lonely");
+  auto mine = Env::Default().CreateNamedMutex(u"lonely");
   EXPECT_EQ(mine->Wait(0), WaitResult::kSignalled);
   EXPECT_TRUE(mine->Release());
   mine.reset();
@@ -332,10 +333,11 @@ TEST_F(NamedObjectsTest, MutexLeftByAKilledHolderWithNoOtherUserStartsFresh) {
 }
 
 TEST_F(NamedObjectsTest, MutexOfAThreadThatEndedHoldingItIsAbandoned) {
-  auto mutex = NamedMutex::Create(u"thread-death");
-  Thread holder([&] { EXPECT_EQ(mutex->Wait(0), WaitResult::kSignalled); });
-  ASSERT_TRUE(holder.Start());
-  holder.Join();
+  auto mutex = Env::Default().CreateNamedMutex(u"thread-death");
+  auto holder =
+      Env::Default().NewThread([&] { EXPECT_EQ(mutex->Wait(0), WaitResult::kSignalled); });
+  ASSERT_TRUE(holder->Start());
+  holder->Join();
   EXPECT_EQ(mutex->Wait(5000), WaitResult::kAbandoned);
   EXPECT_TRUE(mutex->Release());
   EXPECT_EQ(mutex->Wait(0), WaitResult::kSignalled);
@@ -343,8 +345,8 @@ TEST_F(NamedObjectsTest, MutexOfAThreadThatEndedHoldingItIsAbandoned) {
 }
 
 TEST_F(NamedObjectsTest, AForkedChildThatEndsLeavesTheParentsObjectsHeld) {
-  auto mutex = NamedMutex::Create(u"forked-mutex");
-  auto event = NamedEvent::Create(u"forked-event", true);
+  auto mutex = Env::Default().CreateNamedMutex(u"forked-mutex");
+  auto event = Env::Default().CreateNamedEvent(u"forked-event", true);
   ASSERT_NE(mutex, nullptr);
   ASSERT_NE(event, nullptr);
   ASSERT_EQ(mutex->Wait(0), WaitResult::kSignalled);
@@ -371,9 +373,9 @@ TEST_F(NamedObjectsTest, AForkedChildThatEndsLeavesTheParentsObjectsHeld) {
 
 TEST_F(NamedObjectsTest, NamesAreKeptApartAndNeverEscapeTheRuntimeFolder) {
   // "/" must not make a path, and an encoded look-alike is another name.
-  auto slash = NamedMutex::Create(u"../a/b");
-  auto lookalike = NamedMutex::Create(u"..%2Fa%2Fb");
-  auto mutex_event = NamedEvent::Create(u"../a/b", true);
+  auto slash = Env::Default().CreateNamedMutex(u"../a/b");
+  auto lookalike = Env::Default().CreateNamedMutex(u"..%2Fa%2Fb");
+  auto mutex_event = Env::Default().CreateNamedEvent(u"../a/b", true);
   ASSERT_NE(slash, nullptr);
   ASSERT_NE(lookalike, nullptr);
   ASSERT_NE(mutex_event, nullptr);
@@ -391,37 +393,37 @@ TEST_F(NamedObjectsTest, NamesAreKeptApartAndNeverEscapeTheRuntimeFolder) {
   }
   // Long names that differ only at their end are different objects.
   const Text base(300, u'x');
-  auto long_a = NamedMutex::Create(base + u"A");
-  auto long_b = NamedMutex::Create(base + u"B");
+  auto long_a = Env::Default().CreateNamedMutex(base + u"A");
+  auto long_b = Env::Default().CreateNamedMutex(base + u"B");
   ASSERT_NE(long_a, nullptr);
   ASSERT_NE(long_b, nullptr);
   EXPECT_EQ(long_a->Wait(0), WaitResult::kSignalled);
-  Thread other([&] {
+  auto other = Env::Default().NewThread([&] {
     EXPECT_EQ(long_b->Wait(0), WaitResult::kSignalled);
     EXPECT_TRUE(long_b->Release());
   });
-  ASSERT_TRUE(other.Start());
-  other.Join();
+  ASSERT_TRUE(other->Start());
+  other->Join();
 }
 
 TEST_F(NamedObjectsTest, BadNamesAndAnUnsafeRuntimeFolderFailWithAMessage) {
   Text error;
-  EXPECT_EQ(NamedMutex::Create(u"", &error), nullptr);
+  EXPECT_EQ(Env::Default().CreateNamedMutex(u"", &error), nullptr);
   EXPECT_FALSE(error.empty());
   // A runtime folder that others may enter is refused.
   std::filesystem::create_directory(runtime_.path() + "/dactyra");
   chmod((runtime_.path() + "/dactyra").c_str(), 0777);
   error.clear();
-  EXPECT_EQ(NamedEvent::Create(u"e", true, &error), nullptr);
+  EXPECT_EQ(Env::Default().CreateNamedEvent(u"e", true, &error), nullptr);
   EXPECT_FALSE(error.empty());
   chmod((runtime_.path() + "/dactyra").c_str(), 0700);
-  EXPECT_NE(NamedEvent::Create(u"e", true, &error), nullptr);
+  EXPECT_NE(Env::Default().CreateNamedEvent(u"e", true, &error), nullptr);
 }
 
 TEST_F(NamedObjectsTest, FallsBackToAPrivateFolderUnderTmp) {
   unsetenv("XDG_RUNTIME_DIR");
-  auto event =
-      NamedEvent::Create(u"dactyra-platform-test-" + FromUtf8(std::to_string(getpid())), true);
+  auto event = Env::Default().CreateNamedEvent(
+      u"dactyra-platform-test-" + FromUtf8(std::to_string(getpid())), true);
   ASSERT_NE(event, nullptr);
   struct stat st;
   const std::string folder = "/tmp/dactyra-" + std::to_string(geteuid());

@@ -5,7 +5,8 @@
 
 #include <filesystem>
 
-#include "platform/files.h"
+#include "platform/backend.h"
+#include "platform/env.h"
 #include "platform/tests/temp_folder.h"
 
 namespace dactyra::platform {
@@ -48,7 +49,8 @@ class RegistryTest : public ::testing::Test {
 };
 
 TEST_F(RegistryTest, ReadsIntegersAndTextsOfTheirOwnType) {
-  auto key = RegistryKey::Open(RegistryRoot::kCurrentUser, u"\\Software\\Tessiva BR\\dactyra");
+  auto key = Env::Default().OpenRegistryKey(RegistryRoot::kCurrentUser,
+                                            u"\\Software\\Tessiva BR\\dactyra");
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(key->ReadInteger(u"SI"), 1u);
   EXPECT_EQ(key->ReadInteger(u"si"), 1u);  // names ignore letter case
@@ -68,33 +70,38 @@ TEST_F(RegistryTest, ReadsIntegersAndTextsOfTheirOwnType) {
 }
 
 TEST_F(RegistryTest, KeyPathsIgnoreCaseAndRootsAreSeparate) {
-  auto user = RegistryKey::Open(RegistryRoot::kCurrentUser, u"software\\TESSIVA br\\Dactyra");
+  auto user =
+      Env::Default().OpenRegistryKey(RegistryRoot::kCurrentUser, u"software\\TESSIVA br\\Dactyra");
   ASSERT_NE(user, nullptr);
   EXPECT_EQ(user->ReadInteger(u"SI"), 1u);
-  auto machine = RegistryKey::Open(RegistryRoot::kLocalMachine, u"\\Software\\Tessiva BR\\dactyra");
+  auto machine = Env::Default().OpenRegistryKey(RegistryRoot::kLocalMachine,
+                                                u"\\Software\\Tessiva BR\\dactyra");
   ASSERT_NE(machine, nullptr);
   EXPECT_EQ(machine->ReadInteger(u"SI"), 2u);
   // A key without a values file has no values.
-  auto parent = RegistryKey::Open(RegistryRoot::kCurrentUser, u"\\Software");
+  auto parent = Env::Default().OpenRegistryKey(RegistryRoot::kCurrentUser, u"\\Software");
   ASSERT_NE(parent, nullptr);
   EXPECT_EQ(parent->ReadText(u"SI"), std::nullopt);
 }
 
 TEST_F(RegistryTest, OpenNeverCreatesAndRefusesPathsThatLeaveTheStore) {
-  EXPECT_EQ(RegistryKey::Open(RegistryRoot::kCurrentUser, u"\\Software\\Nobody"), nullptr);
+  EXPECT_EQ(Env::Default().OpenRegistryKey(RegistryRoot::kCurrentUser, u"\\Software\\Nobody"),
+            nullptr);
   EXPECT_FALSE(FolderExists(store_ / u"HKEY_CURRENT_USER/Software/Nobody"));
-  EXPECT_EQ(
-      RegistryKey::Open(RegistryRoot::kCurrentUser, u"\\Software\\Tessiva BR\\dactyra\\values"),
-      nullptr);  // a file is no key
+  EXPECT_EQ(Env::Default().OpenRegistryKey(RegistryRoot::kCurrentUser,
+                                           u"\\Software\\Tessiva BR\\dactyra\\values"),
+            nullptr);  // a file is no key
   for (const char16_t* bad :
        {u"..\\HKEY_LOCAL_MACHINE\\Software", u"Software\\.\\Tessiva BR", u"Software/Tessiva BR",
         u"Software\\\\Tessiva BR", u"\\\\Software", u"Software\\Tessiva BR\\"}) {
-    EXPECT_EQ(RegistryKey::Open(RegistryRoot::kCurrentUser, bad), nullptr) << ToUtf8(bad);
+    EXPECT_EQ(Env::Default().OpenRegistryKey(RegistryRoot::kCurrentUser, bad), nullptr)
+        << ToUtf8(bad);
   }
 }
 
 TEST_F(RegistryTest, ValuesAreReadAnewOnEveryCall) {
-  auto key = RegistryKey::Open(RegistryRoot::kCurrentUser, u"\\Software\\Tessiva BR\\dactyra");
+  auto key = Env::Default().OpenRegistryKey(RegistryRoot::kCurrentUser,
+                                            u"\\Software\\Tessiva BR\\dactyra");
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(key->ReadInteger(u"SI"), 1u);
   Write(u"HKEY_CURRENT_USER/Software/Tessiva BR/dactyra", "SI=dword:0\n");
@@ -106,7 +113,7 @@ TEST_F(RegistryTest, ValuesAreReadAnewOnEveryCall) {
 TEST_F(RegistryTest, EnvironmentKeysReadTheProcessEnvironment) {
   setenv("XDClientName", "sensor-host", 1);
   unsetenv("DACTYRA_REGISTRY");  // needs no store at all
-  auto machine = RegistryKey::Open(RegistryRoot::kLocalMachine, kMachineEnvironment);
+  auto machine = Env::Default().OpenRegistryKey(RegistryRoot::kLocalMachine, kMachineEnvironment);
   ASSERT_NE(machine, nullptr);
   EXPECT_EQ(machine->ReadText(u"XDClientName"), u"sensor-host");
   EXPECT_EQ(machine->ReadText(u"xdclientname"), u"sensor-host");
@@ -114,16 +121,16 @@ TEST_F(RegistryTest, EnvironmentKeysReadTheProcessEnvironment) {
   EXPECT_EQ(machine->ReadText(u"DactyraSurelyUnset"), std::nullopt);
   EXPECT_EQ(machine->ReadText(u""), std::nullopt);
   EXPECT_EQ(machine->ReadText(u"A=B"), std::nullopt);
-  auto lower =
-      RegistryKey::Open(RegistryRoot::kLocalMachine,
-                        u"\\system\\currentcontrolset\\control\\session manager\\environment");
+  auto lower = Env::Default().OpenRegistryKey(
+      RegistryRoot::kLocalMachine,
+      u"\\system\\currentcontrolset\\control\\session manager\\environment");
   ASSERT_NE(lower, nullptr);
   EXPECT_EQ(lower->ReadText(u"XDClientName"), u"sensor-host");
-  auto user = RegistryKey::Open(RegistryRoot::kCurrentUser, u"Environment");
+  auto user = Env::Default().OpenRegistryKey(RegistryRoot::kCurrentUser, u"Environment");
   ASSERT_NE(user, nullptr);
   EXPECT_EQ(user->ReadText(u"XDClientName"), u"sensor-host");
   // Each root has only its own environment key.
-  EXPECT_EQ(RegistryKey::Open(RegistryRoot::kLocalMachine, u"Environment"), nullptr);
+  EXPECT_EQ(Env::Default().OpenRegistryKey(RegistryRoot::kLocalMachine, u"Environment"), nullptr);
   unsetenv("XDClientName");
   EXPECT_EQ(machine->ReadText(u"XDClientName"), std::nullopt);
 }
@@ -137,17 +144,19 @@ TEST_F(RegistryTest, DefaultStoreIsUnderTheUsersConfigFolder) {
   ASSERT_TRUE(WriteFileBytes(
       config / u"dactyra/registry/HKEY_CURRENT_USER/Software/Tessiva BR/dactyra/values",
       "SI=dword:7\n"));
-  auto key = RegistryKey::Open(RegistryRoot::kCurrentUser, u"\\Software\\Tessiva BR\\dactyra");
+  auto key = Env::Default().OpenRegistryKey(RegistryRoot::kCurrentUser,
+                                            u"\\Software\\Tessiva BR\\dactyra");
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(key->ReadInteger(u"SI"), 7u);
   // Without XDG_CONFIG_HOME, ~/.config is used.
   unsetenv("XDG_CONFIG_HOME");
   testing::TempFolder home;
   setenv("HOME", home.path().c_str(), 1);
-  EXPECT_EQ(RegistryKey::Open(RegistryRoot::kCurrentUser, u"\\Software\\Tessiva BR\\dactyra"),
+  EXPECT_EQ(Env::Default().OpenRegistryKey(RegistryRoot::kCurrentUser,
+                                           u"\\Software\\Tessiva BR\\dactyra"),
             nullptr);
   ASSERT_TRUE(CreateFolders(home / u".config/dactyra/registry/HKEY_CURRENT_USER/Software"));
-  EXPECT_NE(RegistryKey::Open(RegistryRoot::kCurrentUser, u"\\Software"), nullptr);
+  EXPECT_NE(Env::Default().OpenRegistryKey(RegistryRoot::kCurrentUser, u"\\Software"), nullptr);
 }
 
 }  // namespace

@@ -7,6 +7,9 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/backend.h"
+#include "platform/env.h"
+
 namespace dactyra::platform {
 namespace {
 
@@ -32,34 +35,34 @@ TEST(Thread, RunsItsBodyOnceOnAnotherThread) {
   std::atomic<bool> was_current{false};
   uint64_t body_id = 0;
   Thread* self = nullptr;
-  Thread thread([&] {
+  auto thread = Env::Default().NewThread([&] {
     ++runs;
     was_current = self->IsCurrent();
     body_id = CurrentThreadId();
   });
-  self = &thread;
-  EXPECT_FALSE(thread.Joinable());
-  EXPECT_FALSE(thread.IsCurrent());
-  ASSERT_TRUE(thread.Start());
-  EXPECT_FALSE(thread.Start());
-  EXPECT_FALSE(thread.IsCurrent());
-  thread.Join();
-  EXPECT_FALSE(thread.Joinable());
+  self = thread.get();
+  EXPECT_FALSE(thread->Joinable());
+  EXPECT_FALSE(thread->IsCurrent());
+  ASSERT_TRUE(thread->Start());
+  EXPECT_FALSE(thread->Start());
+  EXPECT_FALSE(thread->IsCurrent());
+  thread->Join();
+  EXPECT_FALSE(thread->Joinable());
   EXPECT_EQ(runs, 1);
   EXPECT_TRUE(was_current);
   EXPECT_NE(body_id, CurrentThreadId());
   EXPECT_EQ(CurrentThreadId(), CurrentThreadId());
-  thread.Join();  // a second join is harmless
+  thread->Join();  // a second join is harmless
 }
 
 TEST(Thread, DestructorJoinsAForgottenThread) {
   std::atomic<bool> finished{false};
   {
-    Thread thread([&] {
+    auto thread = Env::Default().NewThread([&] {
       Sleep(50);
       finished = true;
     });
-    ASSERT_TRUE(thread.Start());
+    ASSERT_TRUE(thread->Start());
   }
   EXPECT_TRUE(finished);
 }
@@ -68,14 +71,14 @@ TEST(Thread, DetachedThreadOutlivesItsObject) {
   Event done(true, false);
   std::atomic<int> value{0};
   {
-    Thread thread([&] {
+    auto thread = Env::Default().NewThread([&] {
       Sleep(20);
       value = 5;
       done.Set();
     });
-    ASSERT_TRUE(thread.Start());
-    thread.Detach();
-    EXPECT_FALSE(thread.Joinable());
+    ASSERT_TRUE(thread->Start());
+    thread->Detach();
+    EXPECT_FALSE(thread->Joinable());
   }
   ASSERT_TRUE(done.Wait(10000));
   EXPECT_EQ(value, 5);
@@ -88,7 +91,7 @@ TEST(Thread, BodyMayDestroyItsOwnThreadAndJoinItselfHarmlessly) {
     std::atomic<bool> was_current{false};
     // The body touches its Thread at once, while Start may still be
     // returning.
-    thread = std::make_unique<Thread>([&] {
+    thread = Env::Default().NewThread([&] {
       was_current = thread->IsCurrent();
       thread->Join();
       EXPECT_TRUE(thread->Joinable());
@@ -105,8 +108,8 @@ TEST(Thread, BodyMayDestroyItsOwnThreadAndJoinItselfHarmlessly) {
 }
 
 TEST(Thread, WithoutBodyDoesNotStart) {
-  Thread thread(nullptr);
-  EXPECT_FALSE(thread.Start());
+  auto thread = Env::Default().NewThread(nullptr);
+  EXPECT_FALSE(thread->Start());
 }
 
 TEST(Thread, ManyShortThreadsStartAndJoin) {
@@ -114,7 +117,7 @@ TEST(Thread, ManyShortThreadsStartAndJoin) {
   for (int round = 0; round < 20; ++round) {
     std::vector<std::unique_ptr<Thread>> threads;
     for (int i = 0; i < 8; ++i) {
-      threads.push_back(std::make_unique<Thread>([&] { ++runs; }));
+      threads.push_back(Env::Default().NewThread([&] { ++runs; }));
       ASSERT_TRUE(threads.back()->Start());
     }
     for (auto& t : threads) t->Join();
@@ -140,7 +143,7 @@ TEST(Event, AutoResetWakesOneOfSeveralWaiters) {
   std::atomic<int> woken{0};
   std::vector<std::unique_ptr<Thread>> waiters;
   for (int i = 0; i < 4; ++i) {
-    waiters.push_back(std::make_unique<Thread>([&] {
+    waiters.push_back(Env::Default().NewThread([&] {
       if (event.Wait()) ++woken;
     }));
     ASSERT_TRUE(waiters.back()->Start());
@@ -167,7 +170,7 @@ TEST(Event, AutoResetSetsInQuickSuccessionReleaseAsManyWaiters) {
     std::atomic<int> woken{0};
     std::vector<std::unique_ptr<Thread>> waiters;
     for (int i = 0; i < 2; ++i) {
-      waiters.push_back(std::make_unique<Thread>([&] {
+      waiters.push_back(Env::Default().NewThread([&] {
         ++waiting;
         if (event.Wait(3000)) ++woken;
       }));
@@ -192,7 +195,7 @@ TEST(Event, ManualResetSetThenResetStillReleasesTheWaiters) {
     std::atomic<int> woken{0};
     std::vector<std::unique_ptr<Thread>> waiters;
     for (int i = 0; i < 3; ++i) {
-      waiters.push_back(std::make_unique<Thread>([&] {
+      waiters.push_back(Env::Default().NewThread([&] {
         ++waiting;
         if (event.Wait(3000)) ++woken;
       }));
@@ -213,7 +216,7 @@ TEST(Event, ManualResetReleasesEveryWaiterAndStaysSet) {
   std::atomic<int> woken{0};
   std::vector<std::unique_ptr<Thread>> waiters;
   for (int i = 0; i < 4; ++i) {
-    waiters.push_back(std::make_unique<Thread>([&] {
+    waiters.push_back(Env::Default().NewThread([&] {
       if (event.Wait(20000)) ++woken;
     }));
     ASSERT_TRUE(waiters.back()->Start());
@@ -238,13 +241,13 @@ TEST(Event, TimedWaitHonoursItsTimeout) {
 
 TEST(Event, SetFromAnotherThreadEndsAnInfiniteWait) {
   Event event(false, false);
-  Thread setter([&] {
+  auto setter = Env::Default().NewThread([&] {
     Sleep(30);
     event.Set();
   });
-  ASSERT_TRUE(setter.Start());
+  ASSERT_TRUE(setter->Start());
   EXPECT_TRUE(event.Wait(kInfinite));
-  setter.Join();
+  setter->Join();
 }
 
 TEST(CriticalSection, IsRecursiveAndExcludesOtherThreads) {
@@ -252,28 +255,28 @@ TEST(CriticalSection, IsRecursiveAndExcludesOtherThreads) {
   section.Enter();
   section.Enter();
   std::atomic<bool> other_got_it{true};
-  Thread other([&] {
+  auto other = Env::Default().NewThread([&] {
     other_got_it = section.TryEnter();
     if (other_got_it) section.Leave();
   });
-  ASSERT_TRUE(other.Start());
-  other.Join();
+  ASSERT_TRUE(other->Start());
+  other->Join();
   EXPECT_FALSE(other_got_it);
   section.Leave();
-  Thread still([&] {
+  auto still = Env::Default().NewThread([&] {
     other_got_it = section.TryEnter();
     if (other_got_it) section.Leave();
   });
-  ASSERT_TRUE(still.Start());
-  still.Join();
+  ASSERT_TRUE(still->Start());
+  still->Join();
   EXPECT_FALSE(other_got_it);
   section.Leave();
-  Thread free([&] {
+  auto free = Env::Default().NewThread([&] {
     other_got_it = section.TryEnter();
     if (other_got_it) section.Leave();
   });
-  ASSERT_TRUE(free.Start());
-  free.Join();
+  ASSERT_TRUE(free->Start());
+  free->Join();
   EXPECT_TRUE(other_got_it);
 }
 
@@ -282,7 +285,7 @@ TEST(CriticalSection, GuardsSharedDataAcrossThreads) {
   int64_t counter = 0;  // plain: the section alone protects it
   std::vector<std::unique_ptr<Thread>> threads;
   for (int i = 0; i < 4; ++i) {
-    threads.push_back(std::make_unique<Thread>([&] {
+    threads.push_back(Env::Default().NewThread([&] {
       for (int k = 0; k < 10000; ++k) {
         std::lock_guard lock(section);
         std::lock_guard again(section);

@@ -33,10 +33,6 @@
 //   quiet=1                   log only the load and the unload (benchmarks)
 //
 // Pixel (x, y) of the k-th image (from 0) of a handle is (k + x + 3y) & 0xFF.
-//
-// Built several times with different file names; compile definitions select
-// the exported names: VXR_TEST_DECORATED exports only "_Name@n" (see below),
-// and VXR_TEST_OMIT_<Name> leaves that export out.
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -258,24 +254,7 @@ struct LoadRecorder {
 
 }  // namespace
 
-#ifdef VXR_TEST_DECORATED
-#define VXR_TEST_NAME(decorated) __asm__(decorated)
-#else
-#define VXR_TEST_NAME(decorated)
-#endif
-
-// Decorated names carry the argument bytes of this build's pointer size. ELF
-// linkers take "@" for a version, so the file is linked with "_Name_n" and
-// the build's vxr_decorate step turns that into "_Name@n".
-#if UINTPTR_MAX == 0xFFFFFFFFu
-#define VXR_TEST_DECORATION(name, n32, n64) "_" #name "_" #n32
-#else
-#define VXR_TEST_DECORATION(name, n32, n64) "_" #name "_" #n64
-#endif
-
-#ifndef VXR_TEST_OMIT_GetPrefix
-VXR_EXPORT const char* VXR_STDCALL VXR_GetPrefix(void)
-    VXR_TEST_NAME(VXR_TEST_DECORATION(VXR_GetPrefix, 0, 0));
+VXR_EXPORT const char* VXR_STDCALL VXR_GetPrefix(void);
 const char* VXR_STDCALL VXR_GetPrefix(void) {
   Log("GetPrefix");
   const Config config = ReadConfig();
@@ -285,11 +264,8 @@ const char* VXR_STDCALL VXR_GetPrefix(void) {
   g_prefix = config.prefix;
   return g_prefix.c_str();
 }
-#endif
 
-#ifndef VXR_TEST_OMIT_GetDeviceList
-VXR_EXPORT int32_t VXR_STDCALL VXR_GetDeviceList(PVxrDeviceList pBuffer, int32_t size)
-    VXR_TEST_NAME(VXR_TEST_DECORATION(VXR_GetDeviceList, 8, 12));
+VXR_EXPORT int32_t VXR_STDCALL VXR_GetDeviceList(PVxrDeviceList pBuffer, int32_t size);
 int32_t VXR_STDCALL VXR_GetDeviceList(PVxrDeviceList pBuffer, int32_t size) {
   Log("GetDeviceList " + std::to_string(size));
   const Config config = ReadConfig();
@@ -321,11 +297,8 @@ int32_t VXR_STDCALL VXR_GetDeviceList(PVxrDeviceList pBuffer, int32_t size) {
   }
   return answer;
 }
-#endif
 
-#ifndef VXR_TEST_OMIT_OpenDevice
-VXR_EXPORT TVxrCaptureHandle VXR_STDCALL VXR_OpenDevice(const char* serialNumber)
-    VXR_TEST_NAME(VXR_TEST_DECORATION(VXR_OpenDevice, 4, 8));
+VXR_EXPORT TVxrCaptureHandle VXR_STDCALL VXR_OpenDevice(const char* serialNumber);
 TVxrCaptureHandle VXR_STDCALL VXR_OpenDevice(const char* serialNumber) {
   const std::string serial = serialNumber ? serialNumber : "(null)";
   Log("OpenDevice [" + serial + "]");
@@ -342,11 +315,8 @@ TVxrCaptureHandle VXR_STDCALL VXR_OpenDevice(const char* serialNumber) {
   g_handles.insert(handle);
   return handle;
 }
-#endif
 
-#ifndef VXR_TEST_OMIT_CloseDevice
-VXR_EXPORT TVxrBool VXR_STDCALL VXR_CloseDevice(TVxrCaptureHandle handle)
-    VXR_TEST_NAME(VXR_TEST_DECORATION(VXR_CloseDevice, 4, 8));
+VXR_EXPORT TVxrBool VXR_STDCALL VXR_CloseDevice(TVxrCaptureHandle handle);
 TVxrBool VXR_STDCALL VXR_CloseDevice(TVxrCaptureHandle handle) {
   std::unique_lock lock(g_mutex);
   const std::string name = HandleName(handle);
@@ -365,11 +335,8 @@ TVxrBool VXR_STDCALL VXR_CloseDevice(TVxrCaptureHandle handle) {
   if (violation) Log("VIOLATION CloseDevice during an image call or a command " + name);
   return VXR_TRUE;
 }
-#endif
 
-#ifndef VXR_TEST_OMIT_ShutdownDevice
-VXR_EXPORT TVxrBool VXR_STDCALL VXR_ShutdownDevice(TVxrCaptureHandle handle)
-    VXR_TEST_NAME(VXR_TEST_DECORATION(VXR_ShutdownDevice, 4, 8));
+VXR_EXPORT TVxrBool VXR_STDCALL VXR_ShutdownDevice(TVxrCaptureHandle handle);
 TVxrBool VXR_STDCALL VXR_ShutdownDevice(TVxrCaptureHandle handle) {
   std::unique_lock lock(g_mutex);
   const std::string name = HandleName(handle);
@@ -382,11 +349,8 @@ TVxrBool VXR_STDCALL VXR_ShutdownDevice(TVxrCaptureHandle handle) {
   Log("ShutdownDevice " + name);
   return known ? VXR_TRUE : VXR_FALSE;
 }
-#endif
 
-#ifndef VXR_TEST_OMIT_GetMaxSize
-VXR_EXPORT TVxrBool VXR_STDCALL VXR_GetMaxSize(TVxrCaptureHandle handle, PVxrImageSize pSize)
-    VXR_TEST_NAME(VXR_TEST_DECORATION(VXR_GetMaxSize, 8, 16));
+VXR_EXPORT TVxrBool VXR_STDCALL VXR_GetMaxSize(TVxrCaptureHandle handle, PVxrImageSize pSize);
 TVxrBool VXR_STDCALL VXR_GetMaxSize(TVxrCaptureHandle handle, PVxrImageSize pSize) {
   std::string name;
   {
@@ -401,11 +365,8 @@ TVxrBool VXR_STDCALL VXR_GetMaxSize(TVxrCaptureHandle handle, PVxrImageSize pSiz
   pSize->ByteSize = config.max_bytes;
   return VXR_TRUE;
 }
-#endif
 
-#ifndef VXR_TEST_OMIT_GetImage
-VXR_EXPORT TVxrBool VXR_STDCALL VXR_GetImage(TVxrCaptureHandle handle, PVxrImage pImage)
-    VXR_TEST_NAME(VXR_TEST_DECORATION(VXR_GetImage, 8, 16));
+VXR_EXPORT TVxrBool VXR_STDCALL VXR_GetImage(TVxrCaptureHandle handle, PVxrImage pImage);
 TVxrBool VXR_STDCALL VXR_GetImage(TVxrCaptureHandle handle, PVxrImage pImage) {
   std::unique_lock lock(g_mutex);
   const std::string name = HandleName(handle);
@@ -467,12 +428,9 @@ TVxrBool VXR_STDCALL VXR_GetImage(TVxrCaptureHandle handle, PVxrImage pImage) {
   lock.lock();
   return VXR_TRUE;
 }
-#endif
 
-#ifndef VXR_TEST_OMIT_SendCommand
 VXR_EXPORT int32_t VXR_STDCALL VXR_SendCommand(TVxrCaptureHandle handle, const char* pCommand,
-                                               const void* pArgs)
-    VXR_TEST_NAME(VXR_TEST_DECORATION(VXR_SendCommand, 12, 24));
+                                               const void* pArgs);
 int32_t VXR_STDCALL VXR_SendCommand(TVxrCaptureHandle handle, const char* pCommand,
                                     const void* pArgs) {
   std::unique_lock lock(g_mutex);
@@ -492,11 +450,8 @@ int32_t VXR_STDCALL VXR_SendCommand(TVxrCaptureHandle handle, const char* pComma
   g_result = config.command_answer;
   return config.command_result;
 }
-#endif
 
-#ifndef VXR_TEST_OMIT_GetResult
-VXR_EXPORT int32_t VXR_STDCALL VXR_GetResult(TVxrCaptureHandle handle, void* pResult, int32_t size)
-    VXR_TEST_NAME(VXR_TEST_DECORATION(VXR_GetResult, 12, 20));
+VXR_EXPORT int32_t VXR_STDCALL VXR_GetResult(TVxrCaptureHandle handle, void* pResult, int32_t size);
 int32_t VXR_STDCALL VXR_GetResult(TVxrCaptureHandle handle, void* pResult, int32_t size) {
   std::string name;
   std::string result;
@@ -513,4 +468,3 @@ int32_t VXR_STDCALL VXR_GetResult(TVxrCaptureHandle handle, void* pResult, int32
   std::memcpy(pResult, result.data(), n);
   return static_cast<int32_t>(n);
 }
-#endif

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/env.h"
 #include "platform/files.h"
 #include "platform/module.h"
 
@@ -57,7 +58,7 @@ TEST(FolderOfModuleName, PosixNames) {
 }
 
 TEST(Folders, PastaExecutavelIsTheTestProgramsFolder) {
-  const Text exe = platform::ExecutablePath();
+  const Text exe = platform::Env::Default().ExecutablePath();
   ASSERT_FALSE(exe.empty());
   const Text folder = PastaExecutavel();
   EXPECT_EQ(folder, FolderPart(exe, PathDelimiters()));
@@ -73,7 +74,8 @@ TEST(Folders, PastaBibliotecaOfCodeLinkedIntoTheProgram) {
 TEST(Folders, PastaBibliotecaOfALoadedModuleIsItsOwnFolder) {
   const Text probe = platform::FromUtf8(SUPPORT_FOLDER_PROBE);
   Text error;
-  auto module = platform::Module::Load(probe, platform::Module::Search::kDefault, &error);
+  auto module =
+      platform::Env::Default().LoadModule(probe, platform::Module::Search::kDefault, &error);
   ASSERT_NE(module, nullptr) << platform::ToUtf8(error);
   using Probe = void (*)(char*, int);
   using ProbeName = void (*)(const char*, char*, int);
@@ -90,6 +92,35 @@ TEST(Folders, PastaBibliotecaOfALoadedModuleIsItsOwnFolder) {
 
   na_pasta("imglog", buffer.data(), static_cast<int>(buffer.size()));
   EXPECT_EQ(platform::FromUtf8(buffer.c_str()), folder + u"imglog");
+}
+
+// The system's answers, as a test chooses them.
+class FolderEnv : public platform::EnvWrapper {
+ public:
+  FolderEnv() : EnvWrapper(platform::Env::Default()) {}
+  Text ExecutablePath() override { return executable; }
+  Text CurrentFolder() override { return current; }
+  Text ModuleFileNameOf(const void*) override { return module; }
+  Text executable, current, module;
+};
+
+TEST(Folders, AnswersOfTheSystemGivenThroughTheEnv) {
+  FolderEnv env;
+  env.executable = u"/opt/app/bin/java";
+  env.current = u"/home/user";
+  env.module = u"/opt/app/lib/libdactyra.so";
+  EXPECT_EQ(PastaExecutavel(env), u"/opt/app/bin/");
+  EXPECT_EQ(NaPastaExecutavel(u"vxr_a.so", env), u"/opt/app/bin/vxr_a.so");
+  EXPECT_EQ(PastaBiblioteca(env), u"/opt/app/lib/");
+  EXPECT_EQ(NaPastaBiblioteca(u"imglog", env), u"/opt/app/lib/imglog");
+  // A system that cannot tell the program's path: the current folder, and a
+  // delimiter before the name; nor the library's: a bare name.
+  env.executable.clear();
+  env.module.clear();
+  EXPECT_EQ(PastaExecutavel(env), u"/home/user");
+  EXPECT_EQ(NaPastaExecutavel(u"vxr_a.so", env), u"/home/user/vxr_a.so");
+  EXPECT_EQ(PastaBiblioteca(env), u"");
+  EXPECT_EQ(NaPastaBiblioteca(u"imglog", env), u"imglog");
 }
 
 }  // namespace

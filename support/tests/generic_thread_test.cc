@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/testing/fault_env.h"
 #include "platform/threads.h"
 #include "support/exception.h"
 
@@ -47,7 +48,7 @@ TEST(TThreadGenerica, ReleasingTellsALoopingRoutineToEndAndWaitsForIt) {
   auto thread = std::make_unique<TThreadGenerica>(
       [&](TThreadGenerica& self) {
         running.Set();
-        while (!self.Terminated()) platform::Sleep(1);
+        while (!self.Terminated()) platform::Env::Default().Sleep(1);
         ended.store(true);
       },
       false, nullptr);
@@ -92,16 +93,16 @@ TEST(TThreadGenerica, ReleasingWaitsForACallbackInProgress) {
 
   std::atomic<bool> released{false};
   bool done_when_released = false;
-  platform::Thread releaser([&] {
+  auto releaser = platform::Env::Default().NewThread([&] {
     thread.reset();
     done_when_released = callback_done.load();
     released.store(true);
   });
-  ASSERT_TRUE(releaser.Start());
-  platform::Sleep(50);
+  ASSERT_TRUE(releaser->Start());
+  platform::Env::Default().Sleep(50);
   EXPECT_FALSE(released.load()) << "released while the callback was still running";
   let_go.Set();
-  releaser.Join();
+  releaser->Join();
   EXPECT_TRUE(released.load());
   EXPECT_TRUE(done_when_released);
 }
@@ -117,7 +118,7 @@ TEST(TThreadGenerica, StartAndReleaseRaces) {
   for (int i = 0; i < 100; ++i) {
     TThreadGenerica looping(
         [&](TThreadGenerica& self) {
-          while (!self.Terminated()) platform::Sleep(0);
+          while (!self.Terminated()) platform::Env::Default().Sleep(0);
         },
         false, nullptr);
   }
@@ -170,13 +171,14 @@ TEST(TThreadGenerica, SelfFreeingThreadFreesItselfWhenTheRoutineReturns) {
         &parameter);
   }
   go.Set();
-  const uint32_t start = platform::TickCount();
+  const uint32_t start = platform::Env::Default().TickCount();
   auto all_freed = [&] {
     for (const auto& w : alive)
       if (!w.expired()) return false;
     return true;
   };
-  while (!all_freed() && platform::TickCount() - start < kPatience) platform::Sleep(1);
+  while (!all_freed() && platform::Env::Default().TickCount() - start < kPatience)
+    platform::Env::Default().Sleep(1);
   EXPECT_TRUE(all_freed());
   EXPECT_EQ(runs.load(), kThreads);
 }
@@ -191,9 +193,43 @@ TEST(TThreadGenerica, SelfFreeingThroughTheConstructor) {
                         .release());
   token.reset();
   ASSERT_TRUE(ran.Wait(kPatience));
-  const uint32_t start = platform::TickCount();
-  while (!alive.expired() && platform::TickCount() - start < kPatience) platform::Sleep(1);
+  const uint32_t start = platform::Env::Default().TickCount();
+  while (!alive.expired() && platform::Env::Default().TickCount() - start < kPatience)
+    platform::Env::Default().Sleep(1);
   EXPECT_TRUE(alive.expired());
+}
+
+TEST(TThreadGenerica, AThreadTheSystemCannotStartIsAnErrorAndNothingRuns) {
+  platform::testing::FaultEnv env;
+  env.threads_fail = true;
+  std::atomic<int> runs{0};
+  auto token = std::make_shared<int>(0);
+  std::weak_ptr<int> alive = token;
+  for (const bool liberar_auto : {false, true}) {
+    SCOPED_TRACE(liberar_auto);
+    try {
+      TMetodoThreadGenerica routine = [&runs, token](TThreadGenerica&) { runs.fetch_add(1); };
+      if (liberar_auto) {
+        TThreadGenerica::CreateSelfFreeing(std::move(routine), nullptr, env);
+      } else {
+        TThreadGenerica thread(std::move(routine), false, nullptr, env);
+      }
+      ADD_FAILURE() << "created";
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.message(), u"Não foi possível criar a thread.");
+    }
+  }
+  EXPECT_EQ(env.threads_made, 2);
+  EXPECT_EQ(runs.load(), 0);
+  // Neither object kept the routine: the self-freeing one was not left
+  // behind for a thread that never came.
+  token.reset();
+  EXPECT_TRUE(alive.expired());
+  // The same Env gives working threads once the fault is off.
+  env.threads_fail = false;
+  TThreadGenerica thread([&runs](TThreadGenerica&) { runs.fetch_add(1); }, false, nullptr, env);
+  thread.WaitFor();
+  EXPECT_EQ(runs.load(), 1);
 }
 
 }  // namespace

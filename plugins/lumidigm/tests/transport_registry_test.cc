@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/env.h"
+#include "platform/testing/fault_env.h"
 #include "platform/threads.h"
 #include "plugins/lumidigm/tests/scripted_transport.h"
 
@@ -18,7 +20,7 @@ namespace {
 platform::Text UniqueName(const char* what) {
   std::string name = std::string("V100RegistryTest_") + what + "_" +
                      std::to_string(platform::CurrentThreadId()) + "_" +
-                     std::to_string(platform::TickCount());
+                     std::to_string(platform::Env::Default().TickCount());
   return platform::Text(name.begin(), name.end());
 }
 
@@ -54,7 +56,7 @@ TEST(TransportRegistry, ThreadsAddAndRemoveTogether) {
   std::vector<std::unique_ptr<platform::Thread>> threads;
   for (int i = 0; i < kThreads; ++i) {
     const ITransport* mine = transports[i].get();
-    threads.push_back(std::make_unique<platform::Thread>([&, mine] {
+    threads.push_back(platform::Env::Default().NewThread([&, mine] {
       for (int r = 0; r < kRounds; ++r) {
         if (!registry.Add(mine) || !registry.Contains(mine) || !registry.Remove(mine)) ++failures;
       }
@@ -63,6 +65,19 @@ TEST(TransportRegistry, ThreadsAddAndRemoveTogether) {
   for (auto& t : threads) ASSERT_TRUE(t->Start());
   for (auto& t : threads) t->Join();
   EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(registry.Size(), 0u);
+}
+
+TEST(TransportRegistry, AMutexHeldByAnotherProcessForEverDoesNotStopThisOne) {
+  // The named mutex never comes free; its infinite wait fails instead of
+  // hanging, and the registry goes on under its local lock alone.
+  platform::testing::FaultEnv env;
+  env.named_objects_held = true;
+  TransportRegistry registry(UniqueName("held"), env);
+  testing::ScriptedTransport t;
+  EXPECT_TRUE(registry.Add(&t));
+  EXPECT_TRUE(registry.Contains(&t));
+  EXPECT_TRUE(registry.Remove(&t));
   EXPECT_EQ(registry.Size(), 0u);
 }
 

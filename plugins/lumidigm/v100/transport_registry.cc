@@ -32,8 +32,8 @@ TransportRegistry& TransportRegistry::Process() {
   return registry;
 }
 
-TransportRegistry::TransportRegistry(const platform::Text& mutex_name)
-    : named_(platform::NamedMutex::Create(mutex_name)) {}
+TransportRegistry::TransportRegistry(const platform::Text& mutex_name, platform::Env& env)
+    : named_(env.CreateNamedMutex(mutex_name)) {}
 
 bool TransportRegistry::Add(const ITransport* transport) {
   Hold hold(*this);

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 
+#include "platform/env.h"
 #include "platform/named_objects.h"
 #include "platform/text.h"
 
@@ -24,7 +25,10 @@ class TransportRegistry {
   // the library is unloaded.
   static TransportRegistry& Process();
 
-  explicit TransportRegistry(const platform::Text& mutex_name = kMutexName);
+  // The named mutex comes from `env`; without one (the Env could not make
+  // it) the registry still orders the threads of this process.
+  explicit TransportRegistry(const platform::Text& mutex_name = kMutexName,
+                             platform::Env& env = platform::Env::Default());
   TransportRegistry(const TransportRegistry&) = delete;
   TransportRegistry& operator=(const TransportRegistry&) = delete;
 
