@@ -31,6 +31,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/posix/runtime_folder.h"
 #include "platform/posix/system_message.h"
 
 namespace dactyra::platform {
@@ -116,31 +117,6 @@ int TakeObjectByte(int fd, const Deadline& deadline) {
   }
 }
 
-// The folder that holds the lock files: private to this user, created on
-// first use. Empty with `error` set when it cannot be made safe.
-std::string RuntimeFolder(Text* error) {
-  std::string folder;
-  const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-  struct stat st;
-  if (xdg && *xdg == '/' && stat(xdg, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid()) {
-    folder = std::string(xdg) + "/dactyra";
-  } else {
-    folder = "/tmp/dactyra-" + std::to_string(geteuid());
-  }
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-    if (error) *error = internal::SystemMessage(errno);
-    return {};
-  }
-  // Someone else's folder, or a link planted in a shared /tmp, would let
-  // another user see or hold our objects.
-  if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() ||
-      (st.st_mode & 077) != 0) {
-    if (error) *error = u"the folder " + FromUtf8(folder) + u" is not private to this user";
-    return {};
-  }
-  return folder;
-}
-
 uint64_t Fnv1a(std::string_view bytes) {
   uint64_t h = 14695981039346656037ull;
   for (const char c : bytes) {
@@ -222,7 +198,7 @@ ObjectFile OpenObject(std::string_view kind, const Text& name, Text* error, Setu
     if (error) *error = u"an object name must not be empty";
     return object;
   }
-  const std::string folder = RuntimeFolder(error);
+  const std::string folder = internal::RuntimeFolder(error);
   if (folder.empty()) return object;
   const std::string path = folder + "/" + EncodeName(kind, name);
   for (;;) {

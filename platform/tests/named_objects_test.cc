@@ -32,7 +32,8 @@ int64_t MillisecondsSince(Clock::time_point start) {
 // The helper program in a process of its own, talked to over pipes.
 class Helper {
  public:
-  explicit Helper(std::vector<std::string> args) {
+  // `environment` (NAME=VALUE entries) replaces ours when given.
+  explicit Helper(std::vector<std::string> args, std::vector<std::string> environment = {}) {
     int to_child[2], from_child[2];
     if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t actions;
@@ -43,7 +44,12 @@ class Helper {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (posix_spawn(&pid_, NAMED_HELPER_PATH, &actions, nullptr, argv.data(), environ) != 0) {
+    std::vector<char*> envp;
+    for (auto& e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    char** const helper_environment = environment.empty() ? environ : envp.data();
+    if (posix_spawn(&pid_, NAMED_HELPER_PATH, &actions, nullptr, argv.data(), helper_environment) !=
+        0) {
       pid_ = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
@@ -109,9 +115,11 @@ class NamedObjectsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(runtime_.path().empty());
-    setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
+    setenv("DACTYRA_RUNTIME", folder().c_str(), 1);
   }
-  void TearDown() override { unsetenv("XDG_RUNTIME_DIR"); }
+  // The runtime folder of the test, made on first use.
+  std::string folder() const { return runtime_.path() + "/dactyra"; }
+  void TearDown() override { unsetenv("DACTYRA_RUNTIME"); }
 
   testing::TempFolder runtime_;
 };
@@ -411,26 +419,67 @@ TEST_F(NamedObjectsTest, BadNamesAndAnUnsafeRuntimeFolderFailWithAMessage) {
   EXPECT_EQ(Env::Default().CreateNamedMutex(u"", &error), nullptr);
   EXPECT_FALSE(error.empty());
   // A runtime folder that others may enter is refused.
-  std::filesystem::create_directory(runtime_.path() + "/dactyra");
-  chmod((runtime_.path() + "/dactyra").c_str(), 0777);
+  ASSERT_EQ(mkdir(folder().c_str(), 0700), 0);
+  chmod(folder().c_str(), 0777);
   error.clear();
   EXPECT_EQ(Env::Default().CreateNamedEvent(u"e", true, &error), nullptr);
-  EXPECT_FALSE(error.empty());
-  chmod((runtime_.path() + "/dactyra").c_str(), 0700);
+  EXPECT_NE(error.find(FromUtf8(folder())), Text::npos) << ToUtf8(error);
+  chmod(folder().c_str(), 0700);
   EXPECT_NE(Env::Default().CreateNamedEvent(u"e", true, &error), nullptr);
+  // So is a link to a private folder, and a file in its place.
+  const std::string link = runtime_.path() + "/link";
+  ASSERT_EQ(mkdir((runtime_.path() + "/private").c_str(), 0700), 0);
+  ASSERT_EQ(symlink((runtime_.path() + "/private").c_str(), link.c_str()), 0);
+  setenv("DACTYRA_RUNTIME", link.c_str(), 1);
+  EXPECT_EQ(Env::Default().CreateNamedEvent(u"e", true, &error), nullptr);
+  ASSERT_TRUE(Env::Default().WriteFileBytes(runtime_ / u"file", "x"));
+  setenv("DACTYRA_RUNTIME", (runtime_.path() + "/file").c_str(), 1);
+  EXPECT_EQ(Env::Default().CreateNamedEvent(u"e", true, &error), nullptr);
+  // A folder that does not exist yet is made private.
+  const std::string fresh = runtime_.path() + "/fresh";
+  setenv("DACTYRA_RUNTIME", fresh.c_str(), 1);
+  EXPECT_NE(Env::Default().CreateNamedEvent(u"e", true, &error), nullptr);
+  struct stat st;
+  ASSERT_EQ(lstat(fresh.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
-TEST_F(NamedObjectsTest, FallsBackToAPrivateFolderUnderTmp) {
-  unsetenv("XDG_RUNTIME_DIR");
-  auto event = Env::Default().CreateNamedEvent(
-      u"dactyra-platform-test-" + FromUtf8(std::to_string(getpid())), true);
-  ASSERT_NE(event, nullptr);
-  struct stat st;
+TEST_F(NamedObjectsTest, ARuntimeFolderOfAnotherUserIsRefused) {
+  // Only root can give a folder away.
+  ASSERT_EQ(mkdir(folder().c_str(), 0700), 0);
+  if (chown(folder().c_str(), 65534, 65534) != 0) {
+    GTEST_SKIP() << "cannot give the folder to another user";
+  }
+  Text error;
+  EXPECT_EQ(Env::Default().CreateNamedEvent(u"e", true, &error), nullptr);
+  EXPECT_NE(error.find(u"not private"), Text::npos) << ToUtf8(error);
+  ASSERT_EQ(chown(folder().c_str(), geteuid(), getegid()), 0);
+}
+
+// The folder is /tmp/dactyra-<uid> whatever XDG_RUNTIME_DIR says: a
+// desktop program and a service of one user, with different environments,
+// still exclude each other.
+TEST_F(NamedObjectsTest, ProcessesWithDifferentXdgRuntimeDirsShareOneEvent) {
+  unsetenv("DACTYRA_RUNTIME");
+  testing::TempFolder desktop, service;
+  const std::string name = "dactyra-xdg-test-" + std::to_string(getpid());
+  Helper first({"event", name}, {"XDG_RUNTIME_DIR=" + desktop.path()});
+  ASSERT_EQ(first.ReadLine(), "signalled");
+  Helper second({"event-try", name, "200"}, {"XDG_RUNTIME_DIR=" + service.path()});
+  EXPECT_EQ(second.ReadLine(), "timeout");
+  EXPECT_EQ(second.Finish(), 0);
+  first.Send("set");
+  ASSERT_EQ(first.ReadLine(), "set");
+  Helper third({"event-try", name, "5000"}, {"XDG_RUNTIME_DIR=" + service.path()});
+  EXPECT_EQ(third.ReadLine(), "signalled");
+  EXPECT_EQ(third.Finish(), 0);
+  first.Kill();
   const std::string folder = "/tmp/dactyra-" + std::to_string(geteuid());
+  struct stat st;
   ASSERT_EQ(lstat(folder.c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
   EXPECT_EQ(st.st_mode & 0777, 0700u);
-  std::filesystem::remove(folder + "/event.dactyra-platform-test-" + std::to_string(getpid()));
+  std::filesystem::remove(folder + "/event." + name);
 }
 
 }  // namespace
