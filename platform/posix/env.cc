@@ -53,6 +53,14 @@ class PosixEnv final : public Env {
     return NamedMutex::Create(name, error);
   }
 
+  std::unique_ptr<MessageQueue> CreateMessageQueue(MessageProcedure procedure,
+                                                   Text* error) override {
+    return MessageQueue::Create(std::move(procedure), error);
+  }
+  std::unique_ptr<SharedEvent> CreateSharedEvent(Text* error) override {
+    return SharedEvent::Create(error);
+  }
+
   std::unique_ptr<Thread> NewThread(std::function<void()> body) override {
     return std::make_unique<Thread>(std::move(body));
   }
@@ -63,8 +71,13 @@ class PosixEnv final : public Env {
     clock_gettime(CLOCK_REALTIME, &now);
     tm local{};
     localtime_r(&now.tv_sec, &local);
-    return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                     local.tm_min,         local.tm_sec,     static_cast<int>(now.tv_nsec / 1000000)};
+    return LocalTime{local.tm_year + 1900,
+                     local.tm_mon + 1,
+                     local.tm_mday,
+                     local.tm_hour,
+                     local.tm_min,
+                     local.tm_sec,
+                     static_cast<int>(now.tv_nsec / 1000000)};
   }
 };
 
