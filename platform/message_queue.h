@@ -39,8 +39,10 @@ class MessageQueue {
   virtual void* Handle() const;
   // Posts a message; false when the queue is full.
   virtual bool Post(const QueuedMessage& message);
-  // Takes every message waiting, in the order posted, and hands each to the
-  // procedure; never waits. Answers how many were dispatched.
+  // Takes every message waiting when called, in the order posted, and hands
+  // each to the procedure; never waits. Messages posted meanwhile wait for
+  // the next call, so a fast poster cannot hold the owner here. Answers how
+  // many were dispatched.
   virtual int DispatchWaiting();
   // Waits until a message is waiting or `timeout_ms` has passed; true when
   // one is waiting. Takes nothing.
