@@ -20,9 +20,11 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/message_queue.h"
 #include "platform/module.h"
 #include "platform/named_objects.h"
 #include "platform/registry.h"
+#include "platform/shared_event.h"
 #include "platform/text.h"
 #include "platform/threads.h"
 
@@ -93,6 +95,16 @@ class Env {
                                                        Text* error = nullptr) = 0;
   virtual std::unique_ptr<NamedMutex> CreateNamedMutex(const Text& name, Text* error = nullptr) = 0;
 
+  // --- Objects other modules act on ------------------------------------------
+  // platform/message_queue.h, platform/shared_event.h: their handles cross
+  // into other libraries (platform/foreign_handles.h).
+
+  // A message queue owned by the calling thread; null on failure.
+  virtual std::unique_ptr<MessageQueue> CreateMessageQueue(MessageProcedure procedure,
+                                                           Text* error = nullptr) = 0;
+  // An auto-reset event, not signalled; null on failure.
+  virtual std::unique_ptr<SharedEvent> CreateSharedEvent(Text* error = nullptr) = 0;
+
   // --- Threads and time ------------------------------------------------------
 
   // A thread that will run `body` once when started (Thread::Start may
@@ -149,6 +161,14 @@ class EnvWrapper : public Env {
   }
   std::unique_ptr<NamedMutex> CreateNamedMutex(const Text& name, Text* error) override {
     return target_.CreateNamedMutex(name, error);
+  }
+
+  std::unique_ptr<MessageQueue> CreateMessageQueue(MessageProcedure procedure,
+                                                   Text* error) override {
+    return target_.CreateMessageQueue(std::move(procedure), error);
+  }
+  std::unique_ptr<SharedEvent> CreateSharedEvent(Text* error) override {
+    return target_.CreateSharedEvent(error);
   }
 
   std::unique_ptr<Thread> NewThread(std::function<void()> body) override {

@@ -53,6 +53,14 @@ class PosixEnv final : public Env {
     return NamedMutex::Create(name, error);
   }
 
+  std::unique_ptr<MessageQueue> CreateMessageQueue(MessageProcedure procedure,
+                                                   Text* error) override {
+    return MessageQueue::Create(std::move(procedure), error);
+  }
+  std::unique_ptr<SharedEvent> CreateSharedEvent(Text* error) override {
+    return SharedEvent::Create(error);
+  }
+
   std::unique_ptr<Thread> NewThread(std::function<void()> body) override {
     return std::make_unique<Thread>(std::move(body));
   }

@@ -1,0 +1,71 @@
+// The POSIX message queue: a pipe of DactyraPostedMessage records; the write
+// end is the handle other modules post to.
+#include "platform/message_queue.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/foreign_handles.h"
+#include "platform/posix/foreign_fd.h"
+#include "platform/posix/system_message.h"
+
+namespace dactyra::platform {
+
+static_assert(sizeof(DactyraPostedMessage) <= PIPE_BUF, "records arrive whole");
+
+std::unique_ptr<MessageQueue> MessageQueue::Create(MessageProcedure procedure, Text* error) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (error) *error = internal::SystemMessage(errno);
+    return nullptr;
+  }
+  const int read_fd = internal::LiftDescriptor(fds[0]);
+  const int write_fd = internal::LiftDescriptor(fds[1]);
+  if (read_fd < 0 || write_fd < 0) {
+    if (error) *error = internal::SystemMessage(errno);
+    if (read_fd >= 0) close(read_fd);
+    if (write_fd >= 0) close(write_fd);
+    return nullptr;
+  }
+  return std::unique_ptr<MessageQueue>(new MessageQueue(std::move(procedure), read_fd, write_fd));
+}
+
+MessageQueue::MessageQueue(MessageProcedure procedure, int read_fd, int write_fd)
+    : procedure_(std::move(procedure)), read_fd_(read_fd), write_fd_(write_fd) {}
+
+MessageQueue::~MessageQueue() {
+  if (write_fd_ >= 0) close(write_fd_);
+  if (read_fd_ >= 0) close(read_fd_);
+}
+
+void* MessageQueue::Handle() const { return DACTYRA_FD_HANDLE(write_fd_); }
+
+bool MessageQueue::Post(const QueuedMessage& message) {
+  const DactyraPostedMessage record{message.message, 0, message.wparam, message.lparam};
+  ssize_t written;
+  do {
+    written = write(write_fd_, &record, sizeof record);
+  } while (written < 0 && errno == EINTR);
+  return written == static_cast<ssize_t>(sizeof record);
+}
+
+int MessageQueue::DispatchWaiting() {
+  int dispatched = 0;
+  for (;;) {
+    DactyraPostedMessage record;
+    const ssize_t got = read(read_fd_, &record, sizeof record);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return dispatched;  // empty (EAGAIN) or closed
+    // Posters write whole records; a short one is not a message.
+    if (got != static_cast<ssize_t>(sizeof record)) continue;
+    ++dispatched;
+    if (procedure_) procedure_(QueuedMessage{record.Message, record.WParam, record.LParam});
+  }
+}
+
+bool MessageQueue::WaitForMessage(uint32_t timeout_ms) {
+  return internal::WaitReadable(read_fd_, timeout_ms);
+}
+
+}  // namespace dactyra::platform
