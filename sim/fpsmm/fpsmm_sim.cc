@@ -63,7 +63,8 @@ struct Size {
 struct Config {
   int32_t init = 0;
   std::vector<std::u16string> ids;
-  long long count = -1;
+  bool has_count = false;
+  long long count = 0;
   long long fill = -1;
   int32_t count_status = 0;
   int32_t enum_status = 0;
@@ -213,7 +214,7 @@ Config ReadConfig() {
       const auto status = static_cast<int32_t>(number);
       if (key == "init") config.init = status;
       else if (key == "id") config.ids.push_back(Utf16(value));
-      else if (key == "count") config.count = number;
+      else if (key == "count") config.count = number, config.has_count = true;
       else if (key == "fill") config.fill = number;
       else if (key == "count_status") config.count_status = status;
       else if (key == "enum_status") config.enum_status = status;
@@ -504,8 +505,8 @@ int32_t FPSMM_STDCALL SimGetDeviceCount(int32_t* count) {
     return -1;
   }
   if (config.count_status < 0) return config.count_status;
-  *count = static_cast<int32_t>(config.count >= 0 ? config.count
-                                                  : static_cast<long long>(config.ids.size()));
+  *count = static_cast<int32_t>(config.has_count ? config.count
+                                                 : static_cast<long long>(config.ids.size()));
   return config.count_status;
 }
 
