@@ -1,0 +1,147 @@
+// The reader manager: the one place that knows which capture modules exist.
+// It finds module files beside the host program and beside the library,
+// loads each as a reader plug-in or an FPSmm module, counts and names the
+// readers of all modules and of DigitalPersona, opens a reader by name
+// through the module whose prefix the name carries, and keeps the scanner
+// components alive so that DigitalPersona is unloaded after the last one.
+//
+// Reader names are "<module prefix>\<serial>"; the part before the first
+// backslash selects the module.
+//
+// Every operation takes the manager lock, module searches and the component
+// list included, so the manager is safe to enter from any thread. The lock
+// is held across the calls into the modules (counting, listing, opening,
+// closing), so a module sees them one at a time; it is never held while the
+// DigitalPersona binding is called (that binding has a lock of its own).
+// Lock order: manager lock, then a device's lock.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/env.h"
+#include "platform/text.h"
+#include "platform/threads.h"
+
+namespace dactyra {
+
+class TCaptureModule;
+class TVxCaptureDevice;
+
+// What the manager needs to know of a scanner component.
+class TComponenteLeitor {
+ public:
+  virtual ~TComponenteLeitor() = default;
+  // The reader name the component is addressed by.
+  virtual platform::Text NumSerieLeitor() const = 0;
+  // The reader's index when the component was created by index; -1 when it
+  // is addressed by name.
+  virtual int32_t IndiceLeitor() const = 0;
+};
+
+// The four DigitalPersona operations the manager uses; by default the real
+// binding. Tests give their own.
+struct TLeitoresUareU {
+  // Loads the DigitalPersona library when it is present; true when usable.
+  bool (*Carregar)(platform::Env& env);
+  // Terminates and unloads it.
+  void (*Descarregar)();
+  // Number of DigitalPersona readers.
+  int (*ContarDispositivos)();
+  // Name of reader `indice` ("UareU\..."); raises on failure.
+  platform::Text (*NumSerie)(int indice);
+
+  // The binding of capture/digitalpersona.
+  static const TLeitoresUareU& Padrao();
+};
+
+class TVxGestorLeitores {
+ public:
+  // Creates the lists and, when `preCarregar` is true, runs the first
+  // module search at once. `env` does every module, file and folder step;
+  // both `env` and `uareU` outlive the manager.
+  explicit TVxGestorLeitores(bool preCarregar, platform::Env& env = platform::Env::Default(),
+                             const TLeitoresUareU& uareU = TLeitoresUareU::Padrao());
+  // Releases the modules (the library's manager is never destroyed; tests'
+  // managers are, after every device they opened is closed).
+  ~TVxGestorLeitores();
+  TVxGestorLeitores(const TVxGestorLeitores&) = delete;
+  TVxGestorLeitores& operator=(const TVxGestorLeitores&) = delete;
+
+  // The sum of the modules' device counts, in module order. A module's
+  // error fails the whole count.
+  int32_t NumLeitores();
+  // Appends every module's reader names to `lista` (not cleared first) and
+  // returns the sum of the modules' answers.
+  int32_t PegNumerosSerie(std::vector<platform::Text>& lista);
+
+  // NumLeitores plus the DigitalPersona readers when that library loads.
+  int32_t ContarLeitores();
+  // Name `indice` of the list of all readers (modules first, then
+  // DigitalPersona); empty at or beyond its end. A negative index raises
+  // the list's index error.
+  platform::Text PegNumSerieLeitor(int32_t indice);
+
+  // The scanner components alive now (not owned). Removing the last one
+  // unloads DigitalPersona.
+  void Adicionar(TComponenteLeitor* componente);
+  void Remover(TComponenteLeitor* componente);
+
+  // At the start of every activation of `componente`: loads DigitalPersona
+  // for readers that may be its own, and searches the folders again for
+  // module files that appeared, unless the component is addressed by name
+  // and some module is loaded already.
+  void IniciouConexao(const TComponenteLeitor& componente);
+
+  // Opens the reader `numSerie` through every module whose prefix (compared
+  // ignoring ASCII case) is the part before the first backslash, passing the
+  // rest as serial. The last module's device is returned; devices opened by
+  // earlier ones are closed. Null when no module carries the prefix. A
+  // module's error ends the search and is raised (earlier devices closed).
+  std::unique_ptr<TVxCaptureDevice> AbrirDispositivo(const platform::Text& numSerie);
+  // Closes the device (the caller keeps the object).
+  void FecharDispositivo(TVxCaptureDevice& disp);
+
+  // The modules loaded so far, in load order (for inspection).
+  std::vector<const TCaptureModule*> Modulos();
+
+ private:
+  void CarregarModulos();
+  void BuscarModulos(platform::Text pasta);
+  bool TemModulo(const platform::Text& nome) const;
+  void AdicionarModuloVxr(const platform::Text& nome, const platform::Text& caminho);
+  void AdicionarModuloFPSmm(const platform::Text& nome, const platform::Text& caminho);
+
+  platform::Env& FEnv;
+  const TLeitoresUareU& FUareU;
+  // The manager lock (re-entrant, as a critical section is).
+  platform::CriticalSection FBloqueio;
+  // Runs the DigitalPersona calls one at a time (the binding asks its
+  // callers to). Taken before the manager lock when both are held.
+  std::mutex FBloqueioUareU;
+  std::vector<TComponenteLeitor*> FListaComponentes;
+  // In load order; names unique ignoring case. Never shrinks.
+  std::vector<std::unique_ptr<TCaptureModule>> FListaModulos;
+};
+
+// The library's single manager, created (with Create(preCarregar)) by the
+// first call. The Env overload chooses the Env of that creation only.
+TVxGestorLeitores& GarantirGestor(bool preCarregar = true);
+TVxGestorLeitores& GarantirGestor(bool preCarregar, platform::Env& env);
+
+// The single manager's ContarLeitores and PegNumSerieLeitor, creating it
+// first when needed.
+int32_t ContarLeitores();
+platform::Text PegNumSerieLeitor(int32_t indice);
+
+// Reader names that are never in the reader list: the first three
+// characters are "VX:" or "ZK\" (letter case counts).
+bool EhLeitorSemLista(platform::TextView numSerie);
+// The first five characters are "bio-i", ignoring letter case.
+bool ComecaComBioI(platform::TextView numSerie);
+// "{guid}" becomes "UareU\guid"; any other name stays as it is.
+platform::Text NomeGuidParaUareU(platform::TextView nome);
+
+}  // namespace dactyra
