@@ -69,6 +69,8 @@ struct Impression {
   std::vector<Minutia> minutiae;
   std::vector<SingularPoint> cores;
   std::vector<SingularPoint> deltas;
+  // 1 where the finger touches the sensor, 0 elsewhere; width × height.
+  std::vector<uint8_t> contact;
 };
 
 class Finger {

@@ -1,0 +1,211 @@
+// The engine against the finger generator's ground truth (one table of
+// impressions), repeatability under a known move, the record it writes, and
+// bad input.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "sim/extract/evaluation.h"
+#include "sim/extract/vx_extract.h"
+
+namespace dactyra::sim::extract {
+namespace {
+
+using fingerprint::Finger;
+using fingerprint::ImpressionOptions;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kFingers = 3;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr int kFingers = 3;
+#else
+constexpr int kFingers = 10;
+#endif
+#else
+constexpr int kFingers = 10;
+#endif
+
+Features ExtractFrom(const fingerprint::Impression& imp) {
+  return Extract(imp.pixels.data(), imp.width, imp.height, DefaultConfig(), false, nullptr);
+}
+
+TEST(Extract, QualityFloorsOnCleanAndDegradedImpressions) {
+  struct Row {
+    const char* name;
+    ImpressionOptions options;
+    double precision, recall;  // floors, a little below what is measured
+  };
+  ImpressionOptions clean, noisy, blurred, wet, dry;
+  noisy.noise = 18;
+  blurred.blur = 1.2;
+  wet.pressure = 0.6;
+  dry.pressure = -0.6;
+  const Row rows[] = {{"clean", clean, 0.72, 0.72},
+                      {"noise", noisy, 0.65, 0.65},
+                      {"blur", blurred, 0.65, 0.65},
+                      {"wet", wet, 0.6, 0.6},
+                      {"dry", dry, 0.6, 0.6}};
+  Score cores, deltas;
+  for (const Row& row : rows) {
+    Score total;
+    for (int i = 0; i < kFingers; ++i) {
+      ImpressionOptions o = row.options;
+      o.seed = static_cast<uint64_t>(i);
+      const auto imp = Finger::Generate(100 + static_cast<uint64_t>(i)).Render(320, 365, o);
+      const auto f = ExtractFrom(imp);
+      total.Add(ScoreMinutiae(imp, f));
+      if (row.name == rows[0].name) {
+        cores.Add(ScoreSingular(imp.cores, f.cores));
+        deltas.Add(ScoreSingular(imp.deltas, f.deltas));
+      }
+    }
+    SCOPED_TRACE(row.name);
+    EXPECT_GE(total.precision(), row.precision) << total.matched << "/" << total.found;
+    EXPECT_GE(total.recall(), row.recall) << total.matched << "/" << total.truth;
+  }
+  EXPECT_GE(cores.recall(), 0.6);
+  EXPECT_GE(deltas.recall(), 0.6);
+}
+
+TEST(Extract, TwoImpressionsOfOneFingerShareTheirMinutiaeAfterTheMove) {
+  const Finger f = Finger::Generate(7);
+  const auto a = f.Render(448, 511);
+  ImpressionOptions o;
+  o.rotation_degrees = 12;
+  o.shift_x = 10;
+  o.shift_y = -6;
+  const auto b = f.Render(448, 511, o);
+  const auto fa = ExtractFrom(a), fb = ExtractFrom(b);
+  const double r = o.rotation_degrees * std::numbers::pi / 180, cx = 224, cy = 255.5;
+  std::vector<FoundMinutia> moved;
+  for (auto m : fa.minutiae) {
+    const double x = std::cos(r) * (m.x - cx) - std::sin(r) * (m.y - cy) + cx + o.shift_x;
+    const double y = std::sin(r) * (m.x - cx) + std::cos(r) * (m.y - cy) + cy + o.shift_y;
+    if (x < 24 || y < 24 || x > 424 || y > 487) continue;
+    m.x = x;
+    m.y = y;
+    m.direction -= r;
+    moved.push_back(m);
+  }
+  ASSERT_GT(moved.size(), 15u);
+  const size_t shared = MatchCount(moved, fb.minutiae, 10, [](const auto& p, const auto& q) {
+    return AngleGap(p.direction, q.direction) <= std::numbers::pi / 6;
+  });
+  EXPECT_GE(static_cast<double>(shared) / moved.size(), 0.7) << shared << "/" << moved.size();
+}
+
+TEST(Extract, RecordFollowsTheLayoutAndTheSizeCallMatchesTheWrite) {
+  const auto imp = Finger::Generate(3).Render(448, 511);
+  const auto f = ExtractFrom(imp);
+  ASSERT_GT(f.minutiae.size(), 10u);
+  for (auto [curv, g] : {std::pair{false, false}, {true, false}, {false, true}, {true, true}}) {
+    const int32_t size = WriteRecord(f, nullptr, 448, 511, 500, 500, 2, 1, curv, g);
+    std::vector<uint8_t> rec(static_cast<size_t>(size) + 4, 0xEE);
+    ASSERT_EQ(WriteRecord(f, rec.data(), 448, 511, 500, 500, 2, 1, curv, g), size);
+    EXPECT_EQ(rec[static_cast<size_t>(size)], 0xEE);
+    const int s = 5 + curv + g;
+    EXPECT_EQ(rec[22], 1 | (curv ? 2 : 0) | (g ? 4 : 0));
+    EXPECT_EQ(rec[24], f.minutiae.size());
+    EXPECT_EQ(rec[25], s);
+    for (size_t i = 0; i < f.minutiae.size(); ++i) {
+      uint32_t w;
+      std::memcpy(&w, &rec[26 + i * s], 4);
+      const auto& m = f.minutiae[i];
+      // Written best quality first; stable, so equal qualities keep order.
+      (void)m;
+      EXPECT_LT(w >> 21, 448u);
+      EXPECT_LT((w >> 10) & 0x7FF, 511u);
+    }
+    // The decoded minutiae are exactly the features (as a set).
+    size_t found = 0;
+    for (const auto& m : f.minutiae)
+      for (int i = 0; i < rec[24]; ++i) {
+        uint32_t w;
+        std::memcpy(&w, &rec[26 + i * s], 4);
+        const int angle =
+            static_cast<int>(std::lround(m.direction / (2 * std::numbers::pi) * 256)) & 255;
+        if ((w >> 21) == static_cast<uint32_t>(m.x) &&
+            ((w >> 10) & 0x7FF) == static_cast<uint32_t>(m.y) &&
+            ((w >> 8) & 3) == static_cast<uint32_t>(m.kind) &&
+            (w & 255) == static_cast<uint32_t>(angle)) {
+          ++found;
+          break;
+        }
+      }
+    EXPECT_EQ(found, f.minutiae.size());
+    const size_t p = 29 + static_cast<size_t>(rec[24]) * s;
+    EXPECT_EQ(rec[p], f.cores.size());
+    const size_t q = p + 2 + rec[p] * rec[p + 1];
+    EXPECT_EQ(rec[q], f.deltas.size());
+    EXPECT_EQ(rec[q + 1], 7);
+    const size_t r = q + 2 + rec[q] * rec[q + 1];
+    EXPECT_EQ(r + 2, static_cast<size_t>(size));
+  }
+}
+
+TEST(Extract, BadInputGetsADefinedAnswer) {
+  TVxExtractorConfiguration cfg;
+  GetDefaultConfig(&cfg);
+  std::vector<uint8_t> px(64 * 64, 128);
+  struct Size {
+    int w, h;
+  } refused[] = {{0, 64}, {64, 0}, {-3, 64}, {31, 64}, {64, 31}, {5000, 10}};
+  for (auto s : refused) EXPECT_EQ(ExtractMinutiae(px.data(), s.w, s.h, &cfg, 0, nullptr), nullptr);
+  EXPECT_EQ(ExtractMinutiae(nullptr, 64, 64, &cfg, 0, nullptr), nullptr);
+  EXPECT_EQ(ExtractMinutiae(px.data(), 64, 64, nullptr, 0, nullptr), nullptr);
+  // Blank, saturated and tiny images give a template without minutiae.
+  for (uint8_t level : {0, 128, 255}) {
+    std::vector<uint8_t> flat(320 * 365, level), bin(flat.size(), 7);
+    VxTemplate* t = ExtractMinutiae(flat.data(), 320, 365, &cfg, 0, bin.data());
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->Ops->MinutiaCount(t), 0);
+    EXPECT_EQ(t->Ops->SingularCount(t), 0);
+    EXPECT_EQ(std::count(bin.begin(), bin.end(), 0), static_cast<long>(bin.size()));
+    t->Ops->Release(t);
+  }
+  const auto imp = Finger::Generate(9).Render(32, 32);
+  VxTemplate* t = ExtractMinutiae(imp.pixels.data(), 32, 32, &cfg, 0, nullptr);
+  ASSERT_NE(t, nullptr);
+  t->Ops->Release(t);
+  // Absurd configuration values are brought into range.
+  const auto finger = Finger::Generate(4).Render(320, 365);
+  TVxExtractorConfiguration absurd = cfg;
+  absurd.FatorGabor = std::numeric_limits<double>::quiet_NaN();
+  absurd.TipoDirecoes = 7;
+  absurd.VarianciaDesejada = -9;
+  absurd.LimiarVariancia = 1 << 30;
+  const auto sane = Sanitised(absurd);
+  EXPECT_EQ(sane.FatorGabor, cfg.FatorGabor);
+  EXPECT_EQ(sane.TipoDirecoes, 16);
+  EXPECT_EQ(sane.VarianciaDesejada, 100);
+  t = ExtractMinutiae(finger.pixels.data(), 320, 365, &absurd, -1, nullptr);
+  ASSERT_NE(t, nullptr);
+  t->Ops->Release(t);
+  absurd.LimiarVariancia = 300;
+  t = ExtractMinutiae(finger.pixels.data(), 320, 365, &absurd, -1, nullptr);
+  ASSERT_NE(t, nullptr);
+  EXPECT_GT(t->Ops->MinutiaCount(t), 10);
+  t->Ops->Release(t);
+}
+
+TEST(Extract, SkeletonFlagWritesTheThinnedRidges) {
+  const auto imp = Finger::Generate(2).Render(320, 365);
+  std::vector<uint8_t> ridges(imp.pixels.size()), skeleton(imp.pixels.size());
+  Extract(imp.pixels.data(), 320, 365, DefaultConfig(), false, ridges.data());
+  Extract(imp.pixels.data(), 320, 365, DefaultConfig(), true, skeleton.data());
+  const auto r = std::count(ridges.begin(), ridges.end(), 255);
+  const auto s = std::count(skeleton.begin(), skeleton.end(), 255);
+  EXPECT_GT(s, 1000);
+  EXPECT_LT(s * 2, r);
+  for (size_t i = 0; i < skeleton.size(); ++i) {
+    if (skeleton[i]) {
+      ASSERT_EQ(ridges[i], 255) << i;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace dactyra::sim::extract
