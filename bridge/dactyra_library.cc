@@ -5,8 +5,8 @@
 
 namespace {
 
-// Library-load initialisation: the locks of the entry points are made
-// before any Java thread can enter.
-[[maybe_unused]] const bool kLoaded = (dactyra::ScannersLock(), dactyra::ExtractorLock(), true);
+// Library-load initialisation: the scanner lock is made before any Java
+// thread can enter (the extractor's lock is made by its own unit).
+[[maybe_unused]] const bool kLoaded = (dactyra::ScannersLock(), true);
 
 }  // namespace

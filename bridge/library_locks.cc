@@ -9,16 +9,11 @@ platform::CriticalSection& ScannersLock() {
   return lock;
 }
 
-platform::CriticalSection& ExtractorLock() {
-  static platform::CriticalSection lock;
-  return lock;
-}
-
 namespace {
 
-// Creates both when the library is loaded rather than on first use, so that
-// two Java threads entering at once never race to create them.
-[[maybe_unused]] const bool kLocksCreated = (ScannersLock(), ExtractorLock(), true);
+// Made when the library is loaded rather than on first use, so that two
+// Java threads entering at once never race to make it.
+[[maybe_unused]] const bool kLocksCreated = (ScannersLock(), true);
 
 }  // namespace
 

@@ -1,5 +1,6 @@
-// The library-wide locks of the entry points. Both are recursive, exist from
-// the moment the library is loaded and are kept until it is unloaded.
+// The library-wide lock of the scanner entry points: recursive, exists from
+// the moment the library is loaded and is kept until it is unloaded. (The
+// extractor's lock, ExtractorLock, lives with the extractor in templates/.)
 #pragma once
 
 #include "platform/threads.h"
@@ -8,7 +9,5 @@ namespace dactyra {
 
 // Serialises the ScannerMan and Scanner entry points and the scanner list.
 platform::CriticalSection& ScannersLock();
-// Serialises the NFExtractor entry points and the extraction engine binding.
-platform::CriticalSection& ExtractorLock();
 
 }  // namespace dactyra
