@@ -6,7 +6,8 @@
 namespace {
 
 // Library-load initialisation: the locks of the entry points are made
-// before any Java thread can enter.
-[[maybe_unused]] const bool kLoaded = (dactyra::ScannersLock(), dactyra::ExtractorLock(), true);
+// before any Java thread can enter (each subsystem makes its own the same
+// way).
+[[maybe_unused]] const bool kLoaded = (dactyra::ExtractorLock(), true);
 
 }  // namespace

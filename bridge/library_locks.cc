@@ -2,13 +2,8 @@
 
 namespace dactyra {
 
-// Function-local statics, so a lock is there even for a static object of
+// A function-local static, so the lock is there even for a static object of
 // another file that uses it while the library is being loaded.
-platform::CriticalSection& ScannersLock() {
-  static platform::CriticalSection lock;
-  return lock;
-}
-
 platform::CriticalSection& ExtractorLock() {
   static platform::CriticalSection lock;
   return lock;
@@ -16,9 +11,9 @@ platform::CriticalSection& ExtractorLock() {
 
 namespace {
 
-// Creates both when the library is loaded rather than on first use, so that
-// two Java threads entering at once never race to create them.
-[[maybe_unused]] const bool kLocksCreated = (ScannersLock(), ExtractorLock(), true);
+// Created when the library is loaded rather than on first use, so that two
+// Java threads entering at once never race to create it.
+[[maybe_unused]] const bool kLockCreated = (ExtractorLock(), true);
 
 }  // namespace
 
