@@ -4,6 +4,17 @@ namespace dactyra {
 
 TVxCaptureDevice::~TVxCaptureDevice() = default;
 
+TVxCaptureDevice::TNotifyEvent TVxCaptureDevice::OnImage() const {
+  std::lock_guard lock(FBufferLock);
+  return *FOnImage;
+}
+
+void TVxCaptureDevice::SetOnImage(TNotifyEvent handler) {
+  auto replacement = std::make_shared<const TNotifyEvent>(std::move(handler));
+  std::lock_guard lock(FBufferLock);
+  FOnImage.swap(replacement);
+}
+
 const uint8_t* TVxCaptureDevice::ImageBuffer() const {
   std::lock_guard lock(FBufferLock);
   return FImageBuffer ? FImageBuffer.get() + sizeof(TVxrImage) : nullptr;
@@ -48,10 +59,12 @@ void TVxCaptureDevice::ClaimDelivery() {
 }
 
 void TVxCaptureDevice::DoImage() {
+  std::shared_ptr<const TNotifyEvent> handler;
   {
     std::lock_guard lock(FBufferLock);
     FDeliveryClaimed = false;
     ++FDeliveries;
+    handler = FOnImage;
   }
   // Ends the delivery however the handler leaves, and does the release a
   // Close asked for meanwhile.
@@ -69,7 +82,7 @@ void TVxCaptureDevice::DoImage() {
       }
     }
   } end{*this};
-  if (FOnImage) FOnImage(*this);
+  if (*handler) (*handler)(*this);
 }
 
 }  // namespace dactyra

@@ -32,9 +32,10 @@ class TVxCaptureDevice {
   // Size of the last image, or of the largest one after Allocate.
   int32_t ImageWidth() const { return FImageWidth.load(); }
   int32_t ImageHeight() const { return FImageHeight.load(); }
-  // Set before capturing starts.
-  const TNotifyEvent& OnImage() const { return FOnImage; }
-  void SetOnImage(TNotifyEvent handler) { FOnImage = std::move(handler); }
+  // May be set while images arrive (a device that pushes its images starts
+  // when it opens): a delivery uses the handler set when it began.
+  TNotifyEvent OnImage() const;
+  void SetOnImage(TNotifyEvent handler);
   // The pixels of the last image (the buffer past its 20-byte header), or
   // null when there is no buffer. Valid during a delivery even when the
   // device is closed meanwhile.
@@ -71,7 +72,6 @@ class TVxCaptureDevice {
 
   std::atomic<bool> FActive{false};
   bool FUseThread = false;
-  TNotifyEvent FOnImage;
   std::atomic<int32_t> FImageWidth{0};
   std::atomic<int32_t> FImageHeight{0};
 
@@ -81,6 +81,8 @@ class TVxCaptureDevice {
   // Guards the buffer fields below; held only for short steps, never during
   // a plug-in call or a callback.
   mutable std::mutex FBufferLock;
+  // Never null; replaced whole, so a delivery keeps the one it took.
+  std::shared_ptr<const TNotifyEvent> FOnImage = std::make_shared<const TNotifyEvent>();
   std::unique_ptr<uint8_t[]> FImageBuffer;
   // A buffer replaced while a delivery read it.
   std::unique_ptr<uint8_t[]> FRetiredBuffer;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/env.h"
 #include "platform/module.h"
 #include "platform/text.h"
 
@@ -38,6 +39,8 @@ class TCaptureModule {
   // Stores both and loads the file so that its own dependencies are found
   // beside it; raises the system's message when it does not load.
   TCaptureModule(platform::Text name, platform::Text path);
+  // The same, loading through `env`.
+  TCaptureModule(platform::Env& env, platform::Text name, platform::Text path);
 
   platform::Text FName;
   platform::Text FPath;

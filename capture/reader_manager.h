@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "platform/env.h"
@@ -107,8 +108,6 @@ class TVxGestorLeitores {
   std::vector<const TCaptureModule*> Modulos();
 
  private:
-  struct Modulo;
-
   void CarregarModulos();
   void BuscarModulos(platform::Text pasta);
   bool TemModulo(const platform::Text& nome) const;
@@ -119,6 +118,9 @@ class TVxGestorLeitores {
   const TLeitoresUareU& FUareU;
   // The manager lock (re-entrant, as a critical section is).
   platform::CriticalSection FBloqueio;
+  // Runs the DigitalPersona calls one at a time (the binding asks its
+  // callers to). Taken before the manager lock when both are held.
+  std::mutex FBloqueioUareU;
   std::vector<TComponenteLeitor*> FListaComponentes;
   // In load order; names unique ignoring case. Never shrinks.
   std::vector<std::unique_ptr<TCaptureModule>> FListaModulos;

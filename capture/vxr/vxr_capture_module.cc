@@ -31,7 +31,10 @@ bool TVxrCaptureModule::BindExport(F& field, const char* name, unsigned argument
 }
 
 TVxrCaptureModule::TVxrCaptureModule(platform::Text name, platform::Text path)
-    : TCaptureModule(std::move(name), std::move(path)) {
+    : TVxrCaptureModule(platform::Env::Default(), std::move(name), std::move(path)) {}
+
+TVxrCaptureModule::TVxrCaptureModule(platform::Env& env, platform::Text name, platform::Text path)
+    : TCaptureModule(env, std::move(name), std::move(path)) {
   const bool bound = BindExport(FVXR_GetPrefix, "VXR_GetPrefix", VXR_ARGS_GetPrefix) &&
                      BindExport(FVXR_GetDeviceList, "VXR_GetDeviceList", VXR_ARGS_GetDeviceList) &&
                      BindExport(FVXR_OpenDevice, "VXR_OpenDevice", VXR_ARGS_OpenDevice) &&

@@ -19,6 +19,8 @@ class TVxrCaptureModule : public TCaptureModule {
   // EVelmoraFP "Invalid module." (after unloading the file) when a required
   // export is missing or the prefix is not a text.
   TVxrCaptureModule(platform::Text name, platform::Text path);
+  // The same, loading through `env`.
+  TVxrCaptureModule(platform::Env& env, platform::Text name, platform::Text path);
 
   int32_t DeviceCount() override;
   int32_t GetDeviceList(std::vector<platform::Text>& lista) override;

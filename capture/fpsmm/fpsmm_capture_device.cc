@@ -1,0 +1,94 @@
+#include "capture/fpsmm/fpsmm_capture_device.h"
+
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "capture/fpsmm/fpsmm_capture_module.h"
+#include "support/exception.h"
+
+namespace dactyra {
+
+TFPsmmCaptureDeviceImpl::TFPsmmCaptureDeviceImpl(TFPSmmCaptureModule& modulo,
+                                                 PFPSmmScannerImpl impl)
+    : FModulo(modulo), FImpl(impl) {}
+
+TFPsmmCaptureDeviceImpl::~TFPsmmCaptureDeviceImpl() {
+  // The base's Close on release, done here where it still reaches this
+  // class. A module that fails to stop has nothing more to be told.
+  try {
+    Close();
+  } catch (...) {
+  }
+}
+
+void TFPsmmCaptureDeviceImpl::IniciarCapturaFPSmm() {
+  if (FIsCapturing.load()) return;
+  VerificarErro(FImpl->pVMT->SetCallbacks(FImpl, this, &ImagemFPSmm, &AvisoFPSmm, &AvisoFPSmm));
+  VerificarErro(FImpl->pVMT->StartCapture(FImpl));
+  FIsCapturing.store(true);
+}
+
+void TFPsmmCaptureDeviceImpl::PararCapturaFPSmm() {
+  if (!FIsCapturing.exchange(false)) return;
+  const int32_t status = FImpl->pVMT->StopCapture(FImpl);
+  if (status < 0) {
+    // Still capturing as far as anyone can tell: a later stop tries again.
+    FIsCapturing.store(true);
+    VerificarErro(status);
+  }
+}
+
+void TFPsmmCaptureDeviceImpl::Close() { PararCapturaFPSmm(); }
+
+platform::Text TFPsmmCaptureDeviceImpl::SendCommandStr(const platform::Text&,
+                                                       const platform::Text&, bool) {
+  return {};
+}
+
+void TFPsmmCaptureDeviceImpl::Allocate() {
+  const uint64_t bytes = uint64_t{FImpl->maxWidth} * FImpl->maxHeight;
+  if (FImpl->maxWidth > uint32_t{std::numeric_limits<int32_t>::max()} ||
+      FImpl->maxHeight > uint32_t{std::numeric_limits<int32_t>::max()} ||
+      bytes > std::numeric_limits<int32_t>::max() - sizeof(TVxrImage)) {
+    throw Exception(u"@@@4");
+  }
+  ReplaceImageBuffer(std::make_unique<uint8_t[]>(sizeof(TVxrImage) + bytes));
+  FTamanhoBuffer = static_cast<size_t>(bytes);
+  FImageWidth = static_cast<int32_t>(FImpl->maxWidth);
+  FImageHeight = static_cast<int32_t>(FImpl->maxHeight);
+}
+
+void TFPsmmCaptureDeviceImpl::ImagemRecebida(int32_t width, int32_t height,
+                                             const uint8_t* pixels) {
+  if (width <= 0 || height <= 0 || !pixels) return;
+  const uint64_t bytes = uint64_t(width) * uint64_t(height);
+  // The buffer (header included) must be measurable in 32 bits, as on the
+  // 32-bit system.
+  if (bytes > std::numeric_limits<int32_t>::max() - sizeof(TVxrImage)) return;
+  if (width != ImageWidth() || height != ImageHeight() || !ImageRecord() ||
+      bytes > FTamanhoBuffer) {
+    // The header stays unwritten: the size travels in ImageWidth/Height.
+    ReplaceImageBuffer(std::make_unique_for_overwrite<uint8_t[]>(sizeof(TVxrImage) + bytes));
+    FTamanhoBuffer = static_cast<size_t>(bytes);
+    FImageWidth = width;
+    FImageHeight = height;
+  }
+  std::memcpy(reinterpret_cast<uint8_t*>(ImageRecord()) + sizeof(TVxrImage), pixels,
+              static_cast<size_t>(bytes));
+  DoImage();
+}
+
+void FPSMM_STDCALL TFPsmmCaptureDeviceImpl::ImagemFPSmm(void* context, int32_t width,
+                                                        int32_t height, const uint8_t* pixels) {
+  // Nothing may unwind into the module: a failing handler loses this image
+  // only.
+  try {
+    static_cast<TFPsmmCaptureDeviceImpl*>(context)->ImagemRecebida(width, height, pixels);
+  } catch (...) {
+  }
+}
+
+void FPSMM_STDCALL TFPsmmCaptureDeviceImpl::AvisoFPSmm(int32_t, int32_t) {}
+
+}  // namespace dactyra

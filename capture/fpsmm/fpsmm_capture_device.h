@@ -1,0 +1,67 @@
+// A device opened through an FPSmm module. It pushes its images: the module
+// calls back on a thread of its own, and each image is copied into the
+// device's buffer and handed to OnImage there. No capture thread of the
+// library runs for it (Active and UseThread stay false).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "capture/capture_device.h"
+#include "platform/text.h"
+#include "plugins/interface/fpsmm_module.h"
+
+namespace dactyra {
+
+class TFPSmmCaptureModule;
+
+class TFPsmmCaptureDeviceImpl final : public TVxCaptureDevice {
+ public:
+  // Over an opened scanner object, which the library never frees; the
+  // module outlives the device.
+  TFPsmmCaptureDeviceImpl(TFPSmmCaptureModule& modulo, PFPSmmScannerImpl impl);
+  // Stops capturing when Close has not; errors are not raised from here.
+  ~TFPsmmCaptureDeviceImpl() override;
+
+  // Buffers the largest image the scanner object announces (the library
+  // itself never calls it for these devices).
+  void Allocate() override;
+  // Images are pushed, never waited for: false at once.
+  bool WaitImage() override { return false; }
+  // Stops capturing; once it returns no image arrives. May run inside an
+  // image delivery.
+  void Close() override;
+  // FPSmm devices take no commands: empty, without calling the module.
+  platform::Text SendCommandStr(const platform::Text& command, const platform::Text& args,
+                                bool noHandle) override;
+
+  // The module that opened the device.
+  TFPSmmCaptureModule& Modulo() const { return FModulo; }
+
+  // Hands the callbacks to the scanner object and starts it, once.
+  void IniciarCapturaFPSmm();
+  // Stops it when it runs.
+  void PararCapturaFPSmm();
+
+  // The image callback's work: an image whose width or height is not
+  // positive, or whose size overflows, is dropped without touching the
+  // buffer; otherwise the buffer follows the image's size, receives its
+  // pixels and the image is delivered. Runs on the module's thread.
+  void ImagemRecebida(int32_t width, int32_t height, const uint8_t* pixels);
+
+ private:
+  static void FPSMM_STDCALL ImagemFPSmm(void* context, int32_t width, int32_t height,
+                                        const uint8_t* pixels);
+  static void FPSMM_STDCALL AvisoFPSmm(int32_t a, int32_t b);
+
+  TFPSmmCaptureModule& FModulo;
+  PFPSmmScannerImpl FImpl;
+  // Set by a start that succeeded; taken back by the stop that ends it, so
+  // two Close calls at once stop the scanner object once.
+  std::atomic<bool> FIsCapturing{false};
+  // Pixel bytes the buffer holds past its header; the module's thread
+  // alone changes it (and Allocate before capturing).
+  size_t FTamanhoBuffer = 0;
+};
+
+}  // namespace dactyra

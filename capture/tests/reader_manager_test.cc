@@ -1,0 +1,635 @@
+// The reader manager over folders of module files: which files become
+// modules, counting and naming readers across plug-ins, FPSmm modules and
+// DigitalPersona, opening by name, the component list, and all of it from
+// several threads at once.
+#include "capture/reader_manager.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/capture_device.h"
+#include "capture/capture_module.h"
+#include "capture/tests/module_folders.h"
+#include "platform/env.h"
+#include "platform/registry.h"
+#include "support/exception.h"
+
+namespace dactyra::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+using platform::Text;
+
+std::string MessageOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Exception& e) {
+    return platform::ToUtf8(e.message());
+  }
+  return "(no error)";
+}
+
+class EnvironmentKey : public platform::RegistryKey {
+ public:
+  explicit EnvironmentKey(Text folders) : folders_(std::move(folders)) {}
+  std::optional<uint32_t> ReadInteger(const Text&) const override { return std::nullopt; }
+  std::optional<Text> ReadText(const Text& name) const override {
+    if (name == u"DACTYRA_MODULE_PATH") return folders_;
+    return std::nullopt;
+  }
+
+ private:
+  Text folders_;
+};
+
+// Places the host program and the library where a test wants them, refuses
+// chosen files, and records the searches and loads.
+class FolderEnv : public platform::EnvWrapper {
+ public:
+  FolderEnv() : EnvWrapper(platform::Env::Default()) {}
+
+  void Place(const std::string& executable, const std::string& library) {
+    std::lock_guard lock(mutex_);
+    executable_ = T(executable);
+    library_ = T(library);
+  }
+  void SetExtraFolders(const std::string& folders) {
+    std::lock_guard lock(mutex_);
+    extra_ = T(folders);
+  }
+  void Refuse(const std::string& file_name, bool refuse) {
+    std::lock_guard lock(mutex_);
+    if (refuse) {
+      refused_.insert(file_name);
+    } else {
+      refused_.erase(file_name);
+    }
+  }
+  std::vector<std::string> Searches() {
+    std::lock_guard lock(mutex_);
+    return searches_;
+  }
+  int Loads(const std::string& file_name) {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(std::count(loads_.begin(), loads_.end(), file_name));
+  }
+
+  Text ExecutablePath() override {
+    std::lock_guard lock(mutex_);
+    return executable_;
+  }
+  Text ModuleFileNameOf(const void*) override {
+    std::lock_guard lock(mutex_);
+    return library_;
+  }
+  std::vector<Text> ListFiles(const Text& folder, const Text& mask) override {
+    {
+      std::lock_guard lock(mutex_);
+      searches_.push_back(platform::ToUtf8(folder + mask));
+    }
+    return target().ListFiles(folder, mask);
+  }
+  std::unique_ptr<platform::Module> LoadModule(const Text& file, platform::Module::Search search,
+                                               Text* error) override {
+    const std::string name = std::filesystem::path(platform::ToUtf8(file)).filename().string();
+    {
+      std::lock_guard lock(mutex_);
+      loads_.push_back(name);
+      if (refused_.count(name)) {
+        if (error) *error = u"refused by the test";
+        return nullptr;
+      }
+    }
+    return target().LoadModule(file, search, error);
+  }
+  std::unique_ptr<platform::RegistryKey> OpenRegistryKey(platform::RegistryRoot root,
+                                                         const Text& path) override {
+    std::lock_guard lock(mutex_);
+    // Only what the test sets: the user's own environment stays out.
+    if (root == platform::RegistryRoot::kCurrentUser && path == u"Environment" && extra_) {
+      return std::make_unique<EnvironmentKey>(*extra_);
+    }
+    return nullptr;
+  }
+
+ private:
+  std::mutex mutex_;
+  Text executable_;
+  Text library_;
+  std::optional<Text> extra_;
+  std::set<std::string> refused_;
+  std::vector<std::string> searches_;
+  std::vector<std::string> loads_;
+};
+
+// DigitalPersona as the manager sees it; checks that its calls never
+// overlap.
+struct FakeUareU {
+  static inline std::mutex mutex;
+  static inline std::atomic<bool> present{false};
+  static inline std::atomic<bool> loaded{false};
+  static inline std::atomic<int> loads{0};
+  static inline std::atomic<int> unloads{0};
+  static inline std::atomic<int> inside{0};
+  static inline std::atomic<int> overlaps{0};
+  static inline std::vector<Text> ids;
+
+  struct Inside {
+    Inside() {
+      if (inside.fetch_add(1) != 0) ++overlaps;
+    }
+    ~Inside() { --inside; }
+  };
+
+  static void Reset(bool is_present, std::vector<Text> names) {
+    present = is_present;
+    loaded = false;
+    loads = unloads = overlaps = 0;
+    std::lock_guard lock(mutex);
+    ids = std::move(names);
+  }
+
+  static const TLeitoresUareU& Binding() {
+    static const TLeitoresUareU binding{
+        [](platform::Env&) {
+          Inside in;
+          ++loads;
+          loaded = present.load();
+          return loaded.load();
+        },
+        [] {
+          Inside in;
+          ++unloads;
+          loaded = false;
+        },
+        [] {
+          Inside in;
+          std::lock_guard lock(mutex);
+          return loaded ? static_cast<int>(ids.size()) : 0;
+        },
+        [](int index) {
+          Inside in;
+          std::lock_guard lock(mutex);
+          if (!loaded || index < 0 || index >= static_cast<int>(ids.size())) {
+            throw Exception(u"Can not retrieve scanner id");
+          }
+          return ids[static_cast<size_t>(index)];
+        },
+    };
+    return binding;
+  }
+};
+
+struct Component : TComponenteLeitor {
+  Component(Text reader, int32_t index) : name(std::move(reader)), index(index) {}
+  Text NumSerieLeitor() const override { return name; }
+  int32_t IndiceLeitor() const override { return index; }
+  Text name;
+  int32_t index;
+};
+
+class ReaderManagerTest : public ModuleFolderTest {
+ protected:
+  void SetUp() override {
+    ModuleFolderTest::SetUp();
+    host_ = Folder("host");
+    lib_ = Folder("lib");
+    env_.Place(host_ + "/java", lib_ + "/libdactyra.so");
+    FakeUareU::Reset(false, {});
+  }
+
+  std::unique_ptr<TVxGestorLeitores> Manager(bool preload = true) {
+    return std::make_unique<TVxGestorLeitores>(preload, env_, FakeUareU::Binding());
+  }
+  void Plugin(const std::string& folder, const std::string& file) {
+    Install(folder, PluginPath("vxr_test"), file);
+  }
+  void Fpsmm(const std::string& folder, const std::string& file) {
+    Install(folder, FpsmmSimPath(), file);
+  }
+  static std::vector<std::string> Names(TVxGestorLeitores& manager) {
+    std::vector<std::string> names;
+    for (const TCaptureModule* module : manager.Modulos()) {
+      names.push_back(platform::ToUtf8(module->Name()));
+    }
+    return names;
+  }
+  static std::vector<std::string> Files(TVxGestorLeitores& manager) {
+    std::vector<std::string> files;
+    for (const TCaptureModule* module : manager.Modulos()) {
+      files.push_back(platform::ToUtf8(module->Path()));
+    }
+    return files;
+  }
+  int Searches() { return static_cast<int>(env_.Searches().size()); }
+
+  FolderEnv env_;
+  std::string host_;
+  std::string lib_;
+};
+
+TEST_F(ReaderManagerTest, WhichFilesBecomeModules) {
+  enum Kind { kPlugin, kRefusedPlugin, kFpsmm, kJunk };
+  struct Case {
+    std::string what;
+    std::vector<std::pair<Kind, std::string>> files;
+    std::vector<std::string> modules;
+  };
+  const std::vector<Case> cases = {
+      {"a 64-bit twin is skipped",
+       {{kPlugin, "vxr_a.so"}, {kPlugin, "vxr_a_64.so"}},
+       {"a"}},
+      {"_64 whatever the extension's case, X64 is no twin",
+       {{kPlugin, "vxr_b_64.SO"}, {kPlugin, "vxr_b_X64.so"}},
+       {"b_x64"}},
+      {"the skip list does not end the pass",
+       {{kFpsmm, "FPSmmCyte.so"},
+        {kFpsmm, "FPSmmFoo.so"},
+        {kFpsmm, "FPSmmLumidigm.so"},
+        {kFpsmm, "FPSmmUAREU.so"},
+        {kFpsmm, "FPSmmZed.so"}},
+       {"foo", "zed"}},
+      {"names are unique ignoring case, across kinds too",
+       {{kPlugin, "vxr_a.so"}, {kPlugin, "VXR_A.so"}, {kFpsmm, "FPSmmA.so"}},
+       {"a"}},
+      {"refused and unreadable files are left out",
+       {{kRefusedPlugin, "vxr_bad.so"},
+        {kJunk, "vxr_junk.so"},
+        {kFpsmm, "FPSmmRefuse.so"},
+        {kJunk, "FPSmmJunk.so"},
+        {kPlugin, "vxr_ok.so"}},
+       {"ok"}},
+      {"plug-ins first, each pass in name order",
+       {{kFpsmm, "FPSmmBar.so"}, {kPlugin, "vxr_z.so"}, {kPlugin, "vxr_M.so"}},
+       {"m", "z", "bar"}},
+      {"other names are no modules",
+       {{kPlugin, "vxr_a.so.1"}, {kPlugin, "xvxr_a.so"}, {kFpsmm, "FPSm_x.so"}},
+       {}},
+  };
+  ConfigureFpsmm("[FPSmmRefuse]\ninit=-1\n");
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string folder = Folder("case" + std::to_string(n++));
+    for (const auto& [kind, file] : c.files) {
+      switch (kind) {
+        case kPlugin: Plugin(folder, file); break;
+        case kRefusedPlugin: Install(folder, PluginPath("vxr_noimage"), file); break;
+        case kFpsmm: Fpsmm(folder, file); break;
+        case kJunk: std::ofstream(folder + "/" + file) << "not a module"; break;
+      }
+    }
+    env_.Place(folder + "/java", folder + "/libdactyra.so");
+    auto manager = Manager();
+    EXPECT_EQ(Names(*manager), c.modules);
+  }
+}
+
+TEST_F(ReaderManagerTest, HostFolderFirstThenTheLibrarysThenFurtherFolders) {
+  Plugin(host_, "VXR_A.SO");
+  Plugin(lib_, "vxr_a.so");
+  Plugin(lib_, "vxr_l.so");
+  Fpsmm(lib_, "FPSmmFoo.so");
+  const std::string extra1 = Folder("extra1"), extra2 = Folder("extra2");
+  Plugin(extra1, "vxr_e.so");
+  Plugin(extra2, "vxr_l.so");
+  Fpsmm(extra2, "FPSmmBar.so");
+  env_.SetExtraFolders(extra1 + "::" + extra2 + ":" + host_);
+  auto manager = Manager();
+  EXPECT_THAT(Names(*manager), ElementsAre("a", "l", "foo", "e", "bar"));
+  EXPECT_THAT(Files(*manager),
+              ElementsAre(host_ + "/VXR_A.SO", lib_ + "/vxr_l.so", lib_ + "/FPSmmFoo.so",
+                          extra1 + "/vxr_e.so", extra2 + "/FPSmmBar.so"));
+  // Each folder once, both passes each: the host folder named again is not
+  // searched again, and the empty entry is no folder.
+  EXPECT_EQ(Searches(), 8);
+}
+
+TEST_F(ReaderManagerTest, OneFolderIsSearchedOnce) {
+  struct Case {
+    std::string what;
+    std::string library;
+    int searches;
+  };
+  const std::vector<Case> cases = {
+      {"the same folder", host_ + "/libdactyra.so", 2},
+      {"the same text but for ASCII case", host_ + "/LIBDACTYRA.so", 2},
+      {"a folder in other letters", "/TMP/" + host_.substr(5) + "/libdactyra.so", 2},
+      {"two folders", lib_ + "/libdactyra.so", 4},
+      {"a library the system cannot place: no root folder search", "", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    env_.Place(host_ + "/java", c.library);
+    const int before = Searches();
+    auto manager = Manager();
+    EXPECT_EQ(Searches() - before, c.searches);
+  }
+  for (const std::string& search : env_.Searches()) EXPECT_NE(search.rfind("/vxr_", 0), 0u);
+}
+
+TEST_F(ReaderManagerTest, LaterActivationsFindNewAndRetriedFiles) {
+  Plugin(host_, "vxr_a.so");
+  env_.Refuse("vxr_a.so", true);
+  auto manager = Manager();
+  EXPECT_THAT(Names(*manager), IsEmpty());
+
+  // Addressed by name but nothing loaded: search again; the file is tried
+  // again and fails again.
+  Component by_name(u"Test\\S1", -1);
+  manager->IniciouConexao(by_name);
+  EXPECT_EQ(env_.Loads("vxr_a.so"), 2);
+  env_.Refuse("vxr_a.so", false);
+  manager->IniciouConexao(by_name);
+  EXPECT_THAT(Names(*manager), ElementsAre("a"));
+
+  // Addressed by name with a module loaded: no search.
+  Plugin(lib_, "vxr_b.so");
+  const int searches = Searches();
+  manager->IniciouConexao(by_name);
+  EXPECT_EQ(Searches(), searches);
+  EXPECT_THAT(Names(*manager), ElementsAre("a"));
+
+  // Addressed by index: search; only the new file is loaded.
+  Component by_index(u"Test\\S1", 0);
+  manager->IniciouConexao(by_index);
+  EXPECT_THAT(Names(*manager), ElementsAre("a", "b"));
+  EXPECT_EQ(env_.Loads("vxr_a.so"), 3);
+  EXPECT_EQ(env_.Loads("vxr_b.so"), 1);
+
+  // Created without the first search.
+  auto lazy = Manager(false);
+  EXPECT_THAT(Names(*lazy), IsEmpty());
+  lazy->IniciouConexao(by_name);
+  EXPECT_THAT(Names(*lazy), ElementsAre("a", "b"));
+}
+
+TEST_F(ReaderManagerTest, CountsAndNamesPluginsFpsmmAndUareUInOrder) {
+  Plugin(host_, "vxr_a.so");
+  Configure("vxr_a", "prefix=Alpha\ndevice=S1\ndevice=S2\n");
+  Plugin(host_, "vxr_e.so");
+  Configure("vxr_e", "prefix=Empty\n");
+  Fpsmm(host_, "FPSmmFoo.so");
+  ConfigureFpsmm("count=3\nid=foo\\X1\nid=foo\\X2\n");
+  FakeUareU::Reset(true, {u"UareU\\g1"});
+  auto manager = Manager();
+
+  EXPECT_EQ(manager->NumLeitores(), 5);
+  EXPECT_EQ(manager->ContarLeitores(), 6);
+  std::vector<Text> names{u"kept"};
+  EXPECT_EQ(manager->PegNumerosSerie(names), 4);
+  EXPECT_THAT(names, ElementsAre(u"kept", u"Alpha\\S1", u"Alpha\\S2", u"foo\\X1", u"foo\\X2"));
+
+  const std::vector<Text> all = {u"Alpha\\S1", u"Alpha\\S2", u"foo\\X1", u"foo\\X2",
+                                 u"UareU\\g1", u"",          u""};
+  for (int32_t i = 0; i < static_cast<int32_t>(all.size()); ++i) {
+    EXPECT_EQ(manager->PegNumSerieLeitor(i), all[i]) << i;
+  }
+  EXPECT_EQ(manager->PegNumSerieLeitor(INT32_MAX), u"");
+  EXPECT_EQ(MessageOf([&] { manager->PegNumSerieLeitor(-1); }), "List index out of bounds (-1)");
+  EXPECT_EQ(MessageOf([&] { manager->PegNumSerieLeitor(INT32_MIN); }),
+            "List index out of bounds (-2147483648)");
+
+  // Without DigitalPersona its readers are simply not there.
+  FakeUareU::Reset(false, {u"UareU\\g1"});
+  EXPECT_EQ(manager->ContarLeitores(), 5);
+  EXPECT_EQ(manager->PegNumSerieLeitor(4), u"");
+  EXPECT_EQ(FakeUareU::overlaps.load(), 0);
+}
+
+TEST_F(ReaderManagerTest, NoReadersAtAll) {
+  auto manager = Manager();
+  EXPECT_EQ(manager->ContarLeitores(), 0);
+  EXPECT_EQ(manager->PegNumSerieLeitor(0), u"");
+  EXPECT_EQ(manager->AbrirDispositivo(u"Test\\S1"), nullptr);
+}
+
+TEST_F(ReaderManagerTest, AModulesErrorFailsTheWholeOperationAndReleasesTheLock) {
+  Fpsmm(host_, "FPSmmFoo.so");
+  Plugin(host_, "vxr_a.so");
+  Configure("vxr_a", "prefix=Alpha\ndevice=S1\n");
+  ConfigureFpsmm("count_status=-5\n");
+  auto manager = Manager();
+  EXPECT_EQ(MessageOf([&] { manager->ContarLeitores(); }), "Erro -5");
+  EXPECT_EQ(MessageOf([&] { manager->PegNumSerieLeitor(0); }), "Erro -5");
+  // The plug-in before it was asked; the lock is free for another thread.
+  std::thread other([&] {
+    ConfigureFpsmm("id=foo\\X1\n");
+    EXPECT_EQ(manager->ContarLeitores(), 2);
+  });
+  other.join();
+}
+
+TEST_F(ReaderManagerTest, OpensThroughTheModuleThePrefixNames) {
+  Plugin(host_, "vxr_l.so");
+  Configure("vxr_l", "prefix=Lumidigm\ndevice=0A1B2C3D\ndevice=\nidle=return\n");
+  Fpsmm(host_, "FPSmmFoo.so");
+  ConfigureFpsmm("images=0\n");
+  auto manager = Manager();
+  struct Case {
+    Text name;
+    std::string stem;  // empty when nothing opens
+    std::string call;  // the call the module saw
+  };
+  const std::vector<Case> cases = {
+      {u"lumidigm\\0A1B2C3D", "vxr_l", "OpenDevice [0A1B2C3D]"},
+      {u"Lumidigm", "vxr_l", "OpenDevice []"},
+      {u"Lumidigm\\", "vxr_l", "OpenDevice []"},
+      {u" LUMIDIGM \\0A1B2C3D", "vxr_l", "OpenDevice [0A1B2C3D]"},
+      {u"\"Lumidigm\"\\0A1B2C3D", "vxr_l", "OpenDevice [0A1B2C3D]"},
+      {u"foo\\X1", "FPSmmFoo", "InitScanner 1 foo\\X1"},
+      {u"FOO\\X2", "FPSmmFoo", "InitScanner 2 foo\\X2"},
+      {u"Other\\0A1B2C3D", "", ""},
+      {u"\\0A1B2C3D", "", ""},
+      {u"Lumidigm2\\0A1B2C3D", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(platform::ToUtf8(c.name));
+    const size_t plugin_lines = Log("vxr_l").size();
+    auto device = manager->AbrirDispositivo(c.name);
+    if (c.stem.empty()) {
+      EXPECT_EQ(device, nullptr);
+      EXPECT_EQ(Log("vxr_l").size(), plugin_lines);
+      continue;
+    }
+    ASSERT_NE(device, nullptr);
+    EXPECT_THAT(Log(c.stem), ::testing::Contains(c.call));
+    manager->FecharDispositivo(*device);
+  }
+  EXPECT_EQ(CountCalls("vxr_l", "CloseDevice"), 5);
+  EXPECT_EQ(CountCalls("FPSmmFoo", "StopCapture"), 4);
+}
+
+TEST_F(ReaderManagerTest, WithTwoModulesOfOnePrefixTheLastAnswersAndEarlierDevicesAreClosed) {
+  Plugin(host_, "vxr_a.so");
+  Plugin(host_, "vxr_b.so");
+  Configure("vxr_a", "prefix=Same\ndevice=S\nidle=return\n");
+  Configure("vxr_b", "prefix=same\ndevice=S\nidle=return\n");
+  auto manager = Manager();
+
+  auto device = manager->AbrirDispositivo(u"Same\\S");
+  ASSERT_NE(device, nullptr);
+  EXPECT_EQ(CountCalls("vxr_a", "OpenDevice [S]"), 1);
+  EXPECT_EQ(CountCalls("vxr_b", "OpenDevice [S]"), 1);
+  EXPECT_EQ(CountCalls("vxr_a", "CloseDevice 1"), 1);
+  EXPECT_EQ(CountCalls("vxr_b", "CloseDevice"), 0);
+  manager->FecharDispositivo(*device);
+  EXPECT_EQ(CountCalls("vxr_b", "CloseDevice 1"), 1);
+
+  // The last module fails: its error reaches the caller and the device the
+  // first one opened is closed.
+  Configure("vxr_b", "prefix=same\ndevice=S\nopen_fails=1\n");
+  EXPECT_EQ(MessageOf([&] { manager->AbrirDispositivo(u"Same\\S"); }),
+            "Could not open device same\\S");
+  EXPECT_EQ(CountCalls("vxr_a", "CloseDevice 2"), 1);
+
+  // The first one fails: the search ends there.
+  Configure("vxr_a", "prefix=Same\ndevice=S\nopen_fails=1\n");
+  Configure("vxr_b", "prefix=same\ndevice=S\n");
+  EXPECT_EQ(MessageOf([&] { manager->AbrirDispositivo(u"Same\\S"); }),
+            "Could not open device Same\\S");
+  EXPECT_EQ(CountCalls("vxr_b", "OpenDevice"), 2);
+}
+
+TEST_F(ReaderManagerTest, TheLastComponentUnloadsUareUAndAnActivationLoadsItAgain) {
+  FakeUareU::Reset(true, {u"UareU\\g1"});
+  auto manager = Manager();
+  Component c1(u"UareU\\g1", -1), c2(u"Test\\S1", 0);
+  manager->Adicionar(&c1);
+  manager->Adicionar(&c2);
+  manager->IniciouConexao(c1);
+  EXPECT_EQ(FakeUareU::loads.load(), 1);
+  manager->Remover(&c1);
+  EXPECT_EQ(FakeUareU::unloads.load(), 0);
+  manager->Remover(&c2);
+  EXPECT_EQ(FakeUareU::unloads.load(), 1);
+  EXPECT_FALSE(FakeUareU::loaded.load());
+
+  Component c3(u"UareU\\g1", -1);
+  manager->Adicionar(&c3);
+  manager->IniciouConexao(c3);
+  EXPECT_EQ(FakeUareU::loads.load(), 2);
+  EXPECT_TRUE(FakeUareU::loaded.load());
+  manager->Remover(&c3);
+  EXPECT_EQ(FakeUareU::unloads.load(), 2);
+}
+
+TEST_F(ReaderManagerTest, ReadersOutsideTheListDoNotLoadUareU) {
+  auto manager = Manager();
+  const std::vector<std::pair<Text, bool>> cases = {
+      {u"VX:1", false},     {u"ZK\\1", false},    {u"bio-i", false},  {u"BIO-I 7", false},
+      {u"vx:1", true},      {u"zk\\1", true},     {u"bio-", true},    {u"UareU\\g", true},
+      {u"Lumidigm\\1", true}, {u"", true},
+  };
+  for (const auto& [name, loads] : cases) {
+    SCOPED_TRACE(platform::ToUtf8(name));
+    const int before = FakeUareU::loads;
+    manager->IniciouConexao(Component(name, -1));
+    EXPECT_EQ(FakeUareU::loads - before, loads ? 1 : 0);
+  }
+}
+
+TEST(ReaderNames, Classes) {
+  struct Case {
+    Text name;
+    bool sem_lista;
+    bool bio_i;
+    Text uareu;
+  };
+  const std::vector<Case> cases = {
+      {u"VX:abc", true, false, u"VX:abc"},
+      {u"ZK\\12", true, false, u"ZK\\12"},
+      {u"VX", false, false, u"VX"},
+      {u"Vx:abc", false, false, u"Vx:abc"},
+      {u"bio-iX", false, true, u"bio-iX"},
+      {u"BIO-I", false, true, u"BIO-I"},
+      {u"bio-", false, false, u"bio-"},
+      {u"{1234-ABCD}", false, false, u"UareU\\1234-ABCD"},
+      {u"{x", false, false, u"UareU\\"},
+      {u"{", false, false, u"UareU\\"},
+      {u"{}", false, false, u"UareU\\"},
+      {u"", false, false, u""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(platform::ToUtf8(c.name));
+    EXPECT_EQ(EhLeitorSemLista(c.name), c.sem_lista);
+    EXPECT_EQ(ComecaComBioI(c.name), c.bio_i);
+    EXPECT_EQ(NomeGuidParaUareU(c.name), c.uareu);
+  }
+}
+
+TEST_F(ReaderManagerTest, EveryOperationAtOnceFromSeveralThreads) {
+  Plugin(host_, "vxr_a.so");
+  Configure("vxr_a", "prefix=A\ndevice=S1\ndevice=S2\nidle=return\nquiet=1\n");
+  Fpsmm(host_, "FPSmmFoo.so");
+  ConfigureFpsmm("id=foo\\X1\nimages=0\nquiet=1\n");
+  FakeUareU::Reset(true, {u"UareU\\g1", u"UareU\\g2"});
+  auto manager = Manager();
+  constexpr int kRounds = 40;
+  std::atomic<int> failures{0};
+  Component keeper(u"A\\S1", -1);
+  manager->Adicionar(&keeper);
+  std::vector<std::thread> threads;
+  threads.emplace_back([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      if (manager->ContarLeitores() != 5) ++failures;
+      if (manager->PegNumSerieLeitor(4) != u"UareU\\g2") ++failures;
+    }
+  });
+  for (const Text name : {u"A\\S1", u"foo\\X1"}) {
+    threads.emplace_back([&, name] {
+      for (int i = 0; i < kRounds; ++i) {
+        auto device = manager->AbrirDispositivo(name);
+        if (!device) {
+          ++failures;
+          continue;
+        }
+        manager->FecharDispositivo(*device);
+      }
+    });
+  }
+  threads.emplace_back([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      Component component(u"A\\S2", i % 2 ? -1 : 0);
+      manager->Adicionar(&component);
+      manager->IniciouConexao(component);
+      manager->Remover(&component);
+    }
+  });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(FakeUareU::overlaps.load(), 0);
+  // The keeper stayed: DigitalPersona was never unloaded under it.
+  EXPECT_EQ(FakeUareU::unloads.load(), 0);
+  EXPECT_THAT(Names(*manager), ElementsAre("a", "foo"));
+  manager->Remover(&keeper);
+  EXPECT_EQ(FakeUareU::unloads.load(), 1);
+}
+
+TEST(ReaderManagerSingleton, OneManagerHoweverManyAskAtOnce) {
+  std::vector<TVxGestorLeitores*> seen(4, nullptr);
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < seen.size(); ++i) {
+    threads.emplace_back([&, i] { seen[i] = &GarantirGestor(true); });
+  }
+  for (auto& thread : threads) thread.join();
+  for (TVxGestorLeitores* manager : seen) EXPECT_EQ(manager, seen[0]);
+  EXPECT_EQ(&GarantirGestor(false), seen[0]);
+  EXPECT_EQ(&GarantirGestor(true, platform::Env::Default()), seen[0]);
+}
+
+}  // namespace
+}  // namespace dactyra::testing
