@@ -105,6 +105,14 @@ void TInnerScanner::StopCapturing(uint32_t esperaMs) {
   FVelmoraFP->SetModoOperacao(TModoOperacao::moInativo);
 }
 
+void TInnerScanner::PedirParada() {
+  std::shared_ptr<TCorridaEventos> corrida = Corrida();
+  if (!corrida) return;
+  corrida->FCapturing.store(false);
+  corrida->FParada.Set();
+  corrida->FCondHasImage.Set();
+}
+
 void TInnerScanner::HandleCapture() {
   std::shared_ptr<TCorridaEventos> corrida = Corrida();
   if (!corrida) return;

@@ -86,6 +86,9 @@ class TInnerScanner {
   // for ever). Nothing happens to an idle scanner's run.
   void StopCapturing(uint32_t esperaMs = platform::kInfinite);
   bool IsCapturing() const { return FCapturing.load(); }
+  // Asks the run's event thread to end without waiting for it (so that a
+  // stop of many scanners waits for their event threads at once).
+  void PedirParada();
 
   const platform::Text& NumSerie() const { return FNumSerie; }
   TVelmoraFP& VelmoraFP() { return *FVelmoraFP; }

@@ -18,7 +18,9 @@ std::atomic<int64_t> gProximoHandle{1};
 TListaScanners::TListaScanners(TAcessoLeitores& leitores, platform::Env& env)
     : FLeitores(leitores), FEnv(env) {}
 
-TListaScanners::~TListaScanners() {
+TListaScanners::~TListaScanners() { Descarregar(); }
+
+void TListaScanners::Descarregar() {
   // At unload a Java thread may sit in an entry point for ever (the VM is
   // going): the lock is waited for a bounded time only.
   bool travado = false;
@@ -66,9 +68,19 @@ void TListaScanners::Esvaziar(uint32_t esperaMs) {
   // Taken out first: a listener's call arriving meanwhile finds no scanner.
   std::vector<Entrada> scanners = std::move(FScanners);
   FScanners.clear();
+  const bool limitado = esperaMs != platform::kInfinite;
+  if (limitado) {
+    for (Entrada& e : scanners) e.scanner->PedirParada();
+  }
+  const uint32_t inicio = platform::TickCount();
   for (Entrada& e : scanners) {
+    uint32_t espera = esperaMs;
+    if (limitado) {
+      const uint32_t passado = platform::TickCount() - inicio;
+      espera = passado >= esperaMs ? 0 : esperaMs - passado;
+    }
     try {
-      e.scanner->StopCapturing(esperaMs);
+      e.scanner->StopCapturing(espera);
     } catch (...) {
       // Freed all the same; its component deactivates on destruction.
     }

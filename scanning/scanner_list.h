@@ -34,7 +34,13 @@ class TListaScanners {
   // The scanner of `handle`; EVelmoraFP "Invalid scanner handle" otherwise.
   TInnerScanner& Scanner(int64_t handle);
   // Stops and frees every scanner; their handles are refused afterwards.
+  // `esperaMs` bounds the wait for all event threads together.
   void Esvaziar(uint32_t esperaMs = platform::kInfinite);
+  // The library is going (process exit or unload): every scanner is
+  // stopped and freed, waiting a bounded time for the lock and for the
+  // event threads (the VM may no longer run them). Its readers are closed
+  // and their guards given back.
+  void Descarregar();
   size_t Tamanho() const { return FScanners.size(); }
 
  private:
@@ -51,7 +57,7 @@ class TListaScanners {
 // The list behind the Java entry points.
 TListaScanners& ScannerList();
 
-// How long the library's unload waits for one event thread.
-inline constexpr uint32_t kEsperaDescarga = 2000;
+// How long the library's unload waits for the event threads.
+inline constexpr uint32_t kEsperaDescarga = 500;
 
 }  // namespace dactyra

@@ -3,6 +3,8 @@
 // Scanner$ScanEvent objects on the capture run's event thread.
 #include <jni.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "bridge/java_object_access.h"
 #include "bridge/jni_error.h"
 #include "bridge/local_ref.h"
+#include "capture/reader_manager.h"
 #include "scanning/inner_scanner.h"
 #include "scanning/scanner_list.h"
 #include "scanning/scanners_lock.h"
@@ -118,6 +121,21 @@ class TEntregaJava final : public TEntregaEventos {
 
 TTravaScanners gTrava;
 
+// At process exit the loaded modules' own finalisers run in the reverse
+// order of loading, before those of this library: the scanners must be
+// stopped while their plug-ins are still whole. An exit handler registered
+// after the last module load runs first, so one is registered again after
+// a start whenever modules were loaded since the last registration.
+size_t gModulosNaRegistro = SIZE_MAX;
+
+void PararNaSaida() { ScannerList().Descarregar(); }
+
+void RegistrarParadaNaSaida() {
+  const size_t modulos = GarantirGestor(true).Modulos().size();
+  if (modulos == gModulosNaRegistro) return;
+  if (std::atexit(PararNaSaida) == 0) gModulosNaRegistro = modulos;
+}
+
 }  // namespace
 
 TListaScanners& ScannerList() {
@@ -167,11 +185,13 @@ JNIEXPORT void JNICALL Java_br_com_tessiva_scanners_Scanner_innerStartCapturing(
     try {
       if (!scanner.StartCapturing(std::make_shared<dactyra::TEntregaJava>(ref))) {
         e.DeleteGlobalRef(ref);
+        return;
       }
     } catch (...) {
       e.DeleteGlobalRef(ref);
       throw;
     }
+    dactyra::RegistrarParadaNaSaida();
   });
 }
 
