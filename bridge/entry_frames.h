@@ -5,7 +5,8 @@
 // an entry point.
 //
 // Bodies are callables taking TJNIEnv& and returning the entry point's
-// result. How a failure of the body is reported:
+// result. A lock is anything with lock() and unlock(); a lock() that throws
+// refuses the call, which is then reported as a failure of the body. How a failure of the body is reported:
 //   - EJavaException (Java itself raised the exception, e.g. a called method
 //     threw): the pending Java exception is the report;
 //   - any other failure, in a converting frame: a pending JNI error is
@@ -28,7 +29,6 @@
 
 namespace dactyra {
 
-inline constexpr char16_t kScanManException[] = u"br/com/tessiva/scanners/ScanManException";
 inline constexpr char16_t kJavaException[] = u"java/lang/Exception";
 
 // Raises `classPath` with `message` in the calling Java thread, clearing an
@@ -78,12 +78,12 @@ frame_detail::Result<Body> PlainFrame(JNIEnv* raw, platform::TextView failureCla
 
 // The lock for the body, no conversion (uninitialize, innerGetID, the
 // extractor family).
-template <typename Body>
-frame_detail::Result<Body> LockedFrame(JNIEnv* raw, platform::CriticalSection& lock,
+template <typename Lock, typename Body>
+frame_detail::Result<Body> LockedFrame(JNIEnv* raw, Lock& lock,
                                        platform::TextView failureClass, Body&& body) noexcept {
   TJNIEnv env(raw);
   try {
-    std::lock_guard<platform::CriticalSection> held(lock);
+    std::lock_guard<Lock> held(lock);
     return frame_detail::Run(env, failureClass, frame_detail::Conversion::kKeepPending, body);
   } catch (...) {
     frame_detail::ReportCurrentFailure(env, failureClass, frame_detail::Conversion::kKeepPending);
@@ -93,13 +93,13 @@ frame_detail::Result<Body> LockedFrame(JNIEnv* raw, platform::CriticalSection& l
 
 // The lock for the body and every failure turned into `exceptionClass` with
 // the failure's message (innerStartCapturing, innerStopCapturing).
-template <typename Body>
-frame_detail::Result<Body> ConvertingFrame(JNIEnv* raw, platform::CriticalSection& lock,
+template <typename Lock, typename Body>
+frame_detail::Result<Body> ConvertingFrame(JNIEnv* raw, Lock& lock,
                                            platform::TextView exceptionClass,
                                            Body&& body) noexcept {
   TJNIEnv env(raw);
   try {
-    std::lock_guard<platform::CriticalSection> held(lock);
+    std::lock_guard<Lock> held(lock);
     return frame_detail::Run(env, exceptionClass, frame_detail::Conversion::kAlways, body);
   } catch (...) {
     frame_detail::ReportCurrentFailure(env, exceptionClass, frame_detail::Conversion::kAlways);
@@ -108,17 +108,17 @@ frame_detail::Result<Body> ConvertingFrame(JNIEnv* raw, platform::CriticalSectio
 }
 
 // The Java monitor of `monitor`, then the lock (innerGetScannerCount,
-// innerGetScanner). When the monitor cannot be entered: ScanManException
+// innerGetScanner). When the monitor cannot be entered: `exceptionClass`
 // "Threading error", the neutral result, no lock taken. Released in the
 // reverse order, on failure too; a failure of the body is reported as in
-// LockedFrame with ScanManException.
-template <typename Body>
-frame_detail::Result<Body> MonitorFrame(JNIEnv* raw, jobject monitor,
-                                        platform::CriticalSection& lock, Body&& body) noexcept {
+// LockedFrame with `exceptionClass`.
+template <typename Lock, typename Body>
+frame_detail::Result<Body> MonitorFrame(JNIEnv* raw, jobject monitor, Lock& lock,
+                                        platform::TextView exceptionClass, Body&& body) noexcept {
   using R = frame_detail::Result<Body>;
   TJNIEnv env(raw);
   if (env.MonitorEnter(monitor) != 0) {
-    ReportToJava(env, kScanManException, u"Threading error");
+    ReportToJava(env, exceptionClass, u"Threading error");
     return frame_detail::Neutral<R>();
   }
   struct MonitorHeld {
@@ -127,11 +127,10 @@ frame_detail::Result<Body> MonitorFrame(JNIEnv* raw, jobject monitor,
     ~MonitorHeld() { env.MonitorExit(monitor); }
   } monitorHeld{env, monitor};
   try {
-    std::lock_guard<platform::CriticalSection> held(lock);
-    return frame_detail::Run(env, kScanManException, frame_detail::Conversion::kKeepPending, body);
+    std::lock_guard<Lock> held(lock);
+    return frame_detail::Run(env, exceptionClass, frame_detail::Conversion::kKeepPending, body);
   } catch (...) {
-    frame_detail::ReportCurrentFailure(env, kScanManException,
-                                       frame_detail::Conversion::kKeepPending);
+    frame_detail::ReportCurrentFailure(env, exceptionClass, frame_detail::Conversion::kKeepPending);
   }
   return frame_detail::Neutral<R>();
 }

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "bridge/java_object_access.h"
-#include "bridge/library_locks.h"
 #include "bridge/tests/fake_jni.h"
 #include "platform/env.h"
 #include "platform/threads.h"
@@ -16,6 +15,9 @@ namespace dactyra {
 namespace {
 
 using testing::FakeJni;
+
+// The exception class a scanner-family frame reports with.
+constexpr char16_t kScanManException[] = u"br/com/tessiva/scanners/ScanManException";
 
 // True when another thread can take `lock` now (it is recursive, so the
 // owner itself always could).
@@ -45,7 +47,7 @@ class EntryFramesTest : public ::testing::Test {
 TEST_F(EntryFramesTest, FailedMonitorEnterReportsThreadingErrorWithoutTakingTheLock) {
   fake_.monitorEnterResult = -1;
   bool ran = false;
-  int result = MonitorFrame(fake_.env(), receiver_, lock_, [&](TJNIEnv&) {
+  int result = MonitorFrame(fake_.env(), receiver_, lock_, kScanManException, [&](TJNIEnv&) {
     ran = true;
     return 5;
   });
@@ -62,7 +64,7 @@ TEST_F(EntryFramesTest, MonitorFrameReleasesTheLockBeforeTheMonitor) {
   bool lockFreeAtMonitorExit = false;
   fake_.onMonitorExit = [&] { lockFreeAtMonitorExit = FreeForOthers(lock_); };
   bool heldInBody = false;
-  int64_t result = MonitorFrame(fake_.env(), receiver_, lock_, [&](TJNIEnv&) {
+  int64_t result = MonitorFrame(fake_.env(), receiver_, lock_, kScanManException, [&](TJNIEnv&) {
     heldInBody = !FreeForOthers(lock_);
     return int64_t{77};
   });
@@ -74,7 +76,7 @@ TEST_F(EntryFramesTest, MonitorFrameReleasesTheLockBeforeTheMonitor) {
 }
 
 TEST_F(EntryFramesTest, MonitorFrameBodyFailureStillReleasesBoth) {
-  int result = MonitorFrame(fake_.env(), receiver_, lock_, [&](TJNIEnv&) -> int {
+  int result = MonitorFrame(fake_.env(), receiver_, lock_, kScanManException, [&](TJNIEnv&) -> int {
     throw Exception(u"Leitor n\u00e3o encontrado");
   });
   EXPECT_EQ(result, 0);
@@ -149,7 +151,7 @@ TEST_F(EntryFramesTest, MissingExceptionClassLeavesJnisOwnError) {
 // Start and stop from many Java threads at once: the bodies never overlap,
 // the lock is recursive within a body, and a failing body does not keep it.
 TEST_F(EntryFramesTest, ConvertingFramesSerialiseAcrossThreads) {
-  platform::CriticalSection& lock = ScannersLock();
+  platform::CriticalSection lock;
   std::atomic<int> inside{0};
   std::atomic<int> overlaps{0};
   int counter = 0;  // guarded by the frame's lock alone

@@ -9,7 +9,6 @@
 #include "bridge/attached_thread.h"
 #include "bridge/entry_frames.h"
 #include "bridge/java_object_access.h"
-#include "bridge/library_locks.h"
 #include "bridge/local_ref.h"
 #include "platform/env.h"
 #include "platform/threads.h"
@@ -19,6 +18,11 @@ namespace {
 using dactyra::TJNIEnv;
 
 std::atomic<bool> g_bodyRan{false};
+
+// The probe's frames share one lock and report with the scanner family's
+// exception class, as the scanner entry points do.
+dactyra::platform::CriticalSection g_probeLock;
+constexpr char16_t kScanManException[] = u"br/com/tessiva/scanners/ScanManException";
 
 // An environment whose MonitorEnter fails, as the VM's does when it runs out
 // of resources. The functions the frame may call on the failure path forward
@@ -51,7 +55,7 @@ JNIEXPORT void JNICALL Java_br_com_tessiva_bridge_JniProbe_failInConvertingFrame
                                                                                  jclass,
                                                                                  jstring message) {
   dactyra::ConvertingFrame(
-      env, dactyra::ScannersLock(), dactyra::kScanManException,
+      env, g_probeLock, kScanManException,
       [&](TJNIEnv& e) { throw dactyra::Exception(e.JStringToString(message)); });
 }
 
@@ -59,7 +63,7 @@ JNIEXPORT jint JNICALL Java_br_com_tessiva_bridge_JniProbe_monitorFrameWithFaili
     JNIEnv* env, jclass, jobject monitor) {
   MonitorFailingEnv failing(env);
   g_bodyRan = false;
-  return dactyra::MonitorFrame(&failing.env, monitor, dactyra::ScannersLock(), [](TJNIEnv&) {
+  return dactyra::MonitorFrame(&failing.env, monitor, g_probeLock, kScanManException, [](TJNIEnv&) {
     g_bodyRan = true;
     return jint{5};
   });
@@ -68,7 +72,7 @@ JNIEXPORT jint JNICALL Java_br_com_tessiva_bridge_JniProbe_monitorFrameWithFaili
 JNIEXPORT jint JNICALL Java_br_com_tessiva_bridge_JniProbe_monitorFrame(JNIEnv* env, jclass,
                                                                         jobject monitor) {
   g_bodyRan = false;
-  return dactyra::MonitorFrame(env, monitor, dactyra::ScannersLock(), [](TJNIEnv&) {
+  return dactyra::MonitorFrame(env, monitor, g_probeLock, kScanManException, [](TJNIEnv&) {
     g_bodyRan = true;
     return jint{5};
   });
@@ -78,12 +82,12 @@ JNIEXPORT jboolean JNICALL Java_br_com_tessiva_bridge_JniProbe_lastBodyRan(JNIEn
   return g_bodyRan ? JNI_TRUE : JNI_FALSE;
 }
 
-// Whether a thread other than the caller can take ScannersLock now.
+// Whether a thread other than the caller can take the frames' lock now.
 JNIEXPORT jboolean JNICALL Java_br_com_tessiva_bridge_JniProbe_scannersLockFree(JNIEnv*, jclass) {
   bool free = false;
   auto probe = dactyra::platform::Env::Default().NewThread([&] {
-    free = dactyra::ScannersLock().TryEnter();
-    if (free) dactyra::ScannersLock().Leave();
+    free = g_probeLock.TryEnter();
+    if (free) g_probeLock.Leave();
   });
   if (!probe->Start()) return JNI_FALSE;
   probe->Join();

@@ -1,0 +1,61 @@
+// What the scanner component needs from the world of readers: the reader
+// manager (listing, opening and closing readers, the register of live
+// components) and the DigitalPersona binding (its readers and its own
+// capture). One narrow interface, so that the component is tested over a
+// set of readers of the test's making and the library plugs in the real
+// manager.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "capture/capture_device.h"
+#include "capture/digitalpersona/scan_man.h"
+#include "capture/reader_manager.h"
+#include "platform/text.h"
+
+namespace dactyra {
+
+class TVelmoraFP;
+
+// The image procedure of the DigitalPersona binding.
+using TSMImageProc = capture::digitalpersona::TSMImageProc;
+
+class TAcessoLeitores {
+ public:
+  virtual ~TAcessoLeitores() = default;
+
+  // --- Reader manager -------------------------------------------------------
+
+  // The register of live components (the manager unloads the DigitalPersona
+  // library when the last one goes).
+  virtual void Adicionar(TVelmoraFP& velmoraFP) = 0;
+  virtual void Remover(TVelmoraFP& velmoraFP) = 0;
+  // At the start of every activation: may load the DigitalPersona library
+  // and search again for module files.
+  virtual void IniciouConexao(TVelmoraFP& velmoraFP) = 0;
+  // Appends the names of the readers of every module; returns how many.
+  virtual int32_t PegNumerosSerie(std::vector<platform::Text>& lista) = 0;
+  // The device of that reader name, open; null when no module carries its
+  // prefix. Module errors pass through.
+  virtual std::unique_ptr<TVxCaptureDevice> AbrirDispositivo(const platform::Text& numSerie) = 0;
+  // Closes the device (it stays with the caller).
+  virtual void FecharDispositivo(TVxCaptureDevice& disp) = 0;
+
+  // --- DigitalPersona binding ----------------------------------------------
+
+  virtual bool SMLoad() = 0;
+  virtual int32_t SMDeviceCount() = 0;
+  virtual platform::Text SMGetScannerId(int32_t index) = 0;
+  // A negative status when capture did not start.
+  virtual int32_t SMStartCapture(const platform::Text& name, TSMImageProc imageProc,
+                                 int32_t reserved, void* param) = 0;
+  virtual int32_t SMStopCapture(const platform::Text& name) = 0;
+};
+
+// The library's own: the process-wide reader manager and DigitalPersona
+// binding.
+TAcessoLeitores& AcessoLeitoresPadrao();
+
+}  // namespace dactyra

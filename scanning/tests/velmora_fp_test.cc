@@ -1,0 +1,439 @@
+// The scanner component over real test plug-in devices and a scripted
+// DigitalPersona binding: settling the reader, the single-use guard, the
+// capture thread, image processing and the database modes.
+#include "scanning/velmora_fp.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "scanning/tests/readers_fixture.h"
+
+namespace dactyra {
+namespace {
+
+using platform::Text;
+using testing::T;
+using testing::TBaseTeste;
+using testing::TLeitoresTeste;
+
+// Reader names are unique to this process: the guard is shared by every
+// process of the user, and tests run in parallel.
+std::string Prefixo() { return "P" + std::to_string(getpid()); }
+
+Text MensagemDe(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Exception& e) {
+    return e.message();
+  }
+  return u"(nothing raised)";
+}
+
+bool Esperar(const std::function<bool()>& cond) {
+  const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < limite) {
+    if (cond()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return cond();
+}
+
+class VelmoraFPTest : public testing::PluginTest {
+ protected:
+  void Plugin(const std::string& devices, const std::string& extra = "") {
+    Configure("vxr_test", "prefix=" + Prefixo() + "\n" + devices + extra);
+    leitores_.CarregarPlugin("vxr_test");
+  }
+  Text Nome(const std::string& serial) { return T(Prefixo() + "\\" + serial); }
+
+  TLeitoresTeste leitores_;
+};
+
+TEST_F(VelmoraFPTest, ActivationFailuresCarryTheTableTextsAndLeaveNoGuard) {
+  Plugin("device=A\ndevice=B\n", "idle=block\n");
+  struct Caso {
+    int32_t indice;
+    std::string nome;  // empty: none set
+    Text esperado;
+  };
+  const Text conectado = u"Leitor não conectado: " + Nome("Z") + u"\nTotal de leitores conectados: 2";
+  const Caso casos[] = {
+      {-1, Prefixo() + "\\Z", conectado},
+      {2, "", u"Índice de leitor inválido: deve estar entre 0 e 1."},
+      {-1, "", u"Número de série do leitor não informado."},
+  };
+  for (const Caso& c : casos) {
+    TVelmoraFP fp(leitores_);
+    if (!c.nome.empty()) fp.SetNumSerieLeitor(T(c.nome));
+    fp.SetIndiceLeitor(c.indice);
+    EXPECT_EQ(MensagemDe([&] { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); }),
+              c.esperado);
+    EXPECT_FALSE(fp.Ativo());
+    EXPECT_EQ(fp.ModoOperacao(), TModoOperacao::moInativo);
+  }
+  // No guard was left behind: reader A can be taken.
+  TVelmoraFP fp(leitores_);
+  fp.SetNumSerieLeitor(Nome("A"));
+  fp.SetModoOperacao(TModoOperacao::moDesenvolvimento);
+  EXPECT_TRUE(fp.Ativo());
+}
+
+TEST_F(VelmoraFPTest, NoReadersAtAll) {
+  TVelmoraFP fp(leitores_);
+  EXPECT_EQ(MensagemDe([&] { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); }),
+            u"Não há leitores detectados. Impossível ativar.");
+  EXPECT_EQ(fp.NumLeitores(), 0);
+}
+
+TEST_F(VelmoraFPTest, ByNameIgnoringCaseCapturesImagesAtItsOwnResolution) {
+  Plugin("device=Ab\n", "max=5x3\nimages=3\nidle=block\n");
+  TVelmoraFP fp(leitores_);
+  fp.SetNumSerieLeitor(T(Prefixo() + "\\aB"));
+  std::mutex m;
+  std::vector<std::vector<uint8_t>> vistas;
+  std::vector<int32_t> resolucoes;
+  std::vector<int32_t> numeros;
+  fp.OnCapturou = [&](TVelmoraFP& s, int32_t n) {
+    const TGrayImage* img = s.ImagemAtual();
+    std::vector<uint8_t> px;
+    for (const auto& row : img->Bits) px.insert(px.end(), row.begin(), row.end());
+    std::lock_guard lock(m);
+    vistas.push_back(px);
+    resolucoes.push_back(img->Resolution);
+    numeros.push_back(n);
+  };
+  fp.SetModoOperacao(TModoOperacao::moDesenvolvimento);
+  EXPECT_EQ(fp.NumSerieLeitor(), Nome("Ab"));
+  ASSERT_TRUE(Esperar([&] {
+    std::lock_guard lock(m);
+    return vistas.size() == 3;
+  }));
+  fp.SetModoOperacao(TModoOperacao::moInativo);
+  std::lock_guard lock(m);
+  for (int k = 0; k < 3; ++k) {
+    ASSERT_EQ(vistas[k].size(), 15u);
+    for (int y = 0; y < 3; ++y) {
+      for (int x = 0; x < 5; ++x) EXPECT_EQ(vistas[k][y * 5 + x], (k + x + 3 * y) & 0xFF);
+    }
+    EXPECT_EQ(resolucoes[k], 440);
+    EXPECT_EQ(numeros[k], 0);
+  }
+  EXPECT_GE(leitores_.conexoes.load(), 1);
+}
+
+TEST_F(VelmoraFPTest, SecondUserIsRefusedUntilTheFirstLetsGo) {
+  Plugin("device=A\n", "idle=block\n");
+  TVelmoraFP primeiro(leitores_);
+  primeiro.SetNumSerieLeitor(Nome("A"));
+  primeiro.SetModoOperacao(TModoOperacao::moDesenvolvimento);
+  TVelmoraFP segundo(leitores_);
+  segundo.SetIndiceLeitor(0);
+  EXPECT_EQ(MensagemDe([&] { segundo.SetModoOperacao(TModoOperacao::moVisualizar); }),
+            u"O leitor " + Nome("A") + u" já está sendo usado por outra aplicação.");
+  EXPECT_FALSE(segundo.Ativo());
+  primeiro.SetModoOperacao(TModoOperacao::moInativo);
+  segundo.SetModoOperacao(TModoOperacao::moVisualizar);
+  EXPECT_TRUE(segundo.Ativo());
+  // Deactivation closed the plug-in handle of the first.
+  EXPECT_EQ(CountCalls("vxr_test", "CloseDevice"), 1);
+}
+
+TEST_F(VelmoraFPTest, AFailedOpenGivesTheGuardBack) {
+  Plugin("device=A\n", "open_fails=1\n");
+  TVelmoraFP fp(leitores_);
+  fp.SetNumSerieLeitor(Nome("A"));
+  EXPECT_NE(MensagemDe([&] { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); }),
+            u"(nothing raised)");
+  EXPECT_FALSE(fp.Ativo());
+  Configure("vxr_test", "prefix=" + Prefixo() + "\ndevice=A\nidle=block\n");
+  TVelmoraFP outro(leitores_);
+  outro.SetNumSerieLeitor(Nome("A"));
+  outro.SetModoOperacao(TModoOperacao::moDesenvolvimento);
+  EXPECT_TRUE(outro.Ativo());
+}
+
+TEST_F(VelmoraFPTest, UnlistedNamesSkipListAndGuard) {
+  struct Caso {
+    Text nome;
+    bool semLista;
+  };
+  const Caso casos[] = {{u"VX:abc", true}, {u"ZK\\7", true}, {u"vx:abc", false}, {u"ZK7", false}};
+  Plugin("device=A\n", "idle=block\n");
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(platform::ToUtf8(c.nome));
+    TVelmoraFP fp(leitores_);
+    EXPECT_EQ(MensagemDe([&] { fp.EnviarComandoStr(u"X", u"", false); }),
+              u"Ative o leitor para enviar comandos.");
+    fp.SetNumSerieLeitor(c.nome);
+    const Text m = MensagemDe([&] { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); });
+    if (c.semLista) {
+      EXPECT_EQ(m, u"(nothing raised)");
+      EXPECT_TRUE(fp.Ativo());
+      EXPECT_EQ(MensagemDe([&] { fp.EnviarComandoStr(u"X", u"", false); }),
+                u"Dispositivo não suporta comandos.");
+      // Same name while active: nothing; another name: refused.
+      fp.SetNumSerieLeitor(c.nome);
+      EXPECT_EQ(MensagemDe([&] { fp.SetNumSerieLeitor(u"VX:other"); }),
+                u"Não é possível alterar núm.série com componente conectado.");
+    } else {
+      EXPECT_EQ(m, u"Leitor não conectado: " + c.nome + u"\nTotal de leitores conectados: 1");
+    }
+  }
+  EXPECT_TRUE(leitores_.dpChamadas.empty());
+}
+
+TEST_F(VelmoraFPTest, DigitalPersonaReadersComeAfterTheModulesAndCaptureThroughTheBinding) {
+  Plugin("device=A\n", "idle=block\n");
+  leitores_.dpPresente = true;
+  leitores_.dpLeitores = {u"UareU\\G1"};
+  TVelmoraFP fp(leitores_);
+  EXPECT_EQ(fp.NumLeitores(), 2);
+  fp.SetNumSerieLeitor(u"{G1}");
+  std::atomic<int> capturas{0};
+  fp.OnCapturou = [&](TVelmoraFP& s, int32_t) {
+    EXPECT_EQ(s.ImagemAtual()->Width, 2);
+    ++capturas;
+  };
+  fp.SetModoOperacao(TModoOperacao::moDesenvolvimento);
+  EXPECT_EQ(fp.NumSerieLeitor(), u"UareU\\G1");
+  const uint8_t px[4] = {1, 2, 3, 4};
+  leitores_.ImagemDP(2, 2, px);
+  EXPECT_EQ(capturas.load(), 1);
+  fp.SetModoOperacao(TModoOperacao::moInativo);
+  EXPECT_EQ(leitores_.dpChamadas,
+            (std::vector<std::string>{"start UareU\\G1", "stop UareU\\G1"}));
+
+  leitores_.dpStatusInicio = -1;
+  EXPECT_EQ(MensagemDe([&] { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); }),
+            u"Não consegui iniciar captura para leitor UareU\\G1.\nPode ser necessário "
+            u"reiniciar o programa.");
+  EXPECT_FALSE(fp.Ativo());
+}
+
+TEST_F(VelmoraFPTest, ImagesRaiseEventsByModeAndNoneWhileInactive) {
+  TVelmoraFP fp(leitores_);
+  fp.SetNumSerieLeitor(u"VX:m");
+  int novas = 0;
+  int capturou = 0;
+  fp.OnNovaImagem = [&](TVelmoraFP&, PGrayImage) { ++novas; };
+  fp.OnCapturou = [&](TVelmoraFP&, int32_t) { ++capturou; };
+  const uint8_t px[6] = {};
+  fp.NovaImagemBruta(3, 2, px);
+  EXPECT_EQ(novas, 0);
+  fp.SetModoOperacao(TModoOperacao::moVisualizar);
+  fp.NovaImagemBruta(3, 2, px);
+  EXPECT_EQ(novas, 1);
+  EXPECT_EQ(capturou, 0);
+  fp.SetModoOperacao(TModoOperacao::moDesenvolvimento);
+  fp.NovaImagemBruta(3, 0, nullptr);  // zero rows: an empty image
+  EXPECT_EQ(novas, 2);
+  EXPECT_EQ(capturou, 1);
+  EXPECT_EQ(fp.ImagemAtual()->Height, 0);
+}
+
+TEST_F(VelmoraFPTest, DeactivationEndsACaptureBlockedInThePlugin) {
+  Plugin("device=A\n", "images=0\nidle=block\n");
+  TVelmoraFP fp(leitores_);
+  fp.SetIndiceLeitor(0);
+  fp.SetModoOperacao(TModoOperacao::moDesenvolvimento);
+  ASSERT_TRUE(WaitForCalls("vxr_test", "GetImage"));
+  fp.SetModoOperacao(TModoOperacao::moInativo);
+  EXPECT_FALSE(fp.Ativo());
+  EXPECT_EQ(CountCalls("vxr_test", "VIOLATION"), 0);
+}
+
+TEST_F(VelmoraFPTest, AHandlerCannotDeactivateItsOwnComponent) {
+  Plugin("device=A\n", "images=1\nidle=block\n");
+  TVelmoraFP fp(leitores_);
+  fp.SetIndiceLeitor(0);
+  std::atomic<bool> recusado{false};
+  fp.OnCapturou = [&](TVelmoraFP& s, int32_t) {
+    try {
+      s.SetModoOperacao(TModoOperacao::moInativo);
+    } catch (const EVelmoraFP&) {
+      recusado = true;
+    }
+  };
+  fp.SetModoOperacao(TModoOperacao::moDesenvolvimento);
+  ASSERT_TRUE(Esperar([&] { return recusado.load(); }));
+  fp.SetModoOperacao(TModoOperacao::moInativo);
+}
+
+// --- Database modes -------------------------------------------------------------
+
+class BaseTest : public VelmoraFPTest {
+ protected:
+  void SetUp() override {
+    VelmoraFPTest::SetUp();
+    fp_.SetNumSerieLeitor(u"VX:base");
+    base_.leitoresRegistrados = {u"VX:base"};
+  }
+  void Imagem(uint8_t chave) {
+    const uint8_t px[4] = {chave, 1, 2, 3};
+    fp_.NovaImagemBruta(2, 2, px);
+  }
+
+  TBaseTeste base_;
+  TLeitoresTeste leitoresBase_;
+  TVelmoraFP fp_{leitoresBase_};
+};
+
+TEST_F(BaseTest, DatabaseModesNeedAnActiveRegisteredDatabase) {
+  EXPECT_EQ(MensagemDe([&] { fp_.SetModoOperacao(TModoOperacao::moCadastro); }),
+            u"Operação requer ativar a base de impressões.");
+  EXPECT_FALSE(fp_.Ativo());
+  fp_.SetBase(&base_);
+  base_.ativo = false;
+  EXPECT_EQ(MensagemDe([&] { fp_.SetModoOperacao(TModoOperacao::moPesquisa); }),
+            u"Operação requer ativar a base de impressões.");
+  base_.ativo = true;
+  base_.leitoresRegistrados.clear();
+  EXPECT_EQ(MensagemDe([&] { fp_.SetModoOperacao(TModoOperacao::moPesquisa); }),
+            u"Leitor não registrado.");
+  EXPECT_EQ(fp_.ModoOperacao(), TModoOperacao::moInativo);
+  base_.leitoresRegistrados = {u"VX:base"};
+  fp_.SetModoOperacao(TModoOperacao::moCadastro);
+  EXPECT_EQ(base_.reinicios.load(), 1);
+}
+
+TEST_F(BaseTest, EnrollmentAnnouncesOneAndTwoThenEndsOnce) {
+  fp_.SetBase(&base_);
+  std::vector<int32_t> capturas;
+  std::vector<bool> fins;
+  fp_.OnCapturou = [&](TVelmoraFP&, int32_t n) { capturas.push_back(n); };
+  fp_.OnFimCaptura = [&](TVelmoraFP&, bool ok) { fins.push_back(ok); };
+  fp_.SetModoOperacao(TModoOperacao::moCadastro);
+  for (int i = 0; i < 3; ++i) Imagem(5);
+  EXPECT_EQ(capturas, (std::vector<int32_t>{1, 2}));
+  EXPECT_EQ(fins, (std::vector<bool>{true}));
+  EXPECT_TRUE(fp_.UniuImagensAtual());
+  EXPECT_TRUE(fp_.Passou1paraN());
+  // A fourth capture starts a new enrollment; a bad image fails it.
+  Imagem(0);
+  Imagem(5);
+  Imagem(5);
+  EXPECT_EQ(capturas, (std::vector<int32_t>{1, 2, 1, 2}));
+  EXPECT_EQ(fins, (std::vector<bool>{true, false}));
+}
+
+TEST_F(BaseTest, ARejectingExistingPrintHandlerSuppressesTheEnd) {
+  fp_.SetBase(&base_);
+  fp_.SetVerificarExistencia(true);
+  base_.existente = true;
+  int fins = 0;
+  bool rejeitar = true;
+  std::vector<Text> achados;
+  fp_.OnFimCaptura = [&](TVelmoraFP&, bool) { ++fins; };
+  fp_.OnImpressaoExistente = [&](TVelmoraFP&, int32_t id, const Text& codigo, int32_t dedo,
+                                 bool& r) {
+    EXPECT_EQ(id, 9);
+    EXPECT_EQ(dedo, 2);
+    achados.push_back(codigo);
+    r = rejeitar;
+  };
+  fp_.SetModoOperacao(TModoOperacao::moCadastro);
+  for (int i = 0; i < 3; ++i) Imagem(5);
+  EXPECT_EQ(fins, 0);
+  EXPECT_EQ(fp_.UltimaPontuacao(), 77);
+  rejeitar = false;
+  for (int i = 0; i < 3; ++i) Imagem(5);
+  EXPECT_EQ(fins, 1);
+  EXPECT_EQ(achados, (std::vector<Text>{u"Maria", u"Maria"}));
+}
+
+TEST_F(BaseTest, SearchesReportOnTheRightEvents) {
+  fp_.SetBase(&base_);
+  base_.entradas = {{7, 42, u"José", 3}};
+  struct Resultado {
+    std::string tipo;
+    int32_t id = 0;
+    Text texto;
+  };
+  std::mutex m;
+  std::vector<Resultado> resultados;
+  auto anotar = [&](Resultado r) {
+    std::lock_guard lock(m);
+    resultados.push_back(std::move(r));
+  };
+  fp_.OnReconheceu = [&](TVelmoraFP&, int32_t id, const Text& c, int32_t) {
+    anotar({"reconheceu", id, c});
+  };
+  fp_.OnNaoReconheceu = [&](TVelmoraFP&) { anotar({"nao", 0, {}}); };
+  fp_.OnErroPesquisa = [&](TVelmoraFP&, const Text& msg) { anotar({"erro", 0, msg}); };
+  fp_.SetModoOperacao(TModoOperacao::moPesquisa);
+  for (bool emThread : {false, true}) {
+    SCOPED_TRACE(emThread);
+    {
+      std::lock_guard lock(m);
+      resultados.clear();
+    }
+    fp_.SetPesquisaEmThread(emThread);
+    base_.falhar = false;
+    Imagem(7);
+    ASSERT_TRUE(Esperar([&] { return !fp_.AguardandoPesquisa(); }));
+    Imagem(8);
+    ASSERT_TRUE(Esperar([&] { return !fp_.AguardandoPesquisa(); }));
+    base_.falhar = true;
+    Imagem(7);
+    ASSERT_TRUE(Esperar([&] {
+      std::lock_guard lock(m);
+      return resultados.size() == 3;
+    }));
+    std::lock_guard lock(m);
+    EXPECT_EQ(resultados[0].tipo, "reconheceu");
+    EXPECT_EQ(resultados[0].id, 42);
+    EXPECT_EQ(resultados[0].texto, u"José");
+    EXPECT_EQ(resultados[1].tipo, "nao");
+    EXPECT_EQ(resultados[2].tipo, "erro");
+    EXPECT_EQ(resultados[2].texto, u"Base indisponível");
+  }
+  EXPECT_EQ(fp_.UltimaPontuacao(), 77);
+}
+
+TEST_F(BaseTest, AModeChangeWaitsForTheRunningSearch) {
+  fp_.SetBase(&base_);
+  base_.segurar = true;
+  std::atomic<bool> terminou{false};
+  fp_.OnNaoReconheceu = [&](TVelmoraFP&) { terminou = true; };
+  fp_.SetModoOperacao(TModoOperacao::moPesquisa);
+  Imagem(1);
+  ASSERT_TRUE(Esperar([&] { return base_.pesquisando.load(); }));
+  std::atomic<bool> mudou{false};
+  std::thread mudanca([&] {
+    fp_.SetModoOperacao(TModoOperacao::moVisualizar);
+    mudou = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(mudou.load());
+  base_.Soltar();
+  mudanca.join();
+  EXPECT_TRUE(terminou.load());
+  EXPECT_EQ(fp_.ModoOperacao(), TModoOperacao::moVisualizar);
+}
+
+TEST_F(BaseTest, DefaultOperationsOfTheDatabase) {
+  Text codigo = u"x";
+  Text retorno = u"y";
+  int32_t dedo = 0;
+  EXPECT_EQ(MensagemDe([&] { base_.IdentificarExternoImagem(nullptr, u"", codigo, dedo, retorno); }),
+            u"Método não suportado");
+  EXPECT_TRUE(codigo.empty());
+  EXPECT_TRUE(retorno.empty());
+  EXPECT_EQ(MensagemDe([&] { base_.ExecutarExterno(u"c"); }), u"Método não suportado");
+  EXPECT_EQ(base_.CriarTemplate(u"t", 0), nullptr);
+  base_.entradas = {{1, 5, u"Ana", 1}};
+  double d1 = 1, d2 = 1;
+  int32_t n = 1;
+  EXPECT_TRUE(base_.PegInformacao2(5, codigo, dedo, d1, d2, n));
+  EXPECT_EQ(codigo, u"Ana");
+  EXPECT_EQ(d1 + d2 + n, 0);
+}
+
+}  // namespace
+}  // namespace dactyra

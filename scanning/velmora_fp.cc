@@ -1,0 +1,459 @@
+#include "scanning/velmora_fp.h"
+
+#include <chrono>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace dactyra {
+
+namespace {
+
+using platform::Text;
+using platform::TextView;
+
+double Agora() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool IgualSemCaixa(TextView a, TextView b) { return platform::SameTextNoCase(a, b); }
+
+// Formats a text of the failure table: every "%s" takes `s`, every "%d"
+// takes `d`.
+Text Formatar(TextView modelo, TextView s, int64_t d = 0) {
+  Text out;
+  for (size_t i = 0; i < modelo.size(); ++i) {
+    if (modelo[i] == u'%' && i + 1 < modelo.size()) {
+      if (modelo[i + 1] == u's') {
+        out += s;
+        ++i;
+        continue;
+      }
+      if (modelo[i + 1] == u'd') {
+        out += TextoInteiro(d);
+        ++i;
+        continue;
+      }
+    }
+    out += modelo[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+Text TextoInteiro(int64_t value) { return platform::FromUtf8(std::to_string(value)); }
+
+TVelmoraFP::TVelmoraFP(TAcessoLeitores& leitores, platform::Env& env)
+    : FLeitores(leitores), FEnv(env) {
+  FLeitores.Adicionar(*this);
+}
+
+TVelmoraFP::~TVelmoraFP() {
+  try {
+    Desativar();
+  } catch (...) {
+    // Nothing to report to from a destructor; the device is closed anyway.
+  }
+  FreeGrayImage(std::exchange(ImagemCapturada, nullptr));
+  FLeitores.Remover(*this);
+  FThreadPesquisa.reset();
+}
+
+int32_t TVelmoraFP::NumLeitores() {
+  std::vector<Text> lista;
+  int32_t n = FLeitores.PegNumerosSerie(lista);
+  if (FLeitores.SMLoad()) n += FLeitores.SMDeviceCount();
+  return n;
+}
+
+void TVelmoraFP::SetNumSerieLeitor(const Text& value) {
+  if (value == FNumSerieLeitor) return;
+  if (Ativo()) throw EVelmoraFP(u"Não é possível alterar núm.série com componente conectado.");
+  FNumSerieLeitor = value;
+  FIndiceLeitor = -1;
+}
+
+void TVelmoraFP::SetModoOperacao(TModoOperacao value) {
+  if (value == FModoOperacao.load()) return;
+  // Holds searches off for the whole change, and waits for a running one.
+  platform::Event* fim = FThreadPesquisa ? &FThreadPesquisa->EventoFim() : nullptr;
+  if (fim != nullptr) fim->Wait();
+  struct Liberar {
+    platform::Event* fim;
+    ~Liberar() {
+      if (fim != nullptr) fim->Set();
+    }
+  } liberar{fim};
+
+  const TModoOperacao atual = FModoOperacao.load();
+  const auto ehBase = [](TModoOperacao m) {
+    return m == TModoOperacao::moCadastro || m == TModoOperacao::moPesquisa;
+  };
+  if (ehBase(value) && !ehBase(atual)) VerificarBase();
+  if (!Ativo() && value != TModoOperacao::moInativo) {
+    Ativar(value);
+  } else if (Ativo() && value == TModoOperacao::moInativo) {
+    Desativar();
+  } else {
+    AjustarModo(value);
+  }
+  FModoOperacao.store(value);
+  if (value == TModoOperacao::moCadastro) {
+    IndImpressaoCapturada = 0;
+    UniuImagens = false;
+    if (FBase != nullptr) FBase->ReiniciarCadastro();
+  }
+  DoMudouModoOperacao();
+}
+
+void TVelmoraFP::Ativar(TModoOperacao modo) {
+  if (Ativo()) return;
+  FAtivo.store(true);
+  try {
+    AtivarPassos(modo);
+  } catch (...) {
+    FAtivo.store(false);
+    LiberarGuarda();
+    throw;
+  }
+}
+
+void TVelmoraFP::AtivarPassos(TModoOperacao modo) {
+  FLeitores.IniciouConexao(*this);
+
+  int32_t p = FIndiceLeitor;
+  std::vector<Text> lista;
+  FLeitores.PegNumerosSerie(lista);
+  if (FLeitores.SMLoad()) {
+    const int32_t n = FLeitores.SMDeviceCount();
+    for (int32_t i = 0; i < n; ++i) lista.push_back(FLeitores.SMGetScannerId(i));
+  }
+  const bool semLista = EhLeitorSemLista(FNumSerieLeitor);
+  if (!semLista) {
+    const auto total = static_cast<int64_t>(lista.size());
+    if (lista.empty()) throw EVelmoraFP(u"Não há leitores detectados. Impossível ativar.");
+    if (p == -1 && !FNumSerieLeitor.empty()) {
+      const Text procurado = NomeGuidParaUareU(FNumSerieLeitor);
+      for (size_t i = 0; i < lista.size(); ++i) {
+        if (IgualSemCaixa(lista[i], procurado)) {
+          p = static_cast<int32_t>(i);
+          break;
+        }
+      }
+    }
+    if (p < 0 && !FNumSerieLeitor.empty()) {
+      throw EVelmoraFP(Formatar(u"Leitor não conectado: %s\nTotal de leitores conectados: %d",
+                                FNumSerieLeitor, total));
+    }
+    if (p >= total) {
+      throw EVelmoraFP(
+          Formatar(u"Índice de leitor inválido: deve estar entre 0 e %d.", {}, total - 1));
+    }
+    if (p == -1) throw EVelmoraFP(u"Número de série do leitor não informado.");
+    if (p < 0) {
+      // Below -1 with no name: the list's own index error.
+      throw EVelmoraFP(u"List index out of bounds (" + TextoInteiro(p) + u")");
+    }
+    FNumSerieLeitor = lista[static_cast<size_t>(p)];
+  }
+
+  AjustarModo(modo);
+  if (!semLista) TomarGuarda();
+
+  FDispositivoCaptura = FLeitores.AbrirDispositivo(FNumSerieLeitor);
+  if (FDispositivoCaptura) {
+    FDispositivoCaptura->SetOnImage([this](TVxCaptureDevice& d) { ImagemDoDispositivo(d); });
+    if (FDispositivoCaptura->UseThread()) {
+      try {
+        FThreadCaptura = std::make_unique<TThreadGenerica>(
+            [this](TThreadGenerica& t) { LoopCaptura(t); }, false, nullptr);
+      } catch (...) {
+        // The device was opened here: it goes with the failed activation.
+        FLeitores.FecharDispositivo(*FDispositivoCaptura);
+        FDispositivoCaptura.reset();
+        throw;
+      }
+    }
+  } else if (!semLista) {
+    const Text falha = Formatar(
+        u"Não consegui iniciar captura para leitor %s.\nPode ser necessário reiniciar o programa.",
+        FNumSerieLeitor);
+    if (!FLeitores.SMLoad()) throw EVelmoraFP(falha);
+    if (FLeitores.SMStartCapture(FNumSerieLeitor, &TVelmoraFP::ImagemDP, 0, this) < 0) {
+      throw EVelmoraFP(falha);
+    }
+  }
+}
+
+void TVelmoraFP::TomarGuarda() {
+  Text nome = u"VelmoraFP_";
+  for (char16_t c : FNumSerieLeitor) nome += (c == u'\\') ? u'_' : c;
+  FEventoCapturando = FEnv.CreateNamedEvent(nome, true);
+  const bool tomada = FEventoCapturando != nullptr &&
+                      FEventoCapturando->Wait(1) == platform::WaitResult::kSignalled;
+  if (!tomada) {
+    // Released without a signal: the signal belongs to its holder.
+    FEventoCapturando.reset();
+    throw EVelmoraFP(
+        Formatar(u"O leitor %s já está sendo usado por outra aplicação.", FNumSerieLeitor));
+  }
+}
+
+void TVelmoraFP::LiberarGuarda() {
+  if (FEventoCapturando) {
+    FEventoCapturando->Set();
+    FEventoCapturando.reset();
+  }
+}
+
+void TVelmoraFP::Desativar() {
+  if (!Ativo()) return;
+  if (FIdThreadCaptura.load() != 0 && FIdThreadCaptura.load() == platform::CurrentThreadId()) {
+    throw EVelmoraFP(u"A capture event handler cannot deactivate its own component");
+  }
+  FAtivo.store(false);
+  FLeitorValido = false;
+  if (FDispositivoCaptura) {
+    // Closing first makes a WaitImage blocked in the plug-in return.
+    FLeitores.FecharDispositivo(*FDispositivoCaptura);
+    if (FThreadCaptura) {
+      FThreadCaptura->Terminate();
+      FThreadCaptura.reset();
+    }
+    FDispositivoCaptura.reset();
+  } else if (!EhLeitorSemLista(FNumSerieLeitor)) {
+    FLeitores.SMStopCapture(FNumSerieLeitor);
+  }
+  LiberarGuarda();
+  FValidouLeitor = false;
+}
+
+void TVelmoraFP::LoopCaptura(TThreadGenerica& thread) {
+  FIdThreadCaptura.store(platform::CurrentThreadId());
+  struct Fim {
+    std::atomic<uint64_t>& id;
+    ~Fim() { id.store(0); }
+  } fim{FIdThreadCaptura};
+  TVxCaptureDevice& device = *FDispositivoCaptura;
+  device.Allocate();
+  while (!thread.Terminated() && device.Active()) {
+    if (device.WaitImage()) device.DoImage();
+  }
+}
+
+void TVelmoraFP::ImagemDoDispositivo(TVxCaptureDevice& device) {
+  NovaImagemBruta(device.ImageWidth(), device.ImageHeight(), device.ImageBuffer());
+}
+
+void DP_STDCALL TVelmoraFP::ImagemDP(const char* /*ScannerId*/, int32_t Width, int32_t Height,
+                                      const uint8_t* Image, int32_t /*Resolution*/, void* Param) {
+  auto* self = static_cast<TVelmoraFP*>(Param);
+  if (self == nullptr) return;
+  // The binding's thread has nobody to report to.
+  try {
+    if (!self->FAguardandoPesquisa.load() ||
+        self->FModoOperacao.load() == TModoOperacao::moVisualizar) {
+      self->NovaImagemBruta(Width, Height, Image);
+    }
+  } catch (...) {
+  }
+}
+
+void TVelmoraFP::NovaImagemBruta(int32_t width, int32_t height, const uint8_t* pixels) {
+  GrayImagePtr image(CreateGrayImage(width, height, FResolucao));
+  if (pixels != nullptr && width > 0) {
+    for (int32_t i = 0; i < height; ++i) {
+      std::memcpy(image->Bits[static_cast<size_t>(i)].data(),
+                  pixels + static_cast<size_t>(i) * static_cast<size_t>(width),
+                  static_cast<size_t>(width));
+    }
+  }
+  ProcessarImagem(std::move(image));
+}
+
+void TVelmoraFP::ProcessarImagem(GrayImagePtr image) {
+  const TModoOperacao modo = FModoOperacao.load();
+  if (modo == TModoOperacao::moInativo) return;
+  AssignGrayImage(image.get(), ImagemCapturada);
+  DoNovaImagem(image.get());
+  switch (modo) {
+    case TModoOperacao::moDesenvolvimento:
+      DoCapturou(0);
+      break;
+    case TModoOperacao::moCadastro:
+      PassoCadastro(image.get());
+      break;
+    case TModoOperacao::moPesquisa:
+      Pesquisar(std::move(image));
+      break;
+    default:
+      break;
+  }
+}
+
+platform::Text TVelmoraFP::EnviarComandoStr(const Text& comando, const Text& argumentos,
+                                            bool semHandle) {
+  if (!Ativo()) throw EVelmoraFP(u"Ative o leitor para enviar comandos.");
+  if (!FDispositivoCaptura) throw EVelmoraFP(u"Dispositivo não suporta comandos.");
+  return FDispositivoCaptura->SendCommandStr(comando, argumentos, semHandle);
+}
+
+// --- Database processing -------------------------------------------------------
+
+void TVelmoraFP::VerificarBase() {
+  if (FBase == nullptr || !FBase->Ativo()) {
+    throw EVelmoraFP(u"Operação requer ativar a base de impressões.");
+  }
+  if (!FValidouLeitor && !FNumSerieLeitor.empty()) {
+    FLeitorValido = FBase->LeitorValido(FNumSerieLeitor);
+    FValidouLeitor = FLeitorValido;
+    if (!FLeitorValido) throw EVelmoraFP(u"Leitor não registrado.");
+  }
+}
+
+void TVelmoraFP::AjustarModo(TModoOperacao modo) {
+  const auto ehBase = [](TModoOperacao m) {
+    return m == TModoOperacao::moCadastro || m == TModoOperacao::moPesquisa;
+  };
+  if (ehBase(modo) && !ehBase(FModoOperacao.load())) ValidarLeitor();
+}
+
+void TVelmoraFP::ValidarLeitor() {
+  if (FNumSerieLeitor.empty() || FValidouLeitor) return;
+  FLeitorValido = FBase != nullptr && FBase->LeitorValido(FNumSerieLeitor);
+  if (!FLeitorValido) throw EVelmoraFP(u"Leitor não registrado.: " + FNumSerieLeitor);
+  FValidouLeitor = true;
+}
+
+void TVelmoraFP::PassoCadastro(const TGrayImage* image) {
+  if (FBase == nullptr) return;
+  int32_t limiarUniu = 0;
+  int32_t limiar1paraN = 0;
+  const bool ok = FBase->AdicionarImagemCadastroP6(image, limiarUniu, limiar1paraN);
+  ++IndImpressaoCapturada;
+  if (IndImpressaoCapturada < 3) {
+    DoCapturou(IndImpressaoCapturada);
+    return;
+  }
+  UniuImagens = ok;
+  if (ok) FPassou1paraN = limiarUniu >= limiar1paraN;
+  IndImpressaoCapturada = 0;
+  bool fim = true;
+  if (FVerificarExistencia && ok) {
+    int32_t id = 0;
+    Text codigo;
+    int32_t indDedo = 0;
+    if (FBase->PesquisarImpressaoUnida(id, codigo, indDedo)) {
+      bool rejeitar = false;
+      DoImpressaoExistente(id, codigo, indDedo, rejeitar);
+      if (rejeitar) fim = false;
+    }
+    FUltimaPontuacao.store(FBase->UltimaPontuacao());
+  }
+  if (fim) DoFimCaptura(ok);
+}
+
+void TVelmoraFP::CriarThreadPesquisa() {
+  if (!FThreadPesquisa) FThreadPesquisa = std::make_unique<TThreadPesquisa>(*this);
+}
+
+void TVelmoraFP::RegistrarPesquisa(double inicio) {
+  FTempoPesquisa.store(Agora() - inicio);
+  FUltimaPontuacao.store(FBase->UltimaPontuacao());
+}
+
+void TVelmoraFP::Pesquisar(GrayImagePtr image) {
+  if (FBase == nullptr) return;
+  if (FPesquisaEmThread) {
+    CriarThreadPesquisa();
+    // A previous search finishes first. A mode change holds the same event
+    // and may be waiting for this very thread to end (deactivation): then
+    // the image is dropped instead of waiting for ever.
+    while (!FThreadPesquisa->EventoFim().Wait(5)) {
+      if (!Ativo()) return;
+    }
+    if (FModoOperacao.load() != TModoOperacao::moPesquisa || !Ativo()) {
+      FThreadPesquisa->EventoFim().Set();
+      return;
+    }
+    FAguardandoPesquisa.store(true);
+    FThreadPesquisa->Iniciar(image.release());
+    DoInicioPesquisa();
+    return;
+  }
+  FAguardandoPesquisa.store(true);
+  DoInicioPesquisa();
+  int32_t id = 0;
+  Text codigo;
+  int32_t indDedo = 0;
+  try {
+    const double inicio = Agora();
+    id = FBase->PesquisarImagem2(image.get(), codigo, indDedo, nullptr);
+    RegistrarPesquisa(inicio);
+  } catch (...) {
+    FAguardandoPesquisa.store(false);
+    Text mensagem;
+    try {
+      throw;
+    } catch (const Exception& e) {
+      mensagem = e.message();
+    } catch (const std::exception& e) {
+      mensagem = platform::FromUtf8(e.what());
+    } catch (...) {
+    }
+    DoErroPesquisa(mensagem);
+    return;
+  }
+  FAguardandoPesquisa.store(false);
+  if (id != 0) {
+    DoReconheceu(id, codigo, indDedo);
+  } else {
+    DoNaoReconheceu();
+  }
+}
+
+void TVelmoraFP::TerminouPesquisa(TThreadPesquisa& thread) {
+  FAguardandoPesquisa.store(false);
+  if (thread.ErroPesquisa()) {
+    DoErroPesquisa(thread.MensagemErroPesquisa());
+  } else if (thread.Id() != 0) {
+    DoReconheceu(thread.Id(), thread.Codigo(), thread.IndDedo());
+  } else {
+    DoNaoReconheceu();
+  }
+}
+
+// --- Dispatchers ------------------------------------------------------------------
+
+void TVelmoraFP::DoCapturou(int32_t numCaptura) {
+  if (OnCapturou) OnCapturou(*this, numCaptura);
+}
+void TVelmoraFP::DoFimCaptura(bool capturaOK) {
+  if (OnFimCaptura) OnFimCaptura(*this, capturaOK);
+}
+void TVelmoraFP::DoReconheceu(int32_t id, const Text& codigo, int32_t indDedo) {
+  if (OnReconheceu) OnReconheceu(*this, id, codigo, indDedo);
+}
+void TVelmoraFP::DoNaoReconheceu() {
+  if (OnNaoReconheceu) OnNaoReconheceu(*this);
+}
+void TVelmoraFP::DoInicioPesquisa() {
+  if (OnInicioPesquisa) OnInicioPesquisa(*this);
+}
+void TVelmoraFP::DoImpressaoExistente(int32_t id, const Text& codigo, int32_t indDedo,
+                                      bool& rejeitar) {
+  if (OnImpressaoExistente) OnImpressaoExistente(*this, id, codigo, indDedo, rejeitar);
+}
+void TVelmoraFP::DoErroPesquisa(const Text& mensagem) {
+  if (OnErroPesquisa) OnErroPesquisa(*this, mensagem);
+}
+void TVelmoraFP::DoNovaImagem(PGrayImage imagem) {
+  if (OnNovaImagem) OnNovaImagem(*this, imagem);
+}
+void TVelmoraFP::DoMudouModoOperacao() {
+  if (OnMudouModoOperacao) OnMudouModoOperacao(*this);
+}
+
+}  // namespace dactyra
