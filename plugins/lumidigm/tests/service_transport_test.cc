@@ -1,0 +1,170 @@
+// The device service stand-in in a process of its own, with a simulated
+// sensor behind it: counting and describing through the main pipe, a
+// served sensor reached with TransportSE, a local one at the reply's
+// index, a busy or missing service, and the service pipe's failures.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "plugins/lumidigm/tests/sim_process.h"
+#include "plugins/lumidigm/transport/device_handler.h"
+#include "plugins/lumidigm/transport/open_transport.h"
+#include "plugins/lumidigm/transport/transport_se.h"
+#include "plugins/lumidigm/v100/host_calls.h"
+
+namespace dactyra::v100 {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using testing::SimProcess;
+
+int64_t MsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/v100-svc-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    setenv("DACTYRA_RUNTIME", root_.c_str(), 1);
+    setenv("DACTYRA_DEVICES", (root_ + "/devices").c_str(), 1);
+    setenv("DACTYRA_PIPES", (root_ + "/pipes").c_str(), 1);
+    unsetenv("XDClientName");
+    std::filesystem::create_directories(root_ + "/devices");
+    std::filesystem::create_directories(root_ + "/pipes");
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+
+  std::unique_ptr<SimProcess> Start(const char* program, std::vector<std::string> args) {
+    auto p = std::make_unique<SimProcess>(program, std::move(args));
+    EXPECT_TRUE(p->WaitReady());
+    return p;
+  }
+
+  std::string root_;
+};
+
+TEST_F(ServiceTest, AServedSensorIsReachedThroughItsOwnPipe) {
+  auto sensor = Start(V100_SENSOR_PATH, {"--name", "behind", "--serial-low", "0x4242"});
+  auto service =
+      Start(DEVICE_SERVICE_PATH,
+            {"--device",
+             "id=77,index=0,kind=3,status=0,pipe=LumiSensor77,second=Front,relay=\\\\?\\behind"});
+  int32_t count = 0;
+  ASSERT_EQ(CountDevices(count), 0);
+  EXPECT_EQ(count, 1);
+
+  V100TransportInfo info;
+  ASSERT_EQ(OpenTransport(info), 0);
+  ASSERT_NE(dynamic_cast<TransportSE*>(info.transport), nullptr);
+  std::string lock = "x";
+  ASSERT_TRUE(info.transport->GetLockName(lock));
+  EXPECT_EQ(lock, "");  // no exchange mutex on the service pipe
+  V100Config config;
+  ASSERT_EQ(GetConfig(info, config), 0);
+  EXPECT_EQ(config.Field16(V100Config::kSerialLowOffset), 0x4242);
+  std::vector<uint8_t> image(352 * 544);
+  int32_t leading = 5;
+  uint32_t length = 0;
+  ASSERT_EQ(GetCompositeImage(info, leading, length, image), 0);
+  EXPECT_EQ(length, 352u * 544u);
+  EXPECT_EQ(leading, 0);
+  CloseTransport(info);
+}
+
+TEST_F(ServiceTest, KindTwoOpensTheLocalSensorAtTheRepliedIndex) {
+  auto sensor = Start(V100_SENSOR_PATH, {"--name", "a", "--name", "b"});
+  auto service =
+      Start(DEVICE_SERVICE_PATH, {"--device", "id=3,index=1,kind=2,status=0", "--count", "2"});
+  V100TransportInfo info;
+  ASSERT_EQ(OpenTransport(info), 0);
+  std::string lock;
+  info.transport->GetLockName(lock);
+  EXPECT_EQ(lock, "LUMIb");
+  uint32_t status = 9;
+  EXPECT_EQ(GetAcqStatus(info, status), 0);
+  CloseTransport(info);
+
+  info.device_number = 1;  // the service has no second entry: status 1
+  EXPECT_EQ(OpenTransport(info), kNoSuchDevice);
+}
+
+TEST_F(ServiceTest, AServiceCountingNoDevicesFailsTheOpen) {
+  auto service = Start(DEVICE_SERVICE_PATH,
+                       {"--device", "id=1,index=0,kind=3,status=0,pipe=P1", "--count", "0"});
+  V100TransportInfo info;
+  EXPECT_EQ(OpenTransport(info), kOpenFailed);
+  EXPECT_EQ(info.transport, nullptr);
+
+  auto handler = V100DeviceHandler::GetInstance();
+  V100DeviceDescriptor d = NewDeviceDescriptor();
+  ASSERT_EQ(handler->GetDevice(0, d), 0);
+  TransportSE se;
+  info.descriptor = &d;
+  EXPECT_EQ(se.Open(info), 1);
+  info.descriptor = nullptr;
+  V100DeviceHandler::ReleaseInstance();
+}
+
+TEST_F(ServiceTest, ABusyOrSilentServiceFallsBackOrFailsWithinItsWaits) {
+  auto sensor = Start(V100_SENSOR_PATH, {"--name", "local"});
+  {
+    auto busy = Start(DEVICE_SERVICE_PATH, {"--busy"});
+    const auto start = Clock::now();
+    int32_t count = 0;
+    ASSERT_EQ(CountDevices(count), 0);
+    EXPECT_EQ(count, 1);  // the local sensor
+    EXPECT_LT(MsSince(start), 1000);
+    EXPECT_GE(MsSince(start), 190);  // one 200 ms wait for the busy pipe
+  }
+  // A service that takes the request and never answers, or breaks off its
+  // reply, fails the count as a failed read.
+  for (const auto& args :
+       {std::vector<std::string>{"--silent"}, std::vector<std::string>{"--garbage", "short"}}) {
+    SCOPED_TRACE(args.back());
+    auto service = Start(DEVICE_SERVICE_PATH, args);
+    const auto start = Clock::now();
+    int32_t count = 7;
+    EXPECT_EQ(CountDevices(count), kServiceReadFailed);
+    EXPECT_EQ(count, 0);
+    EXPECT_LT(MsSince(start), 6000);
+  }
+}
+
+TEST_F(ServiceTest, PipeFailuresPrintTheSystemMessageAndEndTheExchange) {
+  auto sensor = Start(V100_SENSOR_PATH, {"--name", "s"});
+  auto service = Start(DEVICE_SERVICE_PATH,
+                       {"--device", "id=1,index=0,kind=3,status=0,pipe=Gone,relay=\\\\?\\s"});
+  V100TransportInfo info;
+  ASSERT_EQ(OpenTransport(info), 0);
+  uint32_t status = 3;
+  ASSERT_EQ(GetAcqStatus(info, status), 0);
+  EXPECT_EQ(service->Stop(), 0);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(GetAcqStatus(info, status), kNoResponse);
+  EXPECT_EQ(GetAcqStatus(info, status), kNoResponse);
+  const std::string printed = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(printed.rfind("\nError 109: ", 0), 0u) << printed;
+  EXPECT_NE(printed.find("\n NamedPipe::WritePipe (V100Core)- Error "), std::string::npos)
+      << printed;
+  EXPECT_NE(printed.find(" file: 109"), std::string::npos) << printed;
+  CloseTransport(info);
+}
+
+TEST_F(ServiceTest, AMissingDevicePipeIsReportedAndFailsTheConnect) {
+  V100DeviceDescriptor d = NewDeviceDescriptor();
+  d.pipe_name = "NoSuchPipe";
+  PipeClient client(platform::Env::Default(), PipeTimings{});
+  ::testing::internal::CaptureStdout();
+  EXPECT_FALSE(client.Connect(TransportSE::DevicePipePath(".", "NoSuchPipe")));
+  EXPECT_EQ(
+      ::testing::internal::GetCapturedStdout(),
+      "\nError occurred while creating the pipe: err = 2, pipe name = \\\\.\\PIPE\\NoSuchPipe");
+}
+
+}  // namespace
+}  // namespace dactyra::v100

@@ -1,0 +1,278 @@
+// The simulated Lumidigm device service. It serves the main pipe
+// "LumiDeviceServiceMainPipe" (counting, describing and naming devices)
+// and, for each device it serves itself, a pipe of that device's own that
+// relays usbcb-framed packets to a simulated sensor's USB pipes. It runs
+// until its standard input ends; "ready" on standard output tells that its
+// pipes are there.
+//
+//   device_service [--device id=I,index=X,kind=K,status=S,pipe=P,second=N,relay=PATH]...
+//                  [--count N] [--busy] [--silent] [--garbage count|index|names|short]
+//
+// --device entries answer the describe request for device numbers 0, 1, ...
+// in order (a number beyond them gets status 1); --count overrides the
+// count reply (default: the number of entries). --busy leaves the main
+// pipe busy, --silent takes requests and never answers, --garbage spoils
+// one kind of reply.
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/device_interfaces.h"
+#include "platform/named_pipes.h"
+#include "plugins/lumidigm/transport/service_messages.h"
+#include "plugins/lumidigm/transport/usbcb.h"
+
+namespace dactyra::sim::lumidigm {
+namespace {
+
+using platform::IoStatus;
+using platform::NamedPipe;
+using namespace dactyra::v100;
+
+constexpr uint32_t kPoll = 200;
+constexpr uint32_t kSensorWait = 10000;
+constexpr uint32_t kLongest = 64u << 20;
+
+std::atomic<bool> stopping{false};
+
+struct ServedDevice {
+  uint32_t id = 0, index = 0, kind = 0, status = 0;
+  std::string pipe, second, relay;
+};
+
+struct Options {
+  std::vector<ServedDevice> devices;
+  int count = -1;
+  bool busy = false, silent = false;
+  std::string garbage;
+};
+
+bool ParseDevice(const std::string& text, ServedDevice& d) {
+  std::stringstream in(text);
+  std::string item;
+  while (std::getline(in, item, ',')) {
+    const size_t eq = item.find('=');
+    if (eq == std::string::npos) return false;
+    const std::string key = item.substr(0, eq), value = item.substr(eq + 1);
+    const auto number = [&] {
+      return static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 0));
+    };
+    if (key == "id")
+      d.id = number();
+    else if (key == "index")
+      d.index = number();
+    else if (key == "kind")
+      d.kind = number();
+    else if (key == "status")
+      d.status = number();
+    else if (key == "pipe")
+      d.pipe = value;
+    else if (key == "second")
+      d.second = value;
+    else if (key == "relay")
+      d.relay = value;
+    else
+      return false;
+  }
+  return true;
+}
+
+// Reads a whole record, waiting as long as it takes unless stopping.
+bool ReadWhole(NamedPipe& pipe, uint8_t* data, uint32_t size) {
+  uint32_t got = 0;
+  while (got < size) {
+    const platform::IoResult r = pipe.Read(data + got, size - got, kPoll);
+    got += r.bytes;
+    if (r.status == IoStatus::kFailed || stopping) return false;
+  }
+  return true;
+}
+
+bool Write(NamedPipe& pipe, const uint8_t* data, uint32_t size) {
+  return pipe.Write(data, size, 5000).done();
+}
+
+void ServeMain(std::unique_ptr<NamedPipe> client, const Options& o) {
+  for (;;) {
+    std::array<uint8_t, kServiceRequestSize> bytes;
+    if (!ReadWhole(*client, bytes.data(), kServiceRequestSize)) return;
+    const ServiceRequest request = DecodeServiceRequest(bytes);
+    if (o.silent) continue;
+    if (o.garbage == "short") {
+      client->Write(bytes.data(), 100, 1000);
+      return;  // the reply breaks off
+    }
+    switch (request.code) {
+      case kServiceCountDevices: {
+        if (request.label != kLabelGetNumDevices)
+          std::fprintf(stderr, "device service: label %s\n", request.label.c_str());
+        uint32_t count =
+            o.count >= 0 ? static_cast<uint32_t>(o.count) : static_cast<uint32_t>(o.devices.size());
+        if (o.garbage == "count") count = 0xFFFFFFF0u;
+        const auto reply = EncodeServiceRequest({0, count, request.label});
+        Write(*client, reply.data(), kServiceRequestSize);
+        break;
+      }
+      case kServiceDescribeDevice: {
+        ServiceDeviceReply reply{0, 0, 0, 1};
+        if (request.argument < o.devices.size()) {
+          const ServedDevice& d = o.devices[request.argument];
+          reply = {d.id, d.index, d.kind, d.status};
+        }
+        if (o.garbage == "index") reply.device_index = 0x7FFFFFFF;
+        auto bytes_out = EncodeDeviceReply(reply);
+        // The part the plug-in does not read carries noise, as a real
+        // service's would.
+        for (size_t i = 12; i < 2352; ++i) bytes_out[i] = static_cast<uint8_t>(i * 31);
+        Write(*client, bytes_out.data(), kServiceDeviceReplySize);
+        break;
+      }
+      case kServiceGetNames: {
+        ServiceNamesReply names;
+        for (const ServedDevice& d : o.devices) {
+          if (d.id == request.argument) names = {d.second, d.pipe};
+        }
+        auto out = EncodeNamesReply(names);
+        if (o.garbage == "names") {
+          // No terminator in either text.
+          std::fill(out.begin(), out.begin() + kServiceTextSize, uint8_t{'S'});
+          std::fill(out.begin() + kServiceTextSize, out.end(), uint8_t{'P'});
+        }
+        Write(*client, out.data(), kServiceNamesReplySize);
+        break;
+      }
+      default:
+        std::fprintf(stderr, "device service: request code %u\n", request.code);
+        return;
+    }
+  }
+}
+
+// One client of a served device's pipe: each usbcb-framed request goes to
+// the sensor's USB pipes and its answer comes back the same way.
+void Relay(std::unique_ptr<NamedPipe> client, std::string device_path) {
+  const platform::Text base = platform::FromUtf8(device_path);
+  auto out = platform::DevicePipe::Open(base + u"\\PIPE_0x01");
+  auto in = platform::DevicePipe::Open(base + u"\\PIPE_0x00");
+  if (!out || !in) {
+    std::fprintf(stderr, "device service: sensor %s is not there\n", device_path.c_str());
+    return;
+  }
+  std::vector<uint8_t> buffer;
+  for (;;) {
+    uint8_t usbcb[kUsbcbSize];
+    if (!ReadWhole(*client, usbcb, kUsbcbSize)) return;
+    const uint32_t size = LoadU32(usbcb + 8);
+    if (size > kLongest) return;
+    buffer.resize(size);
+    if (!ReadWhole(*client, buffer.data(), size)) return;
+    if (!out->Write(usbcb, kUsbcbSize, kSensorWait).done() ||
+        !out->Write(buffer.data(), size, kSensorWait).done()) {
+      return;
+    }
+    if (!in->Read(usbcb, kUsbcbSize, kSensorWait).done()) return;
+    const uint32_t answer = LoadU32(usbcb + 8);
+    if (answer > kLongest) return;
+    buffer.resize(answer);
+    if (!in->Read(buffer.data(), answer, kSensorWait).done()) return;
+    if (!Write(*client, usbcb, kUsbcbSize) || !Write(*client, buffer.data(), answer)) return;
+  }
+}
+
+// Accepts clients of `server` until stopping, each on a thread of its own.
+template <typename Serve>
+void AcceptLoop(platform::NamedPipeServer& server, Serve serve) {
+  std::vector<std::thread> clients;
+  while (!stopping) {
+    auto client = server.Accept(platform::kInfinite);
+    if (!client) break;
+    clients.emplace_back(serve, std::move(client));
+  }
+  for (auto& t : clients) t.join();
+}
+
+int Run(const Options& o) {
+  platform::IoError error;
+  auto main_pipe = platform::NamedPipeServer::Create(u"\\\\.\\PIPE\\LumiDeviceServiceMainPipe",
+                                                     o.busy ? 0 : 16, &error);
+  if (!main_pipe) {
+    std::fprintf(stderr, "device service: main pipe: %s\n",
+                 platform::ToUtf8(error.message).c_str());
+    return 1;
+  }
+  // Busy: the one waiting place is taken by a connection nobody accepts.
+  std::unique_ptr<NamedPipe> filler;
+  if (o.busy) filler = NamedPipe::Open(u"\\\\.\\PIPE\\LumiDeviceServiceMainPipe");
+
+  std::vector<std::unique_ptr<platform::NamedPipeServer>> device_pipes;
+  std::vector<std::thread> threads;
+  for (const ServedDevice& d : o.devices) {
+    if (d.pipe.empty() || d.relay.empty()) continue;
+    auto server = platform::NamedPipeServer::Create(u"\\\\.\\PIPE\\" + platform::FromUtf8(d.pipe),
+                                                    16, &error);
+    if (!server) {
+      std::fprintf(stderr, "device service: pipe %s: %s\n", d.pipe.c_str(),
+                   platform::ToUtf8(error.message).c_str());
+      return 1;
+    }
+    const std::string relay = d.relay;
+    threads.emplace_back([&s = *server, relay] {
+      AcceptLoop(s, [relay](std::unique_ptr<NamedPipe> c) { Relay(std::move(c), relay); });
+    });
+    device_pipes.push_back(std::move(server));
+  }
+  if (!o.busy) {
+    threads.emplace_back([&] {
+      AcceptLoop(*main_pipe, [&o](std::unique_ptr<NamedPipe> c) { ServeMain(std::move(c), o); });
+    });
+  }
+  std::printf("ready\n");
+  std::fflush(stdout);
+  std::string line;
+  while (std::getline(std::cin, line)) {
+  }
+  stopping = true;
+  main_pipe->Shutdown();
+  for (auto& s : device_pipes) s->Shutdown();
+  for (auto& t : threads) t.join();
+  return 0;
+}
+
+}  // namespace
+}  // namespace dactyra::sim::lumidigm
+
+int main(int argc, char** argv) {
+  using namespace dactyra::sim::lumidigm;
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--busy") {
+      o.busy = true;
+    } else if (arg == "--silent") {
+      o.silent = true;
+    } else if (i + 1 < argc && arg == "--device") {
+      ServedDevice d;
+      if (!ParseDevice(argv[++i], d)) {
+        std::fprintf(stderr, "device service: bad device %s\n", argv[i]);
+        return 2;
+      }
+      o.devices.push_back(d);
+    } else if (i + 1 < argc && arg == "--count") {
+      o.count = std::atoi(argv[++i]);
+    } else if (i + 1 < argc && arg == "--garbage") {
+      o.garbage = argv[++i];
+    } else {
+      std::fprintf(stderr, "device service: unknown option %s\n", arg.c_str());
+      return 2;
+    }
+  }
+  return Run(o);
+}
