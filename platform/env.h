@@ -19,10 +19,13 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/device_interfaces.h"
 #include "platform/files.h"
 #include "platform/module.h"
 #include "platform/named_objects.h"
+#include "platform/named_pipes.h"
 #include "platform/registry.h"
+#include "platform/serial_port.h"
 #include "platform/text.h"
 #include "platform/threads.h"
 
@@ -104,6 +107,21 @@ class Env {
   virtual void Sleep(uint32_t ms) = 0;
   // The local date and time now.
   virtual LocalTime Now() = 0;
+
+  // --- Devices, named pipes and serial ports ---------------------------------
+  // The meanings are those of platform/device_interfaces.h,
+  // platform/named_pipes.h and platform/serial_port.h.
+
+  virtual bool ListDeviceInterfaces(const Text& class_guid, std::vector<Text>& device_paths,
+                                    IoError* error = nullptr) = 0;
+  virtual std::unique_ptr<DevicePipe> OpenDevicePipe(const Text& path,
+                                                     IoError* error = nullptr) = 0;
+  virtual std::unique_ptr<NamedPipe> OpenNamedPipe(const Text& path, IoError* error = nullptr) = 0;
+  virtual bool WaitNamedPipe(const Text& path, uint32_t timeout_ms, IoError* error = nullptr) = 0;
+  virtual std::unique_ptr<NamedPipeServer> CreateNamedPipeServer(const Text& path, int backlog,
+                                                                 IoError* error = nullptr) = 0;
+  virtual std::unique_ptr<SerialPort> OpenSerialPort(const Text& name,
+                                                     IoError* error = nullptr) = 0;
 };
 
 // Forwards every call to another Env, so that a test overrides only the
@@ -157,6 +175,27 @@ class EnvWrapper : public Env {
   uint32_t TickCount() override { return target_.TickCount(); }
   void Sleep(uint32_t ms) override { target_.Sleep(ms); }
   LocalTime Now() override { return target_.Now(); }
+
+  bool ListDeviceInterfaces(const Text& class_guid, std::vector<Text>& device_paths,
+                            IoError* error) override {
+    return target_.ListDeviceInterfaces(class_guid, device_paths, error);
+  }
+  std::unique_ptr<DevicePipe> OpenDevicePipe(const Text& path, IoError* error) override {
+    return target_.OpenDevicePipe(path, error);
+  }
+  std::unique_ptr<NamedPipe> OpenNamedPipe(const Text& path, IoError* error) override {
+    return target_.OpenNamedPipe(path, error);
+  }
+  bool WaitNamedPipe(const Text& path, uint32_t timeout_ms, IoError* error) override {
+    return target_.WaitNamedPipe(path, timeout_ms, error);
+  }
+  std::unique_ptr<NamedPipeServer> CreateNamedPipeServer(const Text& path, int backlog,
+                                                         IoError* error) override {
+    return target_.CreateNamedPipeServer(path, backlog, error);
+  }
+  std::unique_ptr<SerialPort> OpenSerialPort(const Text& name, IoError* error) override {
+    return target_.OpenSerialPort(name, error);
+  }
 
  private:
   Env& target_;

@@ -66,6 +66,27 @@ class PosixEnv final : public Env {
     return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                      local.tm_min,         local.tm_sec,     static_cast<int>(now.tv_nsec / 1000000)};
   }
+
+  bool ListDeviceInterfaces(const Text& class_guid, std::vector<Text>& device_paths,
+                            IoError* error) override {
+    return platform::ListDeviceInterfaces(class_guid, device_paths, error);
+  }
+  std::unique_ptr<DevicePipe> OpenDevicePipe(const Text& path, IoError* error) override {
+    return DevicePipe::Open(path, error);
+  }
+  std::unique_ptr<NamedPipe> OpenNamedPipe(const Text& path, IoError* error) override {
+    return NamedPipe::Open(path, error);
+  }
+  bool WaitNamedPipe(const Text& path, uint32_t timeout_ms, IoError* error) override {
+    return platform::WaitNamedPipe(path, timeout_ms, error);
+  }
+  std::unique_ptr<NamedPipeServer> CreateNamedPipeServer(const Text& path, int backlog,
+                                                         IoError* error) override {
+    return NamedPipeServer::Create(path, backlog, error);
+  }
+  std::unique_ptr<SerialPort> OpenSerialPort(const Text& name, IoError* error) override {
+    return SerialPort::Open(name, error);
+  }
 };
 
 }  // namespace

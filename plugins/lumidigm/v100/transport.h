@@ -9,6 +9,7 @@
 namespace dactyra::v100 {
 
 class ITransport;
+struct V100DeviceDescriptor;
 
 // One per open device; created by its owner, filled by the transport.
 struct V100TransportInfo {
@@ -26,6 +27,9 @@ struct V100TransportInfo {
   uint32_t baud_rate = 0;
   // The open transport; null when closed.
   ITransport* transport = nullptr;
+  // While opening only: the description of the device (the record's
+  // transport field holds it at that time in the original layout).
+  const V100DeviceDescriptor* descriptor = nullptr;
 };
 
 class ITransport {

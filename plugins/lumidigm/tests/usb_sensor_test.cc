@@ -1,0 +1,254 @@
+// The plug-in's side against the simulated sensor in a process of its own,
+// over the FIFO pipes of the device-interface folder.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "plugins/lumidigm/tests/sim_process.h"
+#include "plugins/lumidigm/transport/device_handler.h"
+#include "plugins/lumidigm/transport/open_transport.h"
+#include "plugins/lumidigm/transport/transport_usb.h"
+#include "plugins/lumidigm/v100/catalogue.h"
+#include "plugins/lumidigm/v100/execute.h"
+#include "plugins/lumidigm/v100/host_calls.h"
+#include "sim/fingerprint/fingerprint.h"
+
+namespace dactyra::v100 {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using testing::SimProcess;
+
+int64_t MsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// A private runtime: device folder, pipe folder (empty: no device service)
+// and named objects of this test alone.
+class SensorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/v100-usb-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    setenv("DACTYRA_RUNTIME", root_.c_str(), 1);
+    setenv("DACTYRA_DEVICES", (root_ + "/devices").c_str(), 1);
+    setenv("DACTYRA_PIPES", (root_ + "/pipes").c_str(), 1);
+    std::filesystem::create_directories(root_ + "/devices");
+    std::filesystem::create_directories(root_ + "/pipes");
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+
+  std::unique_ptr<SimProcess> Sensor(std::vector<std::string> args) {
+    auto p = std::make_unique<SimProcess>(V100_SENSOR_PATH, std::move(args));
+    EXPECT_TRUE(p->WaitReady());
+    return p;
+  }
+
+  // A TransportUSB with short waits opened on local sensor `index`.
+  std::unique_ptr<TransportUSB> OpenShort(V100TransportInfo& info, uint32_t index,
+                                          UsbTimings timings = {300, 300, 1000}) {
+    auto usb = std::make_unique<TransportUSB>(platform::Env::Default(), timings);
+    V100DeviceDescriptor d;
+    d.index = index;
+    info.descriptor = &d;
+    EXPECT_EQ(usb->Open(info), 0);
+    info.descriptor = nullptr;
+    info.transport = usb.get();
+    return usb;
+  }
+
+  std::string root_;
+};
+
+TEST_F(SensorTest, OpensThroughTheHandlerAndReadsConfigAndImage) {
+  auto sensor = Sensor({"--name", "s0", "--serial-high", "0x1234", "--serial-low", "0xAB",
+                        "--width", "120", "--height", "90", "--leading", "-1", "--finger", "7"});
+  int32_t count = -2;
+  EXPECT_EQ(CountDevices(count), 0);
+  EXPECT_EQ(count, 1);
+
+  V100TransportInfo info;
+  ASSERT_EQ(OpenTransport(info), 0);
+  ASSERT_NE(info.transport, nullptr);
+  std::string lock;
+  ASSERT_TRUE(info.transport->GetLockName(lock));
+  EXPECT_EQ(lock, "LUMIs0");
+
+  V100Config config;
+  ASSERT_EQ(GetConfig(info, config), 0);
+  EXPECT_EQ(config.Field16(V100Config::kSerialHighOffset), 0x1234);
+  EXPECT_EQ(config.Field16(V100Config::kSerialLowOffset), 0x00AB);
+  EXPECT_EQ(config.Field16(V100Config::kWidthOffset), 120);
+  EXPECT_EQ(config.Field16(V100Config::kHeightOffset), 90);
+
+  // Scheme 1: arming, then the configured statuses 1, 4, 0.
+  EXPECT_EQ(ArmTrigger(info, 1), 0);
+  std::vector<uint32_t> statuses;
+  for (int i = 0; i < 4; ++i) {
+    uint32_t status = 99;
+    ASSERT_EQ(GetAcqStatus(info, status), 0);
+    statuses.push_back(status);
+  }
+  EXPECT_EQ(statuses, (std::vector<uint32_t>{1, 4, 0, 0}));
+
+  std::vector<uint8_t> image(120 * 90);
+  int32_t leading = 0;
+  uint32_t length = 0;
+  ASSERT_EQ(GetCompositeImage(info, leading, length, image), 0);
+  EXPECT_EQ(leading, -1);
+  ASSERT_EQ(length, 120u * 90u);
+  EXPECT_EQ(image, sim::fingerprint::Finger::Generate(7).Render(120, 90).pixels);
+  EXPECT_EQ(CloseTransport(info), 0);
+  EXPECT_EQ(info.transport, nullptr);
+}
+
+TEST_F(SensorTest, NoSensorNoServiceGivesNoSuchDevice) {
+  int32_t count = -2;
+  EXPECT_EQ(CountDevices(count), 0);
+  EXPECT_EQ(count, 0);
+  V100TransportInfo info;
+  EXPECT_EQ(OpenTransport(info), kNoSuchDevice);
+  EXPECT_EQ(info.transport, nullptr);
+}
+
+TEST_F(SensorTest, TwoSensorsAreDescribedByIndex) {
+  auto sensor = Sensor({"--name", "a", "--name", "b", "--serial-low", "0x22"});
+  auto handler = V100DeviceHandler::GetInstance();
+  int32_t count = 0;
+  ASSERT_EQ(handler->GetNumDevices(count), 0);
+  EXPECT_EQ(count, 2);
+  V100DeviceDescriptor d = NewDeviceDescriptor();
+  d.pipe_name = "stale";
+  ASSERT_EQ(handler->GetDevice(1, d), 0);
+  EXPECT_EQ(d.index, 1u);
+  EXPECT_EQ(d.transport_kind, 0u);
+  EXPECT_EQ(d.service_id, 1u);
+  EXPECT_EQ(d.kind_value, 0u);
+  EXPECT_EQ(d.pipe_name, "");
+  EXPECT_EQ(handler->GetDevice(2, d), kNoSuchDevice);
+  V100DeviceHandler::ReleaseInstance();
+
+  V100TransportInfo info;
+  info.device_number = 1;
+  ASSERT_EQ(OpenTransport(info), 0);
+  std::string lock;
+  info.transport->GetLockName(lock);
+  EXPECT_EQ(lock, "LUMIb");
+  CloseTransport(info);
+}
+
+TEST_F(SensorTest, FaultsGiveNoResponseOrTheDeviceCodeAndTheTransportCarriesOn) {
+  // Exchange 2 answers Atomic_Error 0xFFFE, 3 a code outside the catalogue,
+  // 4 nothing, 5 half a packet, 6 more than it announced, 7 announces 2 MiB,
+  // 9 announces 8 bytes.
+  auto sensor =
+      Sensor({"--name", "f", "--fault", "error:65534@2", "--fault", "wrong-code@3", "--fault",
+              "no-answer@4", "--fault", "half-answer@5", "--fault", "long-answer:9@6", "--fault",
+              "oversize:2097152@7", "--fault", "oversize:8@9"});
+  V100TransportInfo info;
+  auto usb = OpenShort(info, 0);
+  uint32_t status = 0;
+  EXPECT_EQ(GetAcqStatus(info, status), 0);
+  EXPECT_EQ(GetAcqStatus(info, status), -2);
+  EXPECT_EQ(GetAcqStatus(info, status), kNoResponse);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(GetAcqStatus(info, status), kNoResponse);
+  EXPECT_EQ(GetAcqStatus(info, status), kNoResponse);
+  const std::string printed = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(printed.find("Failed read (usbcb)."), std::string::npos) << printed;
+  EXPECT_NE(printed.find("Failed read (packet)."), std::string::npos) << printed;
+  // The long answer's response itself is complete; its surplus is still
+  // in the pipe and spoils the next usbcb, as on the wire.
+  EXPECT_EQ(GetAcqStatus(info, status), 0);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(GetAcqStatus(info, status), kNoResponse);
+  ::testing::internal::GetCapturedStdout();
+  info.transport = nullptr;
+  usb->Close(info);
+}
+
+TEST_F(SensorTest, AStalledPieceIsReadAgainAndASlowAnswerWaitsItsBudget) {
+  auto sensor = Sensor({"--name", "st", "--width", "200", "--height", "200", "--fault",
+                        "stall:400@2", "--fault", "slow:150@3"});
+  V100TransportInfo info;
+  auto usb = OpenShort(info, 0, UsbTimings{200, 2000, 1000});
+  V100Config config;
+  ASSERT_EQ(GetConfig(info, config), 0);
+  std::vector<uint8_t> image(200 * 200);
+  int32_t leading = 1;
+  uint32_t length = 0;
+  ASSERT_EQ(GetCompositeImage(info, leading, length, image), 0);
+  EXPECT_EQ(image, sim::fingerprint::Finger::Generate(1).Render(200, 200).pixels);
+  uint32_t status = 5;
+  EXPECT_EQ(GetAcqStatus(info, status), 0);
+  info.transport = nullptr;
+  usb->Close(info);
+}
+
+TEST_F(SensorTest, ASensorVanishingMidExchangeFailsAtOnce) {
+  auto sensor = Sensor({"--name", "v", "--fault", "vanish@2"});
+  V100TransportInfo info;
+  auto usb = OpenShort(info, 0, UsbTimings{3000, 3000, 1000});
+  uint32_t status = 0;
+  EXPECT_EQ(GetAcqStatus(info, status), 0);
+  const auto start = Clock::now();
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(GetAcqStatus(info, status), kNoResponse);
+  EXPECT_EQ(GetAcqStatus(info, status), kNoResponse);
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_LT(MsSince(start), 2500);
+  EXPECT_TRUE(sensor->Exited() || (usleep(200000), sensor->Exited()));
+  info.transport = nullptr;
+  usb->Close(info);
+}
+
+TEST_F(SensorTest, AnotherProcessHoldingTheExchangeMutexTimesUsOut) {
+  auto sensor = Sensor({"--name", "m"});
+  auto holder = Sensor({"--hold-lock", "LUMIm", "--hold-ms", "11000"});
+  V100TransportInfo info;
+  ASSERT_EQ(OpenTransport(info), 0);  // the spec's 10,000 ms wait
+  const auto start = Clock::now();
+  ::testing::internal::CaptureStdout();
+  uint32_t status = 0;
+  EXPECT_EQ(GetAcqStatus(info, status), kNoResponse);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "\nMutex timed-out");
+  EXPECT_GE(MsSince(start), 9900);
+  EXPECT_LT(MsSince(start), 12000);
+  // Once the holder lets go, exchanges run again.
+  EXPECT_EQ(holder->Stop(), 0);
+  EXPECT_EQ(GetAcqStatus(info, status), 0);
+  CloseTransport(info);
+}
+
+TEST_F(SensorTest, ThreadsOfOneProcessTakeTurnsOnOneSensor) {
+  auto sensor = Sensor({"--name", "t", "--width", "64", "--height", "64"});
+  std::atomic<int> good{0};
+  auto worker = [&] {
+    V100TransportInfo info;
+    if (OpenTransport(info) != 0) return;
+    for (int i = 0; i < 20; ++i) {
+      V100Config config;
+      std::vector<uint8_t> image(64 * 64);
+      int32_t leading;
+      uint32_t length;
+      if (GetConfig(info, config) == 0 && GetCompositeImage(info, leading, length, image) == 0 &&
+          length == 64 * 64) {
+        ++good;
+      }
+    }
+    CloseTransport(info);
+  };
+  std::thread a(worker), b(worker), c(worker);
+  a.join();
+  b.join();
+  c.join();
+  EXPECT_EQ(good, 60);
+}
+
+}  // namespace
+}  // namespace dactyra::v100

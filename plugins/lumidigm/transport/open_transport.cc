@@ -1,0 +1,72 @@
+#include "plugins/lumidigm/transport/open_transport.h"
+
+#include <memory>
+
+#include "plugins/lumidigm/transport/device_handler.h"
+#include "plugins/lumidigm/transport/transport_se.h"
+#include "plugins/lumidigm/transport/transport_usb.h"
+#include "plugins/lumidigm/v100/transport_registry.h"
+
+namespace dactyra::v100 {
+namespace {
+
+bool SelectsServiceOrUsb(uint32_t baud_rate) { return baud_rate == 0 || baud_rate == 255; }
+
+// The transport the record and the description call for; null when they
+// call for none (a serial record whose read-handle field is neither 0 nor
+// the NX selector, a description of an unknown transport kind, or no
+// description at all).
+std::unique_ptr<ITransport> Choose(V100TransportInfo& info, const V100DeviceDescriptor* descriptor,
+                                   platform::Env& env) {
+  if (SelectsServiceOrUsb(info.baud_rate)) {
+    if (descriptor == nullptr) return nullptr;
+    if (descriptor->transport_kind == 0) return std::make_unique<TransportUSB>(env);
+    if (descriptor->transport_kind == 1) return std::make_unique<TransportSE>(env);
+    return nullptr;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int32_t OpenTransport(V100TransportInfo& info, platform::Env& env) {
+  V100DeviceDescriptor descriptor = NewDeviceDescriptor(env);
+  const int32_t described =
+      V100DeviceHandler::GetInstance(env)->GetDevice(info.device_number, descriptor);
+  int32_t result = kOpenFailed;
+  if (described != 0 && info.baud_rate == 0) {
+    result = described;
+  } else {
+    info.descriptor = described == 0 ? &descriptor : nullptr;
+    std::unique_ptr<ITransport> transport = Choose(info, info.descriptor, env);
+    if (transport && transport->Open(info) == 0) {
+      info.transport = transport.get();
+      if (TransportRegistry::Process().Add(transport.get())) {
+        transport.release();
+        result = 0;
+      } else {
+        transport->Close(info);
+        info.transport = nullptr;
+      }
+    } else {
+      // The failed transport's handles go with it.
+      if (transport) transport->Close(info);
+      info.transport = nullptr;
+    }
+    info.descriptor = nullptr;
+  }
+  V100DeviceHandler::ReleaseInstance();
+  return result;
+}
+
+int32_t CloseTransport(V100TransportInfo& info) {
+  if (info.transport != nullptr) {
+    std::unique_ptr<ITransport> transport(info.transport);
+    transport->Close(info);
+    TransportRegistry::Process().Remove(transport.get());
+    info.transport = nullptr;
+  }
+  return 0;
+}
+
+}  // namespace dactyra::v100

@@ -1,0 +1,147 @@
+#include "plugins/lumidigm/transport/transport_usb.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "plugins/lumidigm/transport/device_handler.h"
+#include "plugins/lumidigm/transport/exchange_lock.h"
+#include "plugins/lumidigm/transport/usbcb.h"
+
+namespace dactyra::v100 {
+namespace {
+
+// The file name the failure messages carry.
+constexpr char kSourceName[] = "TransportUSB";
+
+void Report(const char* format, int line) {
+  std::printf(format, kSourceName, line);
+  std::fflush(stdout);
+}
+
+uint32_t ElapsedMs(std::chrono::steady_clock::time_point since) {
+  return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now() - since)
+                                   .count());
+}
+
+// Calls `piece(offset, size)` for each piece of a transfer of `length`:
+// every whole 64 KiB, then the remainder, which is a zero-length piece
+// after any multiple of 64 KiB but one piece of exactly 64 KiB.
+template <typename Piece>
+bool ForEachPiece(uint32_t length, Piece piece) {
+  uint32_t offset = 0;
+  while (length - offset >= kUsbPieceSize) {
+    if (!piece(offset, kUsbPieceSize)) return false;
+    offset += kUsbPieceSize;
+  }
+  if (length == kUsbPieceSize) return true;
+  return piece(offset, length - offset);
+}
+
+}  // namespace
+
+TransportUSB::TransportUSB(platform::Env& env, UsbTimings timings) : env_(env), timings_(timings) {}
+
+TransportUSB::~TransportUSB() = default;
+
+std::string TransportUSB::LockNameOf(const std::string& device_path) {
+  return "LUMI" + (device_path.size() > 4 ? device_path.substr(4) : std::string());
+}
+
+int32_t TransportUSB::Open(V100TransportInfo& info) {
+  int32_t count = 0;
+  if (CountDevices(count, env_) != 0 || count < 0) return 2;
+  if (count == 0) return 1;
+  const V100DeviceDescriptor* descriptor = info.descriptor;
+  if (descriptor == nullptr || descriptor->index >= static_cast<uint32_t>(count)) return 2;
+
+  auto handler = V100DeviceHandler::GetInstance(env_);
+  const std::string path = handler->LocalDevicePath(descriptor->index);
+  if (path.empty()) return 6;
+  output_ = env_.OpenDevicePipe(platform::FromAnsi(path + "\\PIPE_0x01"));
+  if (!output_) return 6;
+  info.write_handle = output_.get();
+  input_ = env_.OpenDevicePipe(platform::FromAnsi(path + "\\PIPE_0x00"));
+  if (!input_) return 5;
+  info.read_handle = input_.get();
+  lock_name_ = LockNameOf(path);
+  return 0;
+}
+
+int32_t TransportUSB::Close(V100TransportInfo& info) {
+  info.write_handle = nullptr;
+  info.read_handle = nullptr;
+  output_.reset();
+  input_.reset();
+  mutex_.reset();
+  return 0;
+}
+
+bool TransportUSB::GetLockName(std::string& name) const {
+  name = lock_name_;
+  return true;
+}
+
+bool TransportUSB::WritePipe(platform::DevicePipe& pipe, const uint8_t* data, uint32_t length) {
+  return ForEachPiece(length, [&](uint32_t offset, uint32_t size) {
+    const platform::IoResult r = pipe.Write(data + offset, size, timings_.operation_wait);
+    if (r.done() && r.bytes == size) return true;
+    pipe.CancelIo();
+    return false;
+  });
+}
+
+bool TransportUSB::ReadPipe(platform::DevicePipe& pipe, uint8_t* data, uint32_t length) {
+  return ForEachPiece(length, [&](uint32_t offset, uint32_t size) {
+    const auto started = std::chrono::steady_clock::now();
+    do {
+      // A short result is discarded: the piece is read again from its
+      // start, as the device sends the transfer again.
+      const platform::IoResult r = pipe.Read(data + offset, size, timings_.operation_wait);
+      if (r.done() && (r.bytes == size || r.bytes == 0)) return true;
+      pipe.CancelIo();
+      // A device that went away does not come back within the budget.
+      if (r.status == platform::IoStatus::kFailed &&
+          r.error.code == platform::io_error::kBrokenPipe) {
+        return false;
+      }
+    } while (ElapsedMs(started) < timings_.read_budget);
+    return false;
+  });
+}
+
+bool TransportUSB::Exchange(V100TransportInfo& info, const uint8_t* request, uint32_t request_size,
+                            uint8_t* receive, uint32_t& receive_length) {
+  auto* output = static_cast<platform::DevicePipe*>(info.write_handle);
+  auto* input = static_cast<platform::DevicePipe*>(info.read_handle);
+  const uint32_t capacity = receive_length;
+  ExchangeLock lock(env_, lock_name_, mutex_, timings_.mutex_wait);
+  if (!lock.ok()) return false;
+
+  receive_length = 0;
+  const auto usbcb = MakeUsbcb(request_size);
+  if (output == nullptr || !WritePipe(*output, usbcb.data(), kUsbcbSize)) {
+    Report("\n (%s,%d) - Failed write (usbcb).", __LINE__);
+    return false;
+  }
+  if (!WritePipe(*output, request, request_size)) {
+    Report("\n (%s,%d) - Failed write (Packet).", __LINE__);
+    return false;
+  }
+  std::array<uint8_t, kUsbcbSize> answer;
+  if (input == nullptr || !ReadPipe(*input, answer.data(), kUsbcbSize)) {
+    Report("\n (%s,%d) - Failed read (usbcb).", __LINE__);
+    return false;
+  }
+  // A packet longer than the receive buffer, or shorter than its own
+  // header, is refused before any of it is read.
+  const std::optional<uint32_t> size = AnnouncedPacketSize(answer, capacity);
+  if (!size || !ReadPipe(*input, receive, *size)) {
+    Report("\n (%s,%d) - Failed read (packet).", __LINE__);
+    return false;
+  }
+  receive_length = *size;
+  return true;
+}
+
+}  // namespace dactyra::v100

@@ -1,0 +1,148 @@
+// The simulated V100 sensor program. It presents one or more sensors in the
+// device-interface folder (each with its two FIFO pipes), or one sensor on
+// a serial port, and answers V100 packets as the firmware would until its
+// standard input ends. "ready" on standard output tells that it is there.
+//
+//   v100_sensor --name S1 [--name S2 ...] [config and fault options]
+//   v100_sensor --serial COM2 [--framing xmodem|nx] [options]
+//   v100_sensor --hold-lock NAME --hold-ms MS
+//
+// Options: --vendor, --product (the words at offsets 0 and 2),
+// --serial-low, --serial-high (offsets 4 and 116), --width, --height
+// (offsets 30 and 32), --statusesN a,b,c (statuses after an arming of
+// type N, the last repeating), --leading V, --finger SEED, and --fault
+// kind[:value][@exchange][#command], kinds: no-answer, half-answer,
+// wrong-code, error:CODE, slow:MS, long-answer:BYTES, oversize:BYTES,
+// stall:MS, vanish.
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/device_interfaces.h"
+#include "platform/named_objects.h"
+#include "plugins/lumidigm/transport/usbcb.h"
+#include "sim/lumidigm/sensor_options.h"
+
+namespace dactyra::sim::lumidigm {
+namespace {
+
+using platform::DevicePipe;
+using platform::IoStatus;
+
+constexpr uint32_t kPoll = 200;
+// The device-interface class of V100 sensors.
+constexpr char16_t kInterfaceClass[] = u"{06B62F68-E35E-4F57-8BE2-A5BC6CCCC708}";
+constexpr uint32_t kLongest = 64u << 20;
+
+std::atomic<bool> stopping{false};
+
+// Reads exactly `size` bytes, waiting as long as it takes unless stopping.
+bool ReadWhole(DevicePipe& pipe, uint8_t* data, uint32_t size) {
+  uint32_t got = 0;
+  while (got < size) {
+    const platform::IoResult r = pipe.Read(data + got, size - got, kPoll);
+    got += r.bytes;
+    if (r.status == IoStatus::kFailed || stopping) return false;
+  }
+  return true;
+}
+
+bool Send(DevicePipe& pipe, const uint8_t* data, uint32_t size) {
+  return pipe.Write(data, size, 5000).done();
+}
+
+void Sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// Serves one USB sensor until stopping.
+void ServeUsb(platform::PresentDevice& device, SensorModel& model) {
+  DevicePipe& in = device.from_host();
+  DevicePipe& out = device.to_host();
+  while (!stopping) {
+    uint8_t usbcb[v100::kUsbcbSize];
+    if (!ReadWhole(in, usbcb, v100::kUsbcbSize)) continue;
+    if (v100::LoadU32(usbcb) != 0 || v100::LoadU32(usbcb + 4) != 0) {
+      std::fprintf(stderr, "v100 sensor: usbcb words 0 and 4 are not zero\n");
+    }
+    const uint32_t size = v100::LoadU32(usbcb + 8);
+    if (size > kLongest) {
+      std::fprintf(stderr, "v100 sensor: usbcb announces %u bytes\n", size);
+      continue;
+    }
+    std::vector<uint8_t> request(size);
+    if (!ReadWhole(in, request.data(), size)) continue;
+    const Answer a = model.Respond(request);
+    if (a.silent) continue;
+    Sleep(a.delay_ms);
+    const auto head = v100::MakeUsbcb(a.announced);
+    if (!Send(out, head.data(), v100::kUsbcbSize)) continue;
+    if (a.stall_ms != 0) {
+      Send(out, a.packet.data(), a.stall_bytes);
+      Sleep(a.stall_ms);
+    }
+    const uint32_t n = std::min<uint32_t>(a.cut_to, static_cast<uint32_t>(a.packet.size()));
+    Send(out, a.packet.data(), n);
+    if (a.vanish) {
+      std::fflush(stdout);
+      std::_Exit(3);  // gone: the system closes the pipes mid-exchange
+    }
+  }
+}
+
+int RunUsb(const SensorOptions& options) {
+  std::vector<std::unique_ptr<platform::PresentDevice>> devices;
+  std::vector<std::unique_ptr<SensorModel>> models;
+  for (const std::string& name : options.names) {
+    platform::IoError error;
+    auto device =
+        platform::PresentDevice::Create(kInterfaceClass, platform::FromUtf8(name), &error);
+    if (!device) {
+      std::fprintf(stderr, "v100 sensor: cannot present %s: %s\n", name.c_str(),
+                   platform::ToUtf8(error.message).c_str());
+      return 1;
+    }
+    devices.push_back(std::move(device));
+    models.push_back(std::make_unique<SensorModel>(options.config));
+  }
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < devices.size(); ++i) {
+    threads.emplace_back(ServeUsb, std::ref(*devices[i]), std::ref(*models[i]));
+  }
+  std::printf("ready\n");
+  std::fflush(stdout);
+  std::string line;
+  while (std::getline(std::cin, line)) {
+  }
+  stopping = true;
+  for (auto& t : threads) t.join();
+  return 0;
+}
+
+int HoldLock(const SensorOptions& options) {
+  auto mutex = platform::NamedMutex::Create(platform::FromUtf8(options.hold_lock));
+  if (!mutex || mutex->Wait(platform::kInfinite) != platform::WaitResult::kSignalled) return 1;
+  std::printf("ready\n");
+  std::fflush(stdout);
+  Sleep(options.hold_ms);
+  mutex->Release();
+  return 0;
+}
+
+}  // namespace
+}  // namespace dactyra::sim::lumidigm
+
+int main(int argc, char** argv) {
+  using namespace dactyra::sim::lumidigm;
+  SensorOptions options;
+  if (!ParseSensorOptions(argc, argv, options)) return 2;
+  if (!options.hold_lock.empty()) return HoldLock(options);
+  if (options.names.empty()) {
+    std::fprintf(stderr, "v100 sensor: give --name, --serial or --hold-lock\n");
+    return 2;
+  }
+  return RunUsb(options);
+}
