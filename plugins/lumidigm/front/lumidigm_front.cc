@@ -101,6 +101,7 @@ V100Device* LumidigmFront::OpenDevice(const char* serial) {
       sensors_.CloseTransport(device->transport);
       continue;
     }
+    device->serial = entry.serial;
     std::lock_guard lock(live_lock_);
     live_.insert(device.get());
     return device.release();
@@ -188,7 +189,11 @@ bool LumidigmFront::GetImage(V100Device* device, PVxrImage image) {
   if (d.stop.load()) return false;
 
   uint32_t status = 0;
-  if (v100::GetAcqStatus(d.transport, status) != 0 || status == 3) {
+  const int32_t polled = v100::GetAcqStatus(d.transport, status);
+  if (polled != 0 || status == 3) {
+    // No answer at all: the sensor may have gone and come back under a new
+    // transport; the re-arm then starts its capture afresh.
+    if (polled == v100::kNoResponse && !Reconnect(d)) return false;
     RearmCapture(d);
     return false;
   }
@@ -226,6 +231,28 @@ bool LumidigmFront::GetImage(V100Device* device, PVxrImage image) {
       RearmCapture(d);
       return delivered;
     }
+  }
+  return false;
+}
+
+bool LumidigmFront::Reconnect(V100Device& device) {
+  sensors_.CloseTransport(device.transport);
+  device.transport = {};
+  uint32_t count = 0;
+  if (!sensors_.CountDevices(count)) return false;
+  for (uint32_t number = 0; number < count; ++number) {
+    if (device.stop.load()) return false;
+    v100::V100TransportInfo info;
+    info.device_number = number;
+    if (sensors_.OpenTransport(info) != 0) continue;
+    v100::V100Config config;
+    if (v100::GetConfig(info, config) == 0 && SerialText(config) == device.serial) {
+      device.transport = info;
+      device.config = config;
+      device.state = CaptureState::kIdle;
+      return true;
+    }
+    sensors_.CloseTransport(info);
   }
   return false;
 }

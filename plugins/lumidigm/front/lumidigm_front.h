@@ -10,6 +10,9 @@
 // - VXR_GetImage before VXR_GetMaxSize is refused (no size to report).
 // - A composite image larger than the caller's ByteSize is refused, nothing
 //   copied past the caller's buffer, and the sensor re-armed.
+// - A sensor that stops answering (pulled out, its service gone) is looked
+//   for again by serial after each failed status poll, so capture goes on
+//   when it comes back, under whatever device number it then has.
 // - Shutdown from another thread waits for a running step (which sees the
 //   stop flag before its next status poll) before it closes the transport,
 //   so no exchange runs on a closed transport.
@@ -46,6 +49,7 @@ struct V100Device {
   CaptureState state = CaptureState::kIdle;
   std::atomic<bool> closed{false};
   std::atomic<bool> stop{false};
+  std::string serial;
   TVxrImageSize size_cache{};
   bool size_known = false;
   // Held by each capture step and by shutdown: the transport is never closed
@@ -79,6 +83,9 @@ class LumidigmFront {
   bool Live(V100Device* device);
   void Shutdown(V100Device& device);
   bool RearmCapture(V100Device& device);
+  // Closes the device's transport and opens the sensor with the device's
+  // serial again; false when it is not there.
+  bool Reconnect(V100Device& device);
   // Polls until the status is 0 or 10, a poll fails or stop is set; false
   // only when stopped.
   bool Settle(V100Device& device);
