@@ -1,0 +1,156 @@
+// vxr_lumidigm.so loaded as dactyra loads it, driving simulated sensors that
+// run as processes of their own behind the device-interface folder.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/env.h"
+#include "plugins/interface/vxr_plugin.h"
+#include "plugins/lumidigm/tests/sim_process.h"
+#include "sim/fingerprint/fingerprint.h"
+
+namespace {
+
+using dactyra::platform::Env;
+using dactyra::platform::FromUtf8;
+using dactyra::v100::testing::SimProcess;
+
+struct Plugin {
+  std::unique_ptr<dactyra::platform::Module> module;
+  TFuncVXR_GetPrefix get_prefix = nullptr;
+  TFuncVXR_GetDeviceList get_device_list = nullptr;
+  TFuncVXR_OpenDevice open_device = nullptr;
+  TFuncVXR_CloseDevice shutdown_device = nullptr;
+  TFuncVXR_CloseDevice close_device = nullptr;
+  TFuncVXR_GetMaxSize get_max_size = nullptr;
+  TFuncVXR_GetImage get_image = nullptr;
+};
+
+class VxrLumidigmTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vxr-lumidigm-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    setenv("DACTYRA_RUNTIME", root_.c_str(), 1);
+    setenv("DACTYRA_DEVICES", (root_ + "/devices").c_str(), 1);
+    setenv("DACTYRA_PIPES", (root_ + "/pipes").c_str(), 1);
+    std::filesystem::create_directories(root_ + "/devices");
+    std::filesystem::create_directories(root_ + "/pipes");
+    dactyra::platform::Text error;
+    p_.module = Env::Default().LoadModule(FromUtf8(VXR_LUMIDIGM_PATH),
+                                          dactyra::platform::Module::Search::kDefault, &error);
+    ASSERT_NE(p_.module, nullptr);
+    p_.get_prefix = p_.module->Function<TFuncVXR_GetPrefix>("VXR_GetPrefix");
+    p_.get_device_list = p_.module->Function<TFuncVXR_GetDeviceList>("VXR_GetDeviceList");
+    p_.open_device = p_.module->Function<TFuncVXR_OpenDevice>("VXR_OpenDevice");
+    p_.shutdown_device = p_.module->Function<TFuncVXR_CloseDevice>("VXR_ShutdownDevice");
+    p_.close_device = p_.module->Function<TFuncVXR_CloseDevice>("VXR_CloseDevice");
+    p_.get_max_size = p_.module->Function<TFuncVXR_GetMaxSize>("VXR_GetMaxSize");
+    p_.get_image = p_.module->Function<TFuncVXR_GetImage>("VXR_GetImage");
+    ASSERT_TRUE(p_.get_prefix && p_.get_device_list && p_.open_device && p_.shutdown_device &&
+                p_.close_device && p_.get_max_size && p_.get_image);
+    ASSERT_EQ(p_.module->Symbol("VXR_SendCommand"), nullptr);
+  }
+  void TearDown() override {
+    p_.module.reset();
+    std::filesystem::remove_all(root_);
+  }
+
+  std::unique_ptr<SimProcess> Sensor(const std::string& name, const std::string& serial_low,
+                                     const std::string& finger,
+                                     std::vector<std::string> more = {}) {
+    std::vector<std::string> args = {"--name", name,       "--serial-low", serial_low, "--width",
+                                     "160",    "--height", "120",          "--finger", finger};
+    args.insert(args.end(), more.begin(), more.end());
+    auto p = std::make_unique<SimProcess>(V100_SENSOR_PATH, std::move(args));
+    EXPECT_TRUE(p->WaitReady());
+    return p;
+  }
+
+  std::vector<std::string> List() {
+    std::vector<uint8_t> block(8);
+    const int32_t needed = p_.get_device_list(reinterpret_cast<PVxrDeviceList>(block.data()), 8);
+    block.assign(static_cast<size_t>(needed), 0);
+    EXPECT_EQ(p_.get_device_list(reinterpret_cast<PVxrDeviceList>(block.data()), needed), needed);
+    uint32_t n = 0;
+    std::memcpy(&n, block.data(), 4);
+    std::vector<std::string> names;
+    for (uint32_t i = 0; i < n; ++i) {
+      const char* text = nullptr;
+      std::memcpy(&text, block.data() + VXR_DEVICE_LIST_TEXT_OFFSET(i), sizeof text);
+      names.emplace_back(text);
+    }
+    return names;
+  }
+
+  // Calls VXR_GetImage until it gives an image or `calls` run out.
+  bool Capture(TVxrCaptureHandle h, const TVxrImageSize& size, std::vector<uint8_t>& pixels,
+               int calls = 400) {
+    std::vector<uint8_t> buffer(sizeof(TVxrImage) + size.ByteSize);
+    for (int i = 0; i < calls; ++i) {
+      if (p_.get_image(h, reinterpret_cast<PVxrImage>(buffer.data()))) {
+        const auto* record = reinterpret_cast<const TVxrImage*>(buffer.data());
+        EXPECT_EQ(record->Resolution, 500);
+        EXPECT_EQ(record->Size.ByteSize, size.ByteSize);
+        pixels.assign(buffer.begin() + sizeof(TVxrImage), buffer.end());
+        return true;
+      }
+    }
+    return false;
+  }
+
+  std::string root_;
+  Plugin p_;
+};
+
+TEST_F(VxrLumidigmTest, ListsOpensAndCapturesTwoSensors) {
+  EXPECT_STREQ(p_.get_prefix(), "Lumidigm");
+  auto a = Sensor("a", "0x0001", "11");
+  auto b = Sensor("b", "0x0002", "12", {"--vendor", "0x1111"});  // the type-4 arming scheme
+  const std::vector<std::string> names = List();
+  ASSERT_EQ(names, (std::vector<std::string>{"12340001", "12340002"}));
+  EXPECT_EQ(p_.open_device("1234000A"), nullptr);
+  for (const auto& [serial, seed] : {std::pair{"12340001", 11}, std::pair{"12340002", 12}}) {
+    SCOPED_TRACE(serial);
+    TVxrCaptureHandle h = p_.open_device(serial);
+    ASSERT_NE(h, nullptr);
+    TVxrImageSize size{};
+    ASSERT_TRUE(p_.get_max_size(h, &size));
+    EXPECT_EQ(size.Width, 160);
+    EXPECT_EQ(size.Height, 120);
+    std::vector<uint8_t> pixels;
+    for (int image = 0; image < 2; ++image) {
+      ASSERT_TRUE(Capture(h, size, pixels));
+      EXPECT_EQ(pixels, dactyra::sim::fingerprint::Finger::Generate(seed).Render(160, 120).pixels);
+    }
+    EXPECT_TRUE(p_.shutdown_device(h));
+    EXPECT_FALSE(Capture(h, size, pixels, 3));
+    EXPECT_TRUE(p_.close_device(h));
+  }
+}
+
+TEST_F(VxrLumidigmTest, CaptureRecoversWhenTheSensorComesBack) {
+  auto sensor = Sensor("s", "0x0033", "5");
+  ASSERT_EQ(List(), std::vector<std::string>{"12340033"});
+  TVxrCaptureHandle h = p_.open_device("12340033");
+  ASSERT_NE(h, nullptr);
+  TVxrImageSize size{};
+  ASSERT_TRUE(p_.get_max_size(h, &size));
+  std::vector<uint8_t> pixels;
+  ASSERT_TRUE(Capture(h, size, pixels));
+
+  sensor->Stop();
+  EXPECT_FALSE(Capture(h, size, pixels, 5)) << "no sensor, no image";
+  sensor = Sensor("s", "0x0033", "6");
+  ASSERT_TRUE(Capture(h, size, pixels));
+  EXPECT_EQ(pixels, dactyra::sim::fingerprint::Finger::Generate(6).Render(160, 120).pixels);
+  EXPECT_TRUE(p_.close_device(h));
+}
+
+}  // namespace
