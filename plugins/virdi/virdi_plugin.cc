@@ -163,24 +163,21 @@ TVxrCaptureHandle VirdiPlugin::OpenDevice(const char* serial_number) {
   return reinterpret_cast<TVxrCaptureHandle>(device.release());
 }
 
-VirdiPlugin::Device* VirdiPlugin::Find(TVxrCaptureHandle handle) {
+VirdiPlugin::Device* VirdiPlugin::Find(TVxrCaptureHandle handle, bool remove) {
   if (!handle) return nullptr;
-  {
-    std::lock_guard lock(devices_lock_);
-    if (!devices_.count(handle)) return nullptr;
-  }
+  std::lock_guard lock(devices_lock_);
+  const auto at = devices_.find(handle);
+  if (at == devices_.end()) return nullptr;
   auto* device = reinterpret_cast<Device*>(handle);
-  return device->tag == kPrefix ? device : nullptr;
+  if (device->tag != kPrefix) return nullptr;
+  // Taken out in the same step, so that of two closes only one frees it.
+  if (remove) devices_.erase(at);
+  return device;
 }
 
 bool VirdiPlugin::CloseDevice(TVxrCaptureHandle handle) {
-  Device* device = Find(handle);
+  Device* device = Find(handle, /*remove=*/true);
   if (!device) return false;
-  {
-    std::lock_guard lock(devices_lock_);
-    // A second close racing this one finds it gone.
-    if (devices_.erase(handle) == 0) return false;
-  }
   UCBioAPI_CloseDevice(sdk_.load(), device->id);
   device->tag = nullptr;
   delete device;

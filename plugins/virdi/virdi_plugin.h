@@ -72,8 +72,9 @@ class VirdiPlugin {
   // Refreshes the list from UCBioBSP; false (list kept) when UCBioBSP cannot
   // be initialised or cannot enumerate.
   bool Enumerate();
-  // The live device behind `handle`, or null.
-  Device* Find(TVxrCaptureHandle handle);
+  // The live device behind `handle`, or null; with `remove`, no longer
+  // live afterwards.
+  Device* Find(TVxrCaptureHandle handle, bool remove = false);
 
   platform::Env& env_;
   // 0 until UCBioAPI_Init succeeds, then kept. Read by captures on other

@@ -119,9 +119,10 @@ class Library {
   std::map<std::string, std::shared_ptr<const Frames>> frames_;
 };
 
+// Destroyed when the file is unloaded, frames and all.
 Library& Lib() {
-  static Library* library = new Library;  // used until the process ends
-  return *library;
+  static Library library;
+  return library;
 }
 
 std::vector<std::string> Split(const std::string& text) {

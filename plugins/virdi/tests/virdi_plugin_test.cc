@@ -417,7 +417,8 @@ TEST_F(VirdiPluginTest, RefusesHandlesItDoesNotHoldWithoutReadingThem) {
 TEST_F(VirdiPluginTest, CapturesRunBesideEachOtherAndBesideListing) {
   Configure(
       "reader=1 320x480 name=Left\n"
-      "reader=2 320x480 name=Right\n");
+      "reader=2 320x480 name=Right\n"
+      "reader=3 320x480 name=Third\n");
   VirdiPlugin plugin(clock_);
   TVxrCaptureHandle left = plugin.OpenDevice("Left");
   TVxrCaptureHandle right = plugin.OpenDevice("Right");
@@ -434,9 +435,14 @@ TEST_F(VirdiPluginTest, CapturesRunBesideEachOtherAndBesideListing) {
   };
   std::thread a(capture, left, std::ref(images[0]));
   std::thread b(capture, right, std::ref(images[1]));
+  // Listing, opening and closing go on meanwhile.
   for (int i = 0; i < 50; ++i) {
     clock_.now += 300;
-    EXPECT_THAT(List(plugin), ElementsAre("Left", "Right"));
+    EXPECT_THAT(List(plugin), ElementsAre("Left", "Right", "Third"));
+    TVxrCaptureHandle third = plugin.OpenDevice("Third");
+    EXPECT_NE(third, nullptr);
+    EXPECT_TRUE(plugin.CloseDevice(third));
+    EXPECT_FALSE(plugin.CloseDevice(third));
   }
   a.join();
   b.join();
