@@ -358,6 +358,24 @@ TEST_F(VirdiPluginTest, ACaptureWithoutAFingerEndsWithItsTimeOut) {
   EXPECT_TRUE(plugin.CloseDevice(handle));
 }
 
+TEST_F(VirdiPluginTest, AReaderUnpluggedAfterOpeningCapturesNothing) {
+  Configure("reader=1 320x480 present=1-1 name=Leaving\n");
+  VirdiPlugin plugin(clock_);
+  TVxrCaptureHandle handle = plugin.OpenDevice("Leaving");
+  ASSERT_NE(handle, nullptr);
+  ImageBuffer buffer(320 * 480);
+  EXPECT_TRUE(plugin.GetImage(handle, buffer.image()));
+  clock_.now += kListFreshMs;
+  EXPECT_TRUE(List(plugin).empty());
+  EXPECT_FALSE(plugin.GetImage(handle, buffer.image()));
+  EXPECT_EQ(Calls("UCBioAPI_Capture"), 2u);
+  EXPECT_EQ(Calls("UCBioAPI_FreeFIRHandle"), 1u);
+  // Still a handle of this plug-in until it is closed.
+  TVxrImageSize size{};
+  EXPECT_TRUE(plugin.GetMaxSize(handle, &size));
+  EXPECT_TRUE(plugin.CloseDevice(handle));
+}
+
 TEST_F(VirdiPluginTest, RefusesHandlesItDoesNotHoldWithoutReadingThem) {
   Configure(kReaders);
   VirdiPlugin plugin(clock_);
