@@ -287,7 +287,8 @@ TEST_F(ReaderManagerTest, WhichFilesBecomeModules) {
     for (const auto& [kind, file] : c.files) {
       switch (kind) {
         case kPlugin: Plugin(folder, file); break;
-        case kRefusedPlugin: Install(folder, PluginPath("vxr_noimage"), file); break;
+        // A loadable module without the plug-in exports.
+        case kRefusedPlugin: Install(folder, DACTYRA_FPSMM_SIM, file); break;
         case kFpsmm: Fpsmm(folder, file); break;
         case kJunk: std::ofstream(folder + "/" + file) << "not a module"; break;
       }
