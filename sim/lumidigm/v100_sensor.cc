@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/device_interfaces.h"
+#include "platform/env.h"
 #include "platform/named_objects.h"
 #include "plugins/lumidigm/transport/usbcb.h"
 #include "sim/lumidigm/sensor_options.h"
@@ -123,7 +124,7 @@ int RunUsb(const SensorOptions& options) {
 }
 
 int HoldLock(const SensorOptions& options) {
-  auto mutex = platform::NamedMutex::Create(platform::FromUtf8(options.hold_lock));
+  auto mutex = platform::Env::Default().CreateNamedMutex(platform::FromUtf8(options.hold_lock));
   if (!mutex || mutex->Wait(platform::kInfinite) != platform::WaitResult::kSignalled) return 1;
   std::printf("ready\n");
   std::fflush(stdout);

@@ -118,7 +118,7 @@ class LibraryFolder {
   };
   Recorder Engine() const {
     Recorder r;
-    r.module = platform::Module::Load(EnginePath());
+    r.module = platform::Env::Default().LoadModule(EnginePath());
     if (r.module) r.state = r.module->Function<VxRecorderStateFn>("VxRecorder_State")();
     return r;
   }

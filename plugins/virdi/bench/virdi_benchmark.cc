@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/env.h"
 #include "platform/module.h"
 #include "plugins/interface/vxr_plugin.h"
 #include "plugins/virdi/ucbiobsp.h"
@@ -79,8 +80,8 @@ BENCHMARK(BM_StandInCapture);
 
 void BM_PluginGetImage(benchmark::State& state) {
   Config config;
-  const auto plugin =
-      dactyra::platform::Module::Load(dactyra::platform::FromUtf8(DACTYRA_VIRDI_PLUGIN));
+  const auto plugin = dactyra::platform::Env::Default().LoadModule(
+      dactyra::platform::FromUtf8(DACTYRA_VIRDI_PLUGIN));
   if (!plugin) {
     state.SkipWithError("plug-in not loaded");
     return;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/env.h"
 #include "platform/module.h"
 #include "plugins/interface/vxr_plugin.h"
 #include "plugins/virdi/tests/virdi_fixture.h"
@@ -40,7 +41,7 @@ struct Exports {
 // Loaded once and kept, as the library keeps an accepted plug-in.
 const platform::Module* Plugin() {
   static const std::unique_ptr<platform::Module> module =
-      platform::Module::Load(platform::FromUtf8(DACTYRA_VIRDI_PLUGIN));
+      platform::Env::Default().LoadModule(platform::FromUtf8(DACTYRA_VIRDI_PLUGIN));
   return module.get();
 }
 

@@ -16,6 +16,7 @@
 
 #include "capture/capture_device.h"
 #include "capture/vxr/vxr_capture_module.h"
+#include "platform/env.h"
 #include "platform/module.h"
 #include "platform/text.h"
 #include "sim/virdi/ucbiobsp_sim.h"
@@ -77,7 +78,7 @@ TEST_F(VirdiModuleTest, BesideUCBioBSPItsReadersAreListedOpenedAndCaptured) {
 
   auto module = std::make_unique<TVxrCaptureModule>(T("virdi"), T(plugin));
   // The copy the plug-in loaded, reached for its controls.
-  const std::unique_ptr<platform::Module> sim = platform::Module::Load(T(library));
+  const std::unique_ptr<platform::Module> sim = platform::Env::Default().LoadModule(T(library));
   ASSERT_NE(sim, nullptr);
   const auto count = sim->Function<uint32_t (*)(const char*)>("UCBioSim_Count");
   ASSERT_NE(count, nullptr);
