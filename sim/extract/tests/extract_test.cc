@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -16,11 +17,13 @@ namespace {
 using fingerprint::Finger;
 using fingerprint::ImpressionOptions;
 
+// Fingers per row of the quality table: fewer under the sanitizers, which
+// slow the engine several times.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int kFingers = 3;
+constexpr int kFingers = 5;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr int kFingers = 3;
+constexpr int kFingers = 5;
 #else
 constexpr int kFingers = 10;
 #endif
@@ -43,11 +46,11 @@ TEST(Extract, QualityFloorsOnCleanAndDegradedImpressions) {
   blurred.blur = 1.2;
   wet.pressure = 0.6;
   dry.pressure = -0.6;
-  const Row rows[] = {{"clean", clean, 0.72, 0.72},
-                      {"noise", noisy, 0.65, 0.65},
-                      {"blur", blurred, 0.65, 0.65},
-                      {"wet", wet, 0.6, 0.6},
-                      {"dry", dry, 0.6, 0.6}};
+  const Row rows[] = {{"clean", clean, 0.95, 0.85},
+                      {"noise", noisy, 0.93, 0.85},
+                      {"blur", blurred, 0.95, 0.78},
+                      {"wet", wet, 0.93, 0.85},
+                      {"dry", dry, 0.95, 0.80}};
   Score cores, deltas;
   for (const Row& row : rows) {
     Score total;
@@ -62,12 +65,18 @@ TEST(Extract, QualityFloorsOnCleanAndDegradedImpressions) {
         deltas.Add(ScoreSingular(imp.deltas, f.deltas));
       }
     }
+    std::printf("%-6s precision %.3f recall %.3f (%zu true, %zu found, %zu matched)\n", row.name,
+                total.precision(), total.recall(), total.truth, total.found, total.matched);
     SCOPED_TRACE(row.name);
     EXPECT_GE(total.precision(), row.precision) << total.matched << "/" << total.found;
     EXPECT_GE(total.recall(), row.recall) << total.matched << "/" << total.truth;
   }
-  EXPECT_GE(cores.recall(), 0.6);
-  EXPECT_GE(deltas.recall(), 0.6);
+  std::printf("cores precision %.3f recall %.3f, deltas precision %.3f recall %.3f\n",
+              cores.precision(), cores.recall(), deltas.precision(), deltas.recall());
+  EXPECT_GE(cores.precision(), 0.6);
+  EXPECT_GE(cores.recall(), 0.8);
+  EXPECT_GE(deltas.precision(), 0.8);
+  EXPECT_GE(deltas.recall(), 0.8);
 }
 
 TEST(Extract, TwoImpressionsOfOneFingerShareTheirMinutiaeAfterTheMove) {
@@ -94,7 +103,7 @@ TEST(Extract, TwoImpressionsOfOneFingerShareTheirMinutiaeAfterTheMove) {
   const size_t shared = MatchCount(moved, fb.minutiae, 10, [](const auto& p, const auto& q) {
     return AngleGap(p.direction, q.direction) <= std::numbers::pi / 6;
   });
-  EXPECT_GE(static_cast<double>(shared) / moved.size(), 0.7) << shared << "/" << moved.size();
+  EXPECT_GE(static_cast<double>(shared) / moved.size(), 0.85) << shared << "/" << moved.size();
 }
 
 TEST(Extract, RecordFollowsTheLayoutAndTheSizeCallMatchesTheWrite) {
