@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 #include "sim/extract/evaluation.h"
 #include "sim/extract/vx_extract.h"
@@ -17,19 +18,22 @@ namespace {
 using fingerprint::Finger;
 using fingerprint::ImpressionOptions;
 
-// Fingers per row of the quality table: fewer under the sanitizers, which
-// slow the engine several times.
+// Fingers in the quality table, each shown once per row: fewer under the
+// sanitizers, which slow the engine several times. Those builds are there
+// for memory and races; on their small sample the floors are looser by
+// kSlack (three fingers' recall swings by a tenth).
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int kFingers = 5;
+constexpr int kFingers = 3;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr int kFingers = 5;
+constexpr int kFingers = 3;
 #else
 constexpr int kFingers = 10;
 #endif
 #else
 constexpr int kFingers = 10;
 #endif
+constexpr double kSlack = kFingers < 10 ? 0.15 : 0;
 
 Features ExtractFrom(const fingerprint::Impression& imp) {
   return Extract(imp.pixels.data(), imp.width, imp.height, DefaultConfig(), false, nullptr);
@@ -51,13 +55,16 @@ TEST(Extract, QualityFloorsOnCleanAndDegradedImpressions) {
                       {"blur", blurred, 0.95, 0.78},
                       {"wet", wet, 0.93, 0.85},
                       {"dry", dry, 0.95, 0.80}};
+  std::vector<Finger> fingers;
+  for (int i = 0; i < kFingers; ++i)
+    fingers.push_back(Finger::Generate(100 + static_cast<uint64_t>(i)));
   Score cores, deltas;
   for (const Row& row : rows) {
     Score total;
     for (int i = 0; i < kFingers; ++i) {
       ImpressionOptions o = row.options;
       o.seed = static_cast<uint64_t>(i);
-      const auto imp = Finger::Generate(100 + static_cast<uint64_t>(i)).Render(320, 365, o);
+      const auto imp = fingers[static_cast<size_t>(i)].Render(320, 365, o);
       const auto f = ExtractFrom(imp);
       total.Add(ScoreMinutiae(imp, f));
       if (row.name == rows[0].name) {
@@ -68,15 +75,15 @@ TEST(Extract, QualityFloorsOnCleanAndDegradedImpressions) {
     std::printf("%-6s precision %.3f recall %.3f (%zu true, %zu found, %zu matched)\n", row.name,
                 total.precision(), total.recall(), total.truth, total.found, total.matched);
     SCOPED_TRACE(row.name);
-    EXPECT_GE(total.precision(), row.precision) << total.matched << "/" << total.found;
-    EXPECT_GE(total.recall(), row.recall) << total.matched << "/" << total.truth;
+    EXPECT_GE(total.precision(), row.precision - kSlack) << total.matched << "/" << total.found;
+    EXPECT_GE(total.recall(), row.recall - kSlack) << total.matched << "/" << total.truth;
   }
   std::printf("cores precision %.3f recall %.3f, deltas precision %.3f recall %.3f\n",
               cores.precision(), cores.recall(), deltas.precision(), deltas.recall());
-  EXPECT_GE(cores.precision(), 0.6);
-  EXPECT_GE(cores.recall(), 0.8);
-  EXPECT_GE(deltas.precision(), 0.8);
-  EXPECT_GE(deltas.recall(), 0.8);
+  EXPECT_GE(cores.precision(), 0.6 - kSlack);
+  EXPECT_GE(cores.recall(), 0.8 - kSlack);
+  EXPECT_GE(deltas.precision(), 0.8 - kSlack);
+  EXPECT_GE(deltas.recall(), 0.8 - kSlack);
 }
 
 TEST(Extract, TwoImpressionsOfOneFingerShareTheirMinutiaeAfterTheMove) {
@@ -214,6 +221,32 @@ TEST(Extract, SkeletonFlagWritesTheThinnedRidges) {
       ASSERT_EQ(ridges[i], 255) << i;
     }
   }
+}
+
+TEST(Extract, CallsOnSeveralThreadsAgreeWithOneAtATime) {
+  const auto a = Finger::Generate(12).Render(320, 365);
+  const auto b = Finger::Generate(13).Render(320, 365);
+  TVxExtractorConfiguration cfg;
+  GetDefaultConfig(&cfg);
+  auto record = [&](const fingerprint::Impression& imp, std::vector<uint8_t>* out) {
+    std::vector<uint8_t> binary(imp.pixels.size());
+    VxTemplate* t = ExtractMinutiae(imp.pixels.data(), 320, 365, &cfg, 0, binary.data());
+    ASSERT_NE(t, nullptr);
+    out->resize(
+        static_cast<size_t>(t->Ops->ExportRecord(t, nullptr, 320, 365, 500, 500, 0, 0, 1, 1)));
+    t->Ops->ExportRecord(t, out->data(), 320, 365, 500, 500, 0, 0, 1, 1);
+    t->Ops->Release(t);
+  };
+  std::vector<uint8_t> ra, rb, pa, pb;
+  record(a, &ra);
+  record(b, &rb);
+  std::thread ta([&] { record(a, &pa); });
+  std::thread tb([&] { record(b, &pb); });
+  ta.join();
+  tb.join();
+  EXPECT_EQ(pa, ra);
+  EXPECT_EQ(pb, rb);
+  EXPECT_NE(ra, rb);
 }
 
 }  // namespace

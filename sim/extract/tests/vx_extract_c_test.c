@@ -2,10 +2,11 @@
  * them as the library's extractor binding does: defaults, extract, size
  * call, write call, release. Exits non-zero on the first fault.
  *
- *   vx_extract_c_test <path of VxExtract.so> [calls]
+ *   vx_extract_c_test <path of VxExtract.so> [calls [WxH]]
  *
  * With `calls` the whole round is repeated that many times (under the
- * address and leak sanitizers: nothing may be kept between calls). */
+ * address and leak sanitizers: nothing may be kept between calls), on an
+ * image of the given size (320x365 by default; the pattern scales with it). */
 #include <dlfcn.h>
 #include <math.h>
 #include <stdio.h>
@@ -30,8 +31,10 @@ static int Round(VxExtractMinutiaeFn extract, const unsigned char* config,
                  const unsigned char* pixels, int w, int h);
 
 int main(int argc, char** argv) {
-  CHECK(argc == 2 || argc == 3);
-  const int calls = argc == 3 ? atoi(argv[2]) : 1;
+  CHECK(argc >= 2 && argc <= 4);
+  const int calls = argc >= 3 ? atoi(argv[2]) : 1;
+  int w = 320, h = 365;
+  if (argc == 4) CHECK(sscanf(argv[3], "%dx%d", &w, &h) == 2 && w >= 96 && h >= 96);
   CHECK(calls >= 1);
   void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
   CHECK(module != NULL);
@@ -46,14 +49,14 @@ int main(int argc, char** argv) {
 
   /* Curved ridges, period 9, whose phase winds round four points: each
    * point is a ridge ending or a bifurcation. */
-  const int w = 320, h = 365;
   const double points[4][3] = {{100, 120, 1}, {210, 140, -1}, {120, 250, -1}, {220, 260, 1}};
   unsigned char* pixels = (unsigned char*)malloc((size_t)w * h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
-      const double r = sqrt((x - 160.0) * (x - 160.0) + (y - 420.0) * (y - 420.0));
+      const double r = sqrt((x - w / 2.0) * (x - w / 2.0) + (y - h * 1.15) * (y - h * 1.15));
       double phase = 2 * 3.14159265358979 * r / 9.0;
-      for (int k = 0; k < 4; ++k) phase += points[k][2] * atan2(y - points[k][1], x - points[k][0]);
+      for (int k = 0; k < 4; ++k)
+        phase += points[k][2] * atan2(y - points[k][1] * h / 365, x - points[k][0] * w / 320);
       pixels[(size_t)y * w + x] = (unsigned char)(128 - 90 * cos(phase));
     }
   for (int i = 0; i < calls; ++i)
