@@ -430,7 +430,7 @@ void Pipeline::Enhance() {
   apply(smooth, false, resp);
   ridge_ = Grid<uint8_t>(w_, h_);
   for (int y = 0; y < h_; ++y)
-    for (int x = 0; x < w_; ++x) ridge_.at(x, y) = Fg(x, y) && resp.at(x, y) > 0;
+    for (int x = 0; x < w_; ++x) ridge_.at(x, y) = Fg(x, y) && resp.at(x, y) < 0;
 }
 
 void Pipeline::Thin() {

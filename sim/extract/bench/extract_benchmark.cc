@@ -38,8 +38,8 @@ void QualityTable(int fingers) {
   rows[5].o.distortion = 6;
   rows[5].o.contact = 0.8;
   rows[5].o.noise = 8;
-  std::printf("%-26s %6s %7s %7s %9s %9s %9s %9s\n", "impressions (320x365)", "count", "P", "R",
-              "core P", "core R", "delta P", "delta R");
+  std::printf("%-26s %6s %7s %7s %7s %9s %9s %9s %9s\n", "impressions (320x365)", "count", "P", "R",
+              "types", "core P", "core R", "delta P", "delta R");
   Score all_m, deg_m;
   for (size_t r = 0; r < rows.size(); ++r) {
     Score m, c, d;
@@ -59,8 +59,9 @@ void QualityTable(int fingers) {
     }
     if (r > 0) deg_m.Add(m);
     all_m.Add(m);
-    std::printf("%-26s %6d %7.3f %7.3f %9.3f %9.3f %9.3f %9.3f\n", rows[r].name, fingers,
-                m.precision(), m.recall(), c.precision(), c.recall(), d.precision(), d.recall());
+    std::printf("%-26s %6d %7.3f %7.3f %7.3f %9.3f %9.3f %9.3f %9.3f\n", rows[r].name, fingers,
+                m.precision(), m.recall(), m.type_agreement(), c.precision(), c.recall(),
+                d.precision(), d.recall());
   }
   std::printf("%-26s %6d %7.3f %7.3f\n", "all degraded", fingers * 5, deg_m.precision(),
               deg_m.recall());
