@@ -610,10 +610,13 @@ void Pipeline::FindMinutiae(Features& out) {
         c.gone = o.gone = true;
       }
     }
+    // Candidates come in raster order: once b lies more than `near` rows
+    // below a, so do all the rest.
     for (size_t i = 0; i < cand.size(); ++i)
-      for (size_t j = i + 1; j < cand.size(); ++j) {
+      for (size_t j = i + 1; j < cand.size() && cand[j].y - cand[i].y < near; ++j) {
         Cand& a = cand[i];
         Cand& b = cand[j];
+        if (std::abs(a.x - b.x) >= near) continue;
         const double d = std::hypot(a.x - b.x, a.y - b.y);
         if (d < close) {
           a.gone = b.gone = true;
@@ -678,6 +681,9 @@ void Pipeline::FindSingular(Features& out) {
   for (int i = -kR; i < kR; ++i) ring.push_back({kR, i});
   for (int i = kR; i > -kR; --i) ring.push_back({i, kR});
   for (int i = kR; i > -kR; --i) ring.push_back({-kR, i});
+  Grid<float> theta(cw_, ch_);
+  for (int cy = 0; cy < ch_; ++cy)
+    for (int cx = 0; cx < cw_; ++cx) theta.at(cx, cy) = static_cast<float>(field2_.Theta(cx, cy));
   Grid<int8_t> index(cw_, ch_);
   for (int cy = kR; cy + kR < ch_; ++cy)
     for (int cx = kR; cx + kR < cw_; ++cx) {
@@ -686,7 +692,7 @@ void Pipeline::FindSingular(Features& out) {
       for (size_t k = 0; k < ring.size(); ++k) {
         const auto [ax, ay] = ring[k];
         const auto [bx, by] = ring[(k + 1) % ring.size()];
-        sum += WrapHalf(field2_.Theta(cx + bx, cy + by) - field2_.Theta(cx + ax, cy + ay));
+        sum += WrapHalf(theta.at(cx + bx, cy + by) - theta.at(cx + ax, cy + ay));
       }
       if (std::abs(sum - kPi) < 0.5) index.at(cx, cy) = 1;
       if (std::abs(sum + kPi) < 0.5) index.at(cx, cy) = -1;

@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
   int fingers = 40;
   for (int i = 1; i + 1 < argc; ++i)
     if (std::strcmp(argv[i], "--fingers") == 0) {
-      fingers = std::max(1, std::atoi(argv[i + 1]));
+      fingers = std::max(0, std::atoi(argv[i + 1]));
       for (int j = i; j + 2 <= argc; ++j) argv[j] = argv[j + 2];
       argc -= 2;
       break;
