@@ -168,6 +168,49 @@ TEST(Extract, RecordFollowsTheLayoutAndTheSizeCallMatchesTheWrite) {
   }
 }
 
+TEST(Extract, RecordKeepsTheBest255AndLeavesOutWhatItCannotEncode) {
+  Features f;
+  for (int i = 0; i < 300; ++i) {
+    FoundMinutia m;
+    m.x = 10 + i;
+    m.y = 20;
+    m.quality = 1 + i % 100;
+    m.kind = i % 2 ? Kind::kBifurcation : Kind::kEnding;
+    f.minutiae.push_back(m);
+  }
+  FoundMinutia far;
+  far.x = 2048;
+  far.y = 5;
+  far.quality = 100;
+  f.minutiae.push_back(far);
+  f.cores.push_back({5000, 5});
+  f.deltas.push_back({30, 40, 0, {0.5, 2.5, 4.5}});
+  const int32_t size = WriteRecord(f, nullptr, 4000, 400, 500, 500, 0, 0, false, false);
+  std::vector<uint8_t> rec(static_cast<size_t>(size));
+  ASSERT_EQ(WriteRecord(f, rec.data(), 4000, 400, 500, 500, 0, 0, false, false), size);
+  ASSERT_EQ(rec[24], 255);
+  ASSERT_EQ(rec[25], 5);
+  int lowest = 100;
+  for (int i = 0; i < 255; ++i) {
+    uint32_t w;
+    std::memcpy(&w, &rec[26 + i * 5], 4);
+    EXPECT_LT(w >> 21, 2047u);
+    lowest = std::min<int>(lowest, rec[26 + i * 5 + 4]);
+  }
+  // 45 of the 300 go: the lowest qualities (1 to 15, three of each).
+  EXPECT_EQ(lowest, 16);
+  const size_t p = 29 + 255 * 5;
+  EXPECT_EQ(rec[p], 0);  // the core lies beyond 2047
+  EXPECT_EQ(rec[p + 2], 1);
+  EXPECT_EQ(rec[p + 3], 7);
+  uint32_t w;
+  std::memcpy(&w, &rec[p + 4], 4);
+  EXPECT_EQ(w >> 21, 30u);
+  EXPECT_EQ((w >> 10) & 0x7FF, 40u);
+  EXPECT_EQ(rec[p + 8], std::lround(0.5 / (2 * std::numbers::pi) * 256));
+  EXPECT_EQ(static_cast<size_t>(size), p + 2 + 7 + 2 + 2);
+}
+
 TEST(Extract, BadInputGetsADefinedAnswer) {
   TVxExtractorConfiguration cfg;
   GetDefaultConfig(&cfg);
