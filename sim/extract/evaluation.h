@@ -15,11 +15,14 @@ namespace dactyra::sim::extract {
 
 struct Score {
   size_t truth = 0, found = 0, matched = 0;
+  size_t same_type = 0;  // matched minutiae whose type agrees too
   void Add(const Score& o) {
     truth += o.truth;
     found += o.found;
     matched += o.matched;
+    same_type += o.same_type;
   }
+  double type_agreement() const { return matched ? static_cast<double>(same_type) / matched : 1; }
   double precision() const { return found ? static_cast<double>(matched) / found : 1; }
   double recall() const { return truth ? static_cast<double>(matched) / truth : 1; }
 };
@@ -31,9 +34,9 @@ inline double AngleGap(double a, double b) {
 
 // Pairs (truth i, found j) closer than `distance` and, when `angles` is set,
 // within `angle` radians, taken greedily by distance, one to one.
-template <typename T, typename F, typename Ok>
-size_t MatchCount(const std::vector<T>& truth, const std::vector<F>& found, double distance,
-                  Ok ok) {
+template <typename T, typename F, typename Ok, typename Each>
+size_t MatchCount(const std::vector<T>& truth, const std::vector<F>& found, double distance, Ok ok,
+                  Each each) {
   struct Pair {
     double d;
     size_t i, j;
@@ -50,19 +53,30 @@ size_t MatchCount(const std::vector<T>& truth, const std::vector<F>& found, doub
   for (const auto& p : pairs)
     if (!ti[p.i] && !fj[p.j]) {
       ti[p.i] = fj[p.j] = true;
+      each(truth[p.i], found[p.j]);
       ++n;
     }
   return n;
+}
+
+template <typename T, typename F, typename Ok>
+size_t MatchCount(const std::vector<T>& truth, const std::vector<F>& found, double distance,
+                  Ok ok) {
+  return MatchCount(truth, found, distance, ok, [](const T&, const F&) {});
 }
 
 inline Score ScoreMinutiae(const fingerprint::Impression& imp, const Features& f) {
   Score s;
   s.truth = imp.minutiae.size();
   s.found = f.minutiae.size();
-  s.matched = MatchCount(imp.minutiae, f.minutiae, 10,
-                         [](const fingerprint::Minutia& t, const FoundMinutia& d) {
-                           return AngleGap(t.direction, d.direction) <= std::numbers::pi / 6;
-                         });
+  s.matched = MatchCount(
+      imp.minutiae, f.minutiae, 10,
+      [](const fingerprint::Minutia& t, const FoundMinutia& d) {
+        return AngleGap(t.direction, d.direction) <= std::numbers::pi / 6;
+      },
+      [&](const fingerprint::Minutia& t, const FoundMinutia& d) {
+        s.same_type += (t.type == fingerprint::MinutiaType::kEnding) == (d.kind == Kind::kEnding);
+      });
   return s;
 }
 

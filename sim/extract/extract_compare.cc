@@ -74,5 +74,19 @@ int main(int argc, char** argv) {
               s.found, s.matched, s.precision(), s.recall());
   std::printf("cores: %zu/%zu/%zu  deltas: %zu/%zu/%zu (truth/found/matched)\n", c.truth, c.found,
               c.matched, d.truth, d.found, d.matched);
+  // The true minutiae left unmatched, with the nearest detection.
+  for (const auto& t : imp.minutiae) {
+    double best = 1e9, gap = 0;
+    for (const auto& m : f.minutiae) {
+      const double d = std::hypot(t.x - m.x, t.y - m.y);
+      if (d < best) {
+        best = d;
+        gap = extract::AngleGap(t.direction, m.direction) * 180 / 3.14159265358979;
+      }
+    }
+    if (best > 10 || gap > 30)
+      std::printf("missed (%.0f, %.0f): nearest detection %.1f px, %.0f deg off\n", t.x, t.y, best,
+                  gap);
+  }
   return 0;
 }

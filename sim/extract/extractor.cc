@@ -48,12 +48,23 @@ void Blur(Grid<float>& g, double sigma) {
       }
       tmp.at(x, y) = s;
     }
-  for (int y = 0; y < g.h; ++y)
+  for (int y = 0; y < g.h; ++y) {
+    if (y >= r && y + r < g.h) {
+      float* out = &g.at(0, y);
+      std::fill(out, out + g.w, 0.f);
+      for (int i = -r; i <= r; ++i) {
+        const float* row = &tmp.at(0, y + i);
+        const float wgt = k[i + r];
+        for (int x = 0; x < g.w; ++x) out[x] += wgt * row[x];
+      }
+      continue;
+    }
     for (int x = 0; x < g.w; ++x) {
       float s = 0;
       for (int i = -r; i <= r; ++i) s += k[i + r] * tmp.clamped(x, y + i);
       g.at(x, y) = s;
     }
+  }
 }
 
 void BoxBlur(Grid<float>& g, int r) {
@@ -153,11 +164,13 @@ class Pipeline {
   int w_, h_;
   TVxExtractorConfiguration cfg_;
   int cw_, ch_;
-  Grid<float> img_;      // working image
-  Grid<uint8_t> fg_;     // foreground cells
-  Grid<uint8_t> inner_;  // foreground cells away from the border
-  Field field_;          // for enhancement
-  Field field2_;         // for singular points and directions
+  Grid<float> img_;          // working image
+  Grid<float> smooth_;       // the same, smoothed (sigma 1)
+  Grid<float> period_cell_;  // ridge period per cell
+  Grid<uint8_t> fg_;         // foreground cells
+  Grid<uint8_t> inner_;      // foreground cells away from the border
+  Field field_;              // for enhancement
+  Field field2_;             // for singular points and directions
   double period_ = 9;
   Grid<uint8_t> ridge_, skel_;
   Grid<int> mark_;  // minutia index at a skeleton pixel, -1 elsewhere
@@ -166,8 +179,7 @@ class Pipeline {
 void Pipeline::Segment() {
   // Variance over a 16-pixel window of the lightly smoothed image, by
   // integral images.
-  Grid<float> smooth = img_;
-  Blur(smooth, 1.0);
+  const Grid<float>& smooth = smooth_;
   std::vector<double> s1(static_cast<size_t>(w_ + 1) * (h_ + 1)), s2(s1.size());
   for (int y = 0; y < h_; ++y) {
     double r1 = 0, r2 = 0;
@@ -241,11 +253,11 @@ void Pipeline::Normalise() {
   const double mean = sum / n, var = std::max(1.0, sum2 / n - mean * mean);
   const double gain = std::sqrt(cfg_.VarianciaDesejada / var);
   for (auto& v : img_.v) v = static_cast<float>(cfg_.MediaDesejada + (v - mean) * gain);
+  for (auto& v : smooth_.v) v = static_cast<float>(cfg_.MediaDesejada + (v - mean) * gain);
 }
 
 void Pipeline::Orient() {
-  Grid<float> g = img_;
-  if (cfg_.MediaGauss) Blur(g, 1.0);
+  const Grid<float>& g = cfg_.MediaGauss ? smooth_ : img_;
   field_.c = Grid<float>(cw_, ch_);
   field_.s = Grid<float>(cw_, ch_);
   field_.mag = Grid<float>(cw_, ch_);
@@ -267,21 +279,18 @@ void Pipeline::Orient() {
   if (cfg_.PassoRemoverDirecoes1) field_.RemoveWeak(0.2);
   if (cfg_.PassoSuavizar2) field2_.Smooth(cfg_.MediaDirecoesSimples2, 2.5);
   if (cfg_.PassoRemoverDirecoes2) field2_.RemoveWeak(0.2);
-  if (cfg_.ApagarAreaRuim) {
-    for (int cy = 0; cy < ch_; ++cy)
-      for (int cx = 0; cx < cw_; ++cx)
-        if (field_.Coherence(cx, cy) < 0.08) fg_.at(cx, cy) = 0;
-  }
-  // Cells far enough from the background for minutiae and singular points.
+  // Cells far enough from the background for minutiae and singular
+  // points. The image's edge is not the finger's: there two cells are
+  // enough to keep the ridges that leave the picture from ending.
   inner_ = Grid<uint8_t>(cw_, ch_);
   const int r = cfg_.TruncarArea ? 3 : 0;
   for (int cy = 0; cy < ch_; ++cy)
     for (int cx = 0; cx < cw_; ++cx) {
-      bool ok = fg_.at(cx, cy);
+      bool ok = fg_.at(cx, cy) && cx > 1 && cy > 1 && cx + 2 < cw_ && cy + 2 < ch_;
       for (int dy = -r; dy <= r && ok; ++dy)
         for (int dx = -r; dx <= r && ok; ++dx) {
           const int x = cx + dx, y = cy + dy;
-          ok = x >= 0 && y >= 0 && x < cw_ && y < ch_ && fg_.at(x, y);
+          ok = x < 0 || y < 0 || x >= cw_ || y >= ch_ || fg_.at(x, y);
         }
       inner_.at(cx, cy) = ok;
     }
@@ -289,112 +298,124 @@ void Pipeline::Orient() {
 
 void Pipeline::EstimatePeriod() {
   // Gray profiles across the ridges at coherent cells; the period is the
-  // lag of the first autocorrelation peak, the median over the cells.
-  std::vector<double> periods;
-  for (int cy = 2; cy + 2 < ch_; cy += 3)
-    for (int cx = 2; cx + 2 < cw_; cx += 3) {
-      if (!inner_.at(cx, cy) || field_.Coherence(cx, cy) < 0.5) continue;
+  // lag of the first autocorrelation peak. Cells without a measure take
+  // the weighted mean of their neighbours', and the median of all where
+  // there are none.
+  Grid<float> sum(cw_, ch_), weight(cw_, ch_);
+  std::vector<double> all;
+  for (int cy = 1; cy + 1 < ch_; cy += 2)
+    for (int cx = 1; cx + 1 < cw_; cx += 2) {
+      if (!fg_.at(cx, cy) || field_.Coherence(cx, cy) < 0.4) continue;
       const double t = field_.Theta(cx, cy);
       const double nx = -std::sin(t), ny = std::cos(t), tx = std::cos(t), ty = std::sin(t);
       const double x0 = cx * kCell + 2, y0 = cy * kCell + 2;
-      std::array<double, 33> prof{};
-      for (int i = -16; i <= 16; ++i) {
-        double s = 0;
-        for (int j = -3; j <= 3; ++j) {
+      std::array<double, 41> prof{};
+      for (int i = -20; i <= 20; ++i) {
+        double v = 0;
+        for (int j = -2; j <= 2; ++j) {
           const int x = static_cast<int>(std::lround(x0 + i * nx + j * tx));
           const int y = static_cast<int>(std::lround(y0 + i * ny + j * ty));
-          s += img_.clamped(x, y);
+          v += smooth_.clamped(x, y);
         }
-        prof[i + 16] = s;
+        prof[i + 20] = v;
       }
       double mean = 0;
       for (double v : prof) mean += v;
       mean /= prof.size();
       for (double& v : prof) v -= mean;
-      double best = -1e300;
-      int lag = 0;
-      double prev2 = 0, prev = 0;
-      for (int l = 3; l <= 20; ++l) {
+      std::array<double, 22> ac{};
+      for (int l = 0; l <= 21; ++l) {
         double a = 0;
-        for (int i = 0; i + l < 33; ++i) a += prof[i] * prof[i + l];
-        a /= 33 - l;
-        if (l >= 5 && prev > prev2 && prev >= a && prev > best) {
-          best = prev;
-          lag = l - 1;
+        for (int i = 0; i + l < 41; ++i) a += prof[i] * prof[i + l];
+        ac[l] = a / (41 - l);
+      }
+      int lag = 0;
+      for (int l = 4; l <= 20; ++l)
+        if (ac[l] > ac[l - 1] && ac[l] >= ac[l + 1] && ac[l] > 0.2 * ac[0]) {
+          lag = l;
           break;
         }
-        prev2 = prev;
-        prev = a;
-      }
-      if (lag > 0) periods.push_back(lag);
+      if (!lag) continue;
+      // Parabolic refinement of the peak.
+      const double den = ac[lag - 1] - 2 * ac[lag] + ac[lag + 1];
+      const double p = lag + (std::abs(den) > 1e-9 ? 0.5 * (ac[lag - 1] - ac[lag + 1]) / den : 0);
+      sum.at(cx, cy) = static_cast<float>(p);
+      weight.at(cx, cy) = 1;
+      all.push_back(p);
     }
-  if (!periods.empty()) {
-    std::nth_element(periods.begin(), periods.begin() + periods.size() / 2, periods.end());
-    period_ = std::clamp(periods[periods.size() / 2], 5.0, 16.0);
+  if (!all.empty()) {
+    std::nth_element(all.begin(), all.begin() + all.size() / 2, all.end());
+    period_ = std::clamp(all[all.size() / 2], 5.0, 16.0);
   }
+  Blur(sum, 2.5);
+  Blur(weight, 2.5);
+  period_cell_ = Grid<float>(cw_, ch_, static_cast<float>(period_));
+  for (size_t i = 0; i < sum.v.size(); ++i)
+    if (weight.v[i] > 0.02f) period_cell_.v[i] = std::clamp(sum.v[i] / weight.v[i], 5.f, 16.f);
 }
 
 void Pipeline::Enhance() {
+  // One pair of kernels (along the ridge: Gaussian; across: Gabor) per
+  // direction and whole-pixel period; each pixel takes those of its cell.
   const int bins = cfg_.TipoDirecoes;
-  const double sc = cfg_.FatorGabor * period_, sa = 1.5 * sc;
-  const int la = std::max(1, static_cast<int>(std::ceil(2 * sa)));
-  const int lc = std::max(2, static_cast<int>(std::ceil(2.5 * sc)));
+  constexpr int kMinPeriod = 5, kMaxPeriod = 16;
   struct Tap {
     int dx, dy;
     float w;
   };
-  std::vector<std::vector<Tap>> along(bins), across(bins);
-  for (int b = 0; b < bins; ++b) {
-    const double t = kPi * b / bins;
-    const double tx = std::cos(t), ty = std::sin(t), nx = -ty, ny = tx;
-    double total = 0;
-    for (int i = -la; i <= la; ++i) {
-      const float wgt = static_cast<float>(std::exp(-0.5 * i * i / (sa * sa)));
-      along[b].push_back(
-          {static_cast<int>(std::lround(i * tx)), static_cast<int>(std::lround(i * ty)), wgt});
-      total += wgt;
-    }
-    for (auto& tap : along[b]) tap.w = static_cast<float>(tap.w / total);
-    double mean = 0;
-    for (int j = -lc; j <= lc; ++j) {
-      const double wgt = std::exp(-0.5 * j * j / (sc * sc)) * std::cos(2 * kPi * j / period_);
-      across[b].push_back({static_cast<int>(std::lround(j * nx)),
-                           static_cast<int>(std::lround(j * ny)), static_cast<float>(wgt)});
-      mean += wgt;
-    }
-    mean /= across[b].size();
-    for (auto& tap : across[b]) tap.w -= static_cast<float>(mean);
-  }
-  Grid<uint8_t> bin(w_, h_);
-  for (int y = 0; y < h_; ++y)
-    for (int x = 0; x < w_; ++x) {
-      // Bilinear doubled-angle orientation between cell centres.
-      const double gx = (x + 0.5) / kCell - 0.5, gy = (y + 0.5) / kCell - 0.5;
-      const int ix = static_cast<int>(std::floor(gx)), iy = static_cast<int>(std::floor(gy));
-      const double ax = gx - ix, ay = gy - iy;
-      double c = 0, s = 0;
-      for (int k = 0; k < 4; ++k) {
-        const int dx = k & 1, dy = k >> 1;
-        const double wgt = (dx ? ax : 1 - ax) * (dy ? ay : 1 - ay);
-        c += wgt * field_.c.clamped(ix + dx, iy + dy);
-        s += wgt * field_.s.clamped(ix + dx, iy + dy);
+  struct Kernel {
+    std::vector<Tap> along, across;
+  };
+  std::vector<Kernel> kernels(static_cast<size_t>(bins) * (kMaxPeriod - kMinPeriod + 1));
+  int reach = 1;
+  for (int period = kMinPeriod; period <= kMaxPeriod; ++period) {
+    const double sc = cfg_.FatorGabor * period, sa = 1.5 * sc;
+    const int la = std::max(1, static_cast<int>(std::ceil(2 * sa)));
+    const int lc = std::max(2, static_cast<int>(std::ceil(2.5 * sc)));
+    reach = std::max({reach, la + 1, lc + 1});
+    for (int b = 0; b < bins; ++b) {
+      Kernel& k = kernels[static_cast<size_t>(period - kMinPeriod) * bins + b];
+      const double t = kPi * b / bins;
+      const double tx = std::cos(t), ty = std::sin(t), nx = -ty, ny = tx;
+      double total = 0;
+      for (int i = -la; i <= la; ++i) {
+        const float wgt = static_cast<float>(std::exp(-0.5 * i * i / (sa * sa)));
+        k.along.push_back(
+            {static_cast<int>(std::lround(i * tx)), static_cast<int>(std::lround(i * ty)), wgt});
+        total += wgt;
       }
-      double t = 0.5 * std::atan2(s, c) + kPi / 2;
-      int b = static_cast<int>(std::lround(t / kPi * bins)) % bins;
-      if (b < 0) b += bins;
-      bin.at(x, y) = static_cast<uint8_t>(b);
+      for (auto& tap : k.along) tap.w = static_cast<float>(tap.w / total);
+      double mean = 0;
+      for (int j = -lc; j <= lc; ++j) {
+        const double wgt = std::exp(-0.5 * j * j / (sc * sc)) * std::cos(2 * kPi * j / period);
+        k.across.push_back({static_cast<int>(std::lround(j * nx)),
+                            static_cast<int>(std::lround(j * ny)), static_cast<float>(wgt)});
+        mean += wgt;
+      }
+      mean /= k.across.size();
+      for (auto& tap : k.across) tap.w -= static_cast<float>(mean);
     }
-  auto apply = [&](const Grid<float>& src, const std::vector<std::vector<Tap>>& taps,
-                   Grid<float>& dst) {
-    const int reach = std::max(la, lc) + 1;
+  }
+  std::vector<const Kernel*> cell_kernel(static_cast<size_t>(cw_) * ch_);
+  for (int cy = 0; cy < ch_; ++cy)
+    for (int cx = 0; cx < cw_; ++cx) {
+      const double t = field_.Theta(cx, cy);
+      const int b = static_cast<int>(std::lround(t / kPi * bins)) % bins;
+      const int period = std::clamp(static_cast<int>(std::lround(period_cell_.at(cx, cy))),
+                                    kMinPeriod, kMaxPeriod);
+      cell_kernel[static_cast<size_t>(cy) * cw_ + cx] =
+          &kernels[static_cast<size_t>(period - kMinPeriod) * bins + b];
+    }
+  auto apply = [&](const Grid<float>& src, bool along, Grid<float>& dst) {
     for (int y = 0; y < h_; ++y)
       for (int x = 0; x < w_; ++x) {
         if (!Fg(x, y)) {
           dst.at(x, y) = 0;
           continue;
         }
+        const Kernel* k = cell_kernel[static_cast<size_t>(y / kCell) * cw_ + x / kCell];
+        const auto& tv = along ? k->along : k->across;
         float sum = 0;
-        const auto& tv = taps[bin.at(x, y)];
         if (x >= reach && y >= reach && x + reach < w_ && y + reach < h_) {
           const float* p = &src.at(x, y);
           for (const auto& tap : tv) sum += tap.w * p[tap.dy * w_ + tap.dx];
@@ -405,44 +426,54 @@ void Pipeline::Enhance() {
       }
   };
   Grid<float> smooth(w_, h_), resp(w_, h_);
-  apply(img_, along, smooth);
-  apply(smooth, across, resp);
+  apply(img_, true, smooth);
+  apply(smooth, false, resp);
   ridge_ = Grid<uint8_t>(w_, h_);
   for (int y = 0; y < h_; ++y)
-    for (int x = 0; x < w_; ++x) ridge_.at(x, y) = Fg(x, y) && resp.at(x, y) > 0;
+    for (int x = 0; x < w_; ++x) ridge_.at(x, y) = Fg(x, y) && resp.at(x, y) < 0;
 }
 
 void Pipeline::Thin() {
-  // Zhang–Suen, both sub-iterations until nothing changes.
+  // Zhang–Suen, both sub-iterations until nothing changes, visiting only
+  // the pixels still set.
   skel_ = ridge_;
-  std::vector<size_t> drop;
+  for (int x = 0; x < w_; ++x) skel_.at(x, 0) = skel_.at(x, h_ - 1) = 0;
+  for (int y = 0; y < h_; ++y) skel_.at(0, y) = skel_.at(w_ - 1, y) = 0;
+  std::vector<size_t> active, drop;
+  for (size_t i = 0; i < skel_.v.size(); ++i)
+    if (skel_.v[i]) active.push_back(i);
+  const size_t w = static_cast<size_t>(w_);
   for (bool changed = true; changed;) {
     changed = false;
     for (int sub = 0; sub < 2; ++sub) {
       drop.clear();
-      for (int y = 1; y + 1 < h_; ++y)
-        for (int x = 1; x + 1 < w_; ++x) {
-          if (!skel_.at(x, y)) continue;
-          const int p[8] = {skel_.at(x, y - 1),     skel_.at(x + 1, y - 1), skel_.at(x + 1, y),
-                            skel_.at(x + 1, y + 1), skel_.at(x, y + 1),     skel_.at(x - 1, y + 1),
-                            skel_.at(x - 1, y),     skel_.at(x - 1, y - 1)};
-          int b = 0, a = 0;
-          for (int i = 0; i < 8; ++i) {
-            b += p[i];
-            a += !p[i] && p[(i + 1) % 8];
-          }
-          if (b < 2 || b > 6 || a != 1) continue;
-          if (sub == 0 ? (p[0] * p[2] * p[4] == 0 && p[2] * p[4] * p[6] == 0)
-                       : (p[0] * p[2] * p[6] == 0 && p[0] * p[4] * p[6] == 0))
-            drop.push_back(static_cast<size_t>(y) * w_ + x);
+      for (size_t i : active) {
+        const uint8_t* c = &skel_.v[i];
+        const int p[8] = {c[-static_cast<ptrdiff_t>(w)],
+                          c[1 - static_cast<ptrdiff_t>(w)],
+                          c[1],
+                          c[w + 1],
+                          c[w],
+                          c[w - 1],
+                          c[-1],
+                          c[-1 - static_cast<ptrdiff_t>(w)]};
+        int b = 0, a = 0;
+        for (int k = 0; k < 8; ++k) {
+          b += p[k];
+          a += !p[k] && p[(k + 1) % 8];
         }
+        if (b < 2 || b > 6 || a != 1) continue;
+        if (sub == 0 ? (p[0] * p[2] * p[4] == 0 && p[2] * p[4] * p[6] == 0)
+                     : (p[0] * p[2] * p[6] == 0 && p[0] * p[4] * p[6] == 0))
+          drop.push_back(i);
+      }
       for (size_t i : drop) skel_.v[i] = 0;
-      changed = changed || !drop.empty();
+      if (!drop.empty()) {
+        changed = true;
+        std::erase_if(active, [&](size_t i) { return !skel_.v[i]; });
+      }
     }
   }
-  // Border pixels cannot be judged; clear them.
-  for (int x = 0; x < w_; ++x) skel_.at(x, 0) = skel_.at(x, h_ - 1) = 0;
-  for (int y = 0; y < h_; ++y) skel_.at(0, y) = skel_.at(w_ - 1, y) = 0;
 }
 
 constexpr int kNx[8] = {0, 1, 1, 1, 0, -1, -1, -1};
@@ -564,17 +595,28 @@ void Pipeline::FindMinutiae(Features& out) {
     const double close = 0.6 * period_, near = 1.35 * period_;
     for (size_t i = 0; i < cand.size(); ++i) {
       Cand& c = cand[i];
-      if (c.link >= 0 && c.link_len <= near) {
-        // Spurs (ending to bifurcation), short pieces (ending to ending)
-        // and bridges (bifurcation to bifurcation) along one short ridge.
-        c.gone = true;
-        cand[c.link].gone = true;
+      if (c.link < 0) continue;
+      Cand& o = cand[c.link];
+      const bool bridge = c.kind == Kind::kBifurcation && o.kind == Kind::kBifurcation;
+      if (bridge) {
+        // A bridge joins neighbouring ridges across the flow; two forks
+        // along the flow close a lake, which is real.
+        const double line = std::atan2(o.y - c.y, o.x - c.x);
+        const double t = field2_.Theta(c.x / kCell, c.y / kCell);
+        if (c.link_len <= near && std::abs(std::remainder(line - t, kPi)) > kPi / 4)
+          c.gone = o.gone = true;
+      } else if (c.link_len <= 0.8 * period_) {
+        // Spurs (ending to fork) and dots (ending to ending).
+        c.gone = o.gone = true;
       }
     }
+    // Candidates come in raster order: once b lies more than `near` rows
+    // below a, so do all the rest.
     for (size_t i = 0; i < cand.size(); ++i)
-      for (size_t j = i + 1; j < cand.size(); ++j) {
+      for (size_t j = i + 1; j < cand.size() && cand[j].y - cand[i].y < near; ++j) {
         Cand& a = cand[i];
         Cand& b = cand[j];
+        if (std::abs(a.x - b.x) >= near) continue;
         const double d = std::hypot(a.x - b.x, a.y - b.y);
         if (d < close) {
           a.gone = b.gone = true;
@@ -587,6 +629,13 @@ void Pipeline::FindMinutiae(Features& out) {
         }
       }
   }
+  // The crossing numbers at a core or delta describe the flow, not a
+  // ridge event: candidates within a ridge period of one are dropped.
+  for (Cand& c : cand)
+    for (const auto* points : {&out.cores, &out.deltas})
+      for (const auto& p : *points)
+        if (std::hypot(c.x + 0.5 - p.x, c.y + 0.5 - p.y) < 1.5 * period_) c.gone = true;
+  const double contrast_floor = 0.5 * std::sqrt(static_cast<double>(cfg_.VarianciaDesejada));
   for (const Cand& c : cand) {
     if (c.gone) continue;
     const int cx = c.x / kCell, cy = c.y / kCell;
@@ -616,6 +665,10 @@ void Pipeline::FindMinutiae(Features& out) {
     m.contrast = std::clamp(
         static_cast<int>(std::lround(std::sqrt(std::max(0.0, s2 / n - (s1 / n) * (s1 / n))))), 0,
         254);
+    // Poor areas: faint ridges (a smudge) or a muddled flow.
+    if (cfg_.ApagarAreaRuim && !cfg_.SemAjuste &&
+        (m.contrast < contrast_floor || field2_.Coherence(cx, cy) < 0.25))
+      continue;
     out.minutiae.push_back(m);
   }
 }
@@ -628,6 +681,9 @@ void Pipeline::FindSingular(Features& out) {
   for (int i = -kR; i < kR; ++i) ring.push_back({kR, i});
   for (int i = kR; i > -kR; --i) ring.push_back({i, kR});
   for (int i = kR; i > -kR; --i) ring.push_back({-kR, i});
+  Grid<float> theta(cw_, ch_);
+  for (int cy = 0; cy < ch_; ++cy)
+    for (int cx = 0; cx < cw_; ++cx) theta.at(cx, cy) = static_cast<float>(field2_.Theta(cx, cy));
   Grid<int8_t> index(cw_, ch_);
   for (int cy = kR; cy + kR < ch_; ++cy)
     for (int cx = kR; cx + kR < cw_; ++cx) {
@@ -636,7 +692,7 @@ void Pipeline::FindSingular(Features& out) {
       for (size_t k = 0; k < ring.size(); ++k) {
         const auto [ax, ay] = ring[k];
         const auto [bx, by] = ring[(k + 1) % ring.size()];
-        sum += WrapHalf(field2_.Theta(cx + bx, cy + by) - field2_.Theta(cx + ax, cy + ay));
+        sum += WrapHalf(theta.at(cx + bx, cy + by) - theta.at(cx + ax, cy + ay));
       }
       if (std::abs(sum - kPi) < 0.5) index.at(cx, cy) = 1;
       if (std::abs(sum + kPi) < 0.5) index.at(cx, cy) = -1;
@@ -697,14 +753,16 @@ Features Pipeline::Run(bool skeleton, uint8_t* binary) {
   Features out;
   img_ = Grid<float>(w_, h_);
   for (size_t i = 0; i < img_.v.size(); ++i) img_.v[i] = px_[i];
+  smooth_ = img_;
+  Blur(smooth_, 1.0);
   Segment();
   Normalise();
   Orient();
   EstimatePeriod();
   Enhance();
   Thin();
-  FindMinutiae(out);
   FindSingular(out);
+  FindMinutiae(out);
   if (binary) {
     const Grid<uint8_t>& src = skeleton ? skel_ : ridge_;
     for (size_t i = 0; i < src.v.size(); ++i) binary[i] = src.v[i] ? 255 : 0;
@@ -733,7 +791,7 @@ TVxExtractorConfiguration DefaultConfig() {
   c.MediaGauss = 1;
   c.EliminarMinucias = 1;
   c.TruncarArea = 1;
-  c.ApagarAreaRuim = 0;
+  c.ApagarAreaRuim = 1;
   return c;
 }
 

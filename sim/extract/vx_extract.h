@@ -99,35 +99,47 @@ typedef struct TVxExtractorConfiguration {
   /* Gray variance it is normalised to [100, 16000]; 2500. */
   int32_t VarianciaDesejada;
   uint8_t Reserved0[4];
-  /* Width of the Gabor filter's Gaussian across the ridges, in ridge
-   * periods [0.15, 1.5]; 0.42. Along the ridges it is twice that. */
+  /* Width (sigma) of the Gabor filter's Gaussian across the ridges, in
+   * local ridge periods [0.15, 1.5]; 0.42. Along the ridges the smoothing
+   * Gaussian is 1.5 times as wide. */
   double FatorGabor;
-  /* Step 1: smooth the orientation field once (a wide Gaussian) and drop
-   * directions whose coherence stays below 0.2 before enhancement. */
+  /* Step 1, the field that steers the enhancement: smooth it (Gaussian,
+   * sigma 6 pixels; default on), and replace directions whose coherence
+   * stays below 0.2 by those of a wide neighbourhood (default on). */
   TVxBool PassoRemoverDirecoes1;
   TVxBool PassoSuavizar1;
-  /* Step 2: the same after enhancement, for cores, deltas and minutia
-   * directions. */
+  /* Step 2, the field for cores, deltas, minutia directions and quality:
+   * the same with sigma 10 pixels (smoothing on, removal off). */
   TVxBool PassoRemoverDirecoes2;
   TVxBool PassoSuavizar2;
   /* Number of directions the enhancement quantises to: 8, 12, 16 or 24;
-   * other values take 16. */
+   * other values take 16 (the default). */
   int16_t TipoDirecoes;
-  /* Keep minutiae of quality below 20 (otherwise dropped). */
+  /* Keep minutiae of quality (flow coherence x 100) below 20 (default
+   * off: they are dropped). */
   TVxBool PermitirQMenor;
-  /* Skip the mean and variance normalisation. */
+  /* Skip the mean and variance normalisation (default off); poor-area
+   * removal then does not apply. */
   TVxBool SemAjuste;
-  /* Average orientations in 8-pixel blocks without the Gaussian (steps 1,
-   * 2). */
+  /* Smooth by a plain 12-pixel box instead of the Gaussian (steps 1, 2;
+   * default off). */
   TVxBool MediaDirecoesSimples1;
   TVxBool MediaDirecoesSimples2;
-  /* Smooth the image (Gaussian, sigma 1) before the gradients. */
+  /* Take the gradients on the image smoothed by a Gaussian of sigma 1
+   * (default on). */
   TVxBool MediaGauss;
-  /* Remove false minutiae: spurs, bridges, broken ridges, clusters. */
+  /* Remove false minutiae (default on): spurs and dots (a short ridge
+   * from an ending to a fork or an ending), bridges (two forks joined
+   * across the flow within 1.35 ridge periods), broken ridges (two endings
+   * facing each other along the flow within 1.35 periods), clusters (two
+   * points within 0.6 period). Points within 1.5 periods of a core or
+   * delta are never kept. */
   TVxBool EliminarMinucias;
-  /* Drop minutiae near the border of the finger area. */
+  /* Keep no minutia or singular point within 12 pixels of the finger's
+   * border (default on); 8 pixels from the image's edge always. */
   TVxBool TruncarArea;
-  /* Treat blocks of low coherence as background. */
+  /* Drop minutiae in poor areas (default on): local contrast below half
+   * the normalised deviation, or flow coherence below 0.25. */
   TVxBool ApagarAreaRuim;
   uint8_t Reserved1[2];
 } TVxExtractorConfiguration;

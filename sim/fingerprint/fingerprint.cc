@@ -287,10 +287,13 @@ struct Finger::Model {
     return nullptr;
   }
 
-  // Ridge signal from the phase and |f|: cos ψ, faded where the ridges
-  // crowd towards a core.
+  // Ridge signal from the phase and |f|: cos ψ, faded to a smudge where
+  // the model's ridges crowd (towards a core, |f| large) or spread (at a
+  // delta, |f| small) beyond what fingers show.
   static double SignalOf(double psi, double crowd) {
-    const double fade = crowd > 1.8 ? std::pow(1.8 / crowd, 2) : 1;
+    double fade = 1;
+    if (crowd > 1.5) fade = std::pow(1.5 / crowd, 3);
+    if (crowd < 0.45) fade = std::pow(crowd / 0.45, 2);
     return fade * std::cos(psi);
   }
 

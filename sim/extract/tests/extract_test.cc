@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
+#include <span>
+#include <thread>
 
 #include "sim/extract/evaluation.h"
 #include "sim/extract/vx_extract.h"
@@ -16,6 +19,10 @@ namespace {
 using fingerprint::Finger;
 using fingerprint::ImpressionOptions;
 
+// Fingers in the quality table, each shown once per row: fewer under the
+// sanitizers, which slow the engine several times. Those builds are there
+// for memory and races; on their small sample the floors are looser by
+// kSlack (three fingers' recall swings by a tenth).
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr int kFingers = 3;
 #elif defined(__has_feature)
@@ -27,6 +34,8 @@ constexpr int kFingers = 10;
 #else
 constexpr int kFingers = 10;
 #endif
+constexpr bool kSanitized = kFingers < 10;
+constexpr double kSlack = kSanitized ? 0.15 : 0;
 
 Features ExtractFrom(const fingerprint::Impression& imp) {
   return Extract(imp.pixels.data(), imp.width, imp.height, DefaultConfig(), false, nullptr);
@@ -43,18 +52,22 @@ TEST(Extract, QualityFloorsOnCleanAndDegradedImpressions) {
   blurred.blur = 1.2;
   wet.pressure = 0.6;
   dry.pressure = -0.6;
-  const Row rows[] = {{"clean", clean, 0.72, 0.72},
-                      {"noise", noisy, 0.65, 0.65},
-                      {"blur", blurred, 0.65, 0.65},
-                      {"wet", wet, 0.6, 0.6},
-                      {"dry", dry, 0.6, 0.6}};
+  const Row rows[] = {{"clean", clean, 0.95, 0.85},
+                      {"noise", noisy, 0.95, 0.85},
+                      {"blur", blurred, 0.95, 0.80},
+                      {"wet", wet, 0.95, 0.80},
+                      {"dry", dry, 0.95, 0.85}};
+  std::vector<Finger> fingers;
+  for (int i = 0; i < kFingers; ++i)
+    fingers.push_back(Finger::Generate(100 + static_cast<uint64_t>(i)));
   Score cores, deltas;
-  for (const Row& row : rows) {
+  // Sanitized builds run the first three rows only.
+  for (const Row& row : std::span(rows).first(kSanitized ? 3 : std::size(rows))) {
     Score total;
     for (int i = 0; i < kFingers; ++i) {
       ImpressionOptions o = row.options;
       o.seed = static_cast<uint64_t>(i);
-      const auto imp = Finger::Generate(100 + static_cast<uint64_t>(i)).Render(320, 365, o);
+      const auto imp = fingers[static_cast<size_t>(i)].Render(320, 365, o);
       const auto f = ExtractFrom(imp);
       total.Add(ScoreMinutiae(imp, f));
       if (row.name == rows[0].name) {
@@ -62,12 +75,21 @@ TEST(Extract, QualityFloorsOnCleanAndDegradedImpressions) {
         deltas.Add(ScoreSingular(imp.deltas, f.deltas));
       }
     }
+    std::printf("%-6s precision %.3f recall %.3f types %.3f (%zu true, %zu found, %zu matched)\n",
+                row.name, total.precision(), total.recall(), total.type_agreement(), total.truth,
+                total.found, total.matched);
     SCOPED_TRACE(row.name);
-    EXPECT_GE(total.precision(), row.precision) << total.matched << "/" << total.found;
-    EXPECT_GE(total.recall(), row.recall) << total.matched << "/" << total.truth;
+    EXPECT_GE(total.precision(), row.precision - kSlack) << total.matched << "/" << total.found;
+    EXPECT_GE(total.recall(), row.recall - kSlack) << total.matched << "/" << total.truth;
+    // Ending or bifurcation: the type of a matched minutia agrees.
+    EXPECT_GE(total.type_agreement(), 0.9 - kSlack);
   }
-  EXPECT_GE(cores.recall(), 0.6);
-  EXPECT_GE(deltas.recall(), 0.6);
+  std::printf("cores precision %.3f recall %.3f, deltas precision %.3f recall %.3f\n",
+              cores.precision(), cores.recall(), deltas.precision(), deltas.recall());
+  EXPECT_GE(cores.precision(), 0.6 - kSlack);
+  EXPECT_GE(cores.recall(), 0.8 - kSlack);
+  EXPECT_GE(deltas.precision(), 0.8 - kSlack);
+  EXPECT_GE(deltas.recall(), 0.8 - kSlack);
 }
 
 TEST(Extract, TwoImpressionsOfOneFingerShareTheirMinutiaeAfterTheMove) {
@@ -94,7 +116,7 @@ TEST(Extract, TwoImpressionsOfOneFingerShareTheirMinutiaeAfterTheMove) {
   const size_t shared = MatchCount(moved, fb.minutiae, 10, [](const auto& p, const auto& q) {
     return AngleGap(p.direction, q.direction) <= std::numbers::pi / 6;
   });
-  EXPECT_GE(static_cast<double>(shared) / moved.size(), 0.7) << shared << "/" << moved.size();
+  EXPECT_GE(static_cast<double>(shared) / moved.size(), 0.85) << shared << "/" << moved.size();
 }
 
 TEST(Extract, RecordFollowsTheLayoutAndTheSizeCallMatchesTheWrite) {
@@ -144,6 +166,49 @@ TEST(Extract, RecordFollowsTheLayoutAndTheSizeCallMatchesTheWrite) {
     const size_t r = q + 2 + rec[q] * rec[q + 1];
     EXPECT_EQ(r + 2, static_cast<size_t>(size));
   }
+}
+
+TEST(Extract, RecordKeepsTheBest255AndLeavesOutWhatItCannotEncode) {
+  Features f;
+  for (int i = 0; i < 300; ++i) {
+    FoundMinutia m;
+    m.x = 10 + i;
+    m.y = 20;
+    m.quality = 1 + i % 100;
+    m.kind = i % 2 ? Kind::kBifurcation : Kind::kEnding;
+    f.minutiae.push_back(m);
+  }
+  FoundMinutia far;
+  far.x = 2048;
+  far.y = 5;
+  far.quality = 100;
+  f.minutiae.push_back(far);
+  f.cores.push_back({5000, 5});
+  f.deltas.push_back({30, 40, 0, {0.5, 2.5, 4.5}});
+  const int32_t size = WriteRecord(f, nullptr, 4000, 400, 500, 500, 0, 0, false, false);
+  std::vector<uint8_t> rec(static_cast<size_t>(size));
+  ASSERT_EQ(WriteRecord(f, rec.data(), 4000, 400, 500, 500, 0, 0, false, false), size);
+  ASSERT_EQ(rec[24], 255);
+  ASSERT_EQ(rec[25], 5);
+  int lowest = 100;
+  for (int i = 0; i < 255; ++i) {
+    uint32_t w;
+    std::memcpy(&w, &rec[26 + i * 5], 4);
+    EXPECT_LT(w >> 21, 2047u);
+    lowest = std::min<int>(lowest, rec[26 + i * 5 + 4]);
+  }
+  // 45 of the 300 go: the lowest qualities (1 to 15, three of each).
+  EXPECT_EQ(lowest, 16);
+  const size_t p = 29 + 255 * 5;
+  EXPECT_EQ(rec[p], 0);  // the core lies beyond 2047
+  EXPECT_EQ(rec[p + 2], 1);
+  EXPECT_EQ(rec[p + 3], 7);
+  uint32_t w;
+  std::memcpy(&w, &rec[p + 4], 4);
+  EXPECT_EQ(w >> 21, 30u);
+  EXPECT_EQ((w >> 10) & 0x7FF, 40u);
+  EXPECT_EQ(rec[p + 8], std::lround(0.5 / (2 * std::numbers::pi) * 256));
+  EXPECT_EQ(static_cast<size_t>(size), p + 2 + 7 + 2 + 2);
 }
 
 TEST(Extract, BadInputGetsADefinedAnswer) {
@@ -205,6 +270,32 @@ TEST(Extract, SkeletonFlagWritesTheThinnedRidges) {
       ASSERT_EQ(ridges[i], 255) << i;
     }
   }
+}
+
+TEST(Extract, CallsOnSeveralThreadsAgreeWithOneAtATime) {
+  const auto a = Finger::Generate(12).Render(320, 365);
+  const auto b = Finger::Generate(13).Render(320, 365);
+  TVxExtractorConfiguration cfg;
+  GetDefaultConfig(&cfg);
+  auto record = [&](const fingerprint::Impression& imp, std::vector<uint8_t>* out) {
+    std::vector<uint8_t> binary(imp.pixels.size());
+    VxTemplate* t = ExtractMinutiae(imp.pixels.data(), 320, 365, &cfg, 0, binary.data());
+    ASSERT_NE(t, nullptr);
+    out->resize(
+        static_cast<size_t>(t->Ops->ExportRecord(t, nullptr, 320, 365, 500, 500, 0, 0, 1, 1)));
+    t->Ops->ExportRecord(t, out->data(), 320, 365, 500, 500, 0, 0, 1, 1);
+    t->Ops->Release(t);
+  };
+  std::vector<uint8_t> ra, rb, pa, pb;
+  record(a, &ra);
+  record(b, &rb);
+  std::thread ta([&] { record(a, &pa); });
+  std::thread tb([&] { record(b, &pb); });
+  ta.join();
+  tb.join();
+  EXPECT_EQ(pa, ra);
+  EXPECT_EQ(pb, rb);
+  EXPECT_NE(ra, rb);
 }
 
 }  // namespace

@@ -1,6 +1,12 @@
 /* Loads VxExtract.so by file name, binds its two exports by name and drives
  * them as the library's extractor binding does: defaults, extract, size
- * call, write call, release. Exits non-zero on the first fault. */
+ * call, write call, release. Exits non-zero on the first fault.
+ *
+ *   vx_extract_c_test <path of VxExtract.so> [calls [WxH]]
+ *
+ * With `calls` the whole round is repeated that many times (under the
+ * address and leak sanitizers: nothing may be kept between calls), on an
+ * image of the given size (320x365 by default; the pattern scales with it). */
 #include <dlfcn.h>
 #include <math.h>
 #include <stdio.h>
@@ -21,8 +27,15 @@ typedef void(VX_STDCALL* ReleaseFn)(void*);
 typedef int32_t(VX_STDCALL* ExportFn)(void*, void*, int32_t, int32_t, int32_t, int32_t, int32_t,
                                       int32_t, int32_t, int32_t);
 
+static int Round(VxExtractMinutiaeFn extract, const unsigned char* config,
+                 const unsigned char* pixels, int w, int h);
+
 int main(int argc, char** argv) {
-  CHECK(argc == 2);
+  CHECK(argc >= 2 && argc <= 4);
+  const int calls = argc >= 3 ? atoi(argv[2]) : 1;
+  int w = 320, h = 365;
+  if (argc == 4) CHECK(sscanf(argv[3], "%dx%d", &w, &h) == 2 && w >= 96 && h >= 96);
+  CHECK(calls >= 1);
   void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
   CHECK(module != NULL);
   VxGetDefaultConfigFn get_defaults = (VxGetDefaultConfigFn)dlsym(module, "GetDefaultConfig");
@@ -36,16 +49,34 @@ int main(int argc, char** argv) {
 
   /* Curved ridges, period 9, whose phase winds round four points: each
    * point is a ridge ending or a bifurcation. */
-  const int w = 320, h = 365;
   const double points[4][3] = {{100, 120, 1}, {210, 140, -1}, {120, 250, -1}, {220, 260, 1}};
   unsigned char* pixels = (unsigned char*)malloc((size_t)w * h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
-      const double r = sqrt((x - 160.0) * (x - 160.0) + (y - 420.0) * (y - 420.0));
+      const double r = sqrt((x - w / 2.0) * (x - w / 2.0) + (y - h * 1.15) * (y - h * 1.15));
       double phase = 2 * 3.14159265358979 * r / 9.0;
-      for (int k = 0; k < 4; ++k) phase += points[k][2] * atan2(y - points[k][1], x - points[k][0]);
+      for (int k = 0; k < 4; ++k)
+        phase += points[k][2] * atan2(y - points[k][1] * h / 365, x - points[k][0] * w / 320);
       pixels[(size_t)y * w + x] = (unsigned char)(128 - 90 * cos(phase));
     }
+  for (int i = 0; i < calls; ++i)
+    if (Round(extract, config, pixels, w, h) != 0) return 1;
+
+  /* Unusable arguments give no template. */
+  CHECK(extract(NULL, w, h, (TVxExtractorConfiguration*)config, 0, NULL) == NULL);
+  CHECK(extract(pixels, 0, h, (TVxExtractorConfiguration*)config, 0, NULL) == NULL);
+  CHECK(extract(pixels, w, -5, (TVxExtractorConfiguration*)config, 0, NULL) == NULL);
+  CHECK(extract(pixels, w, h, NULL, 0, NULL) == NULL);
+
+  free(pixels);
+  free(config);
+  CHECK(dlclose(module) == 0);
+  puts("ok");
+  return 0;
+}
+
+static int Round(VxExtractMinutiaeFn extract, const unsigned char* config,
+                 const unsigned char* pixels, int w, int h) {
   unsigned char* binary = (unsigned char*)malloc((size_t)w * h + 16);
   memset(binary + (size_t)w * h, 0xA5, 16);
 
@@ -94,18 +125,7 @@ int main(int argc, char** argv) {
   /* The header carries the arguments of the call. */
   CHECK((record[0] | record[1] << 8) == size && record[12] == 3 && record[13] == 1);
   release(tmpl);
-
-  /* Unusable arguments give no template. */
-  CHECK(extract(NULL, w, h, (TVxExtractorConfiguration*)config, 0, NULL) == NULL);
-  CHECK(extract(pixels, 0, h, (TVxExtractorConfiguration*)config, 0, NULL) == NULL);
-  CHECK(extract(pixels, w, -5, (TVxExtractorConfiguration*)config, 0, NULL) == NULL);
-  CHECK(extract(pixels, w, h, NULL, 0, NULL) == NULL);
-
   free(record);
   free(binary);
-  free(pixels);
-  free(config);
-  CHECK(dlclose(module) == 0);
-  puts("ok");
   return 0;
 }
