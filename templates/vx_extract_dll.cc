@@ -25,20 +25,22 @@ Fn TVxTemplate::Operation(int index) const {
   return reinterpret_cast<Fn>(table[index]);
 }
 
-TVxTemplate::~TVxTemplate() { Operation<VxReleaseTemplateFn>(VX_TEMPLATE_OP_RELEASE)(FInterface); }
+TVxTemplate::~TVxTemplate() {
+  Operation<TVxReleaseTemplateProc>(VX_TEMPLATE_OP_RELEASE)(FInterface);
+}
 
 int32_t TVxTemplate::ExportRecord(uint8_t* buffer, int32_t width, int32_t height,
                                   int32_t horzResolution, int32_t vertResolution, int32_t position,
                                   int32_t impressionType, bool saveCurvature, bool saveG) {
-  return Operation<VxExportRecordFn>(VX_TEMPLATE_OP_EXPORT_RECORD)(
+  return Operation<TVxExportRecordProc>(VX_TEMPLATE_OP_EXPORT_RECORD)(
       FInterface, buffer, width, height, horzResolution, vertResolution, position, impressionType,
       saveCurvature ? 1 : 0, saveG ? 1 : 0);
 }
 
 TVxExtractDll::TVxExtractDll(std::unique_ptr<platform::Module> module)
     : module_(std::move(module)) {
-  extract_minutiae_ = module_->Function<VxExtractMinutiaeFn>(VX_EXTRACT_EXTRACT_MINUTIAE);
-  get_default_config_ = module_->Function<VxGetDefaultConfigFn>(VX_EXTRACT_GET_DEFAULT_CONFIG);
+  extract_minutiae_ = module_->Function<TVxExtractMinutiaeProc>(VX_EXTRACT_EXTRACT_MINUTIAE);
+  get_default_config_ = module_->Function<TVxGetDefaultConfigProc>(VX_EXTRACT_GET_DEFAULT_CONFIG);
 }
 
 std::unique_ptr<TVxExtractDll> TVxExtractDll::Create(platform::Env& env,

@@ -102,8 +102,8 @@ class TVxExtractDll {
   bool FExtrairEsqueleto = false;
   std::unique_ptr<TVxImage> FImagemBinaria;
   std::unique_ptr<platform::Module> module_;
-  VxExtractMinutiaeFn extract_minutiae_ = nullptr;
-  VxGetDefaultConfigFn get_default_config_ = nullptr;
+  TVxExtractMinutiaeProc extract_minutiae_ = nullptr;
+  TVxGetDefaultConfigProc get_default_config_ = nullptr;
 };
 
 }  // namespace dactyra::templates
