@@ -45,7 +45,8 @@ void BM_EngineDirect(benchmark::State& state) {
   std::vector<uint8_t> binary(imp.pixels.size());
   for (auto _ : state) {
     VxTemplate* t = extract(imp.pixels.data(), imp.width, imp.height, &config, 0, binary.data());
-    const int32_t size = t->Ops->ExportRecord(t, nullptr, imp.width, imp.height, 500, 500, 0, 0, 1, 1);
+    const int32_t size =
+        t->Ops->ExportRecord(t, nullptr, imp.width, imp.height, 500, 500, 0, 0, 1, 1);
     std::vector<uint8_t> record(static_cast<size_t>(size));
     t->Ops->ExportRecord(t, record.data(), imp.width, imp.height, 500, 500, 0, 0, 1, 1);
     t->Ops->Release(t);
