@@ -58,7 +58,7 @@ uint64_t TVxExtractor::CreateExtractor() {
   // Zeroed, so an engine without defaults still gets a defined record.
   auto configuration = std::make_unique<Configuration>();
   std::memset(configuration->bytes, 0, sizeof configuration->bytes);
-  dll_->PegParametrosDefault(configuration->bytes);
+  dll_->PegParametrosDefault(configuration->record());
   const auto handle = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(configuration.get()));
   configurations_.emplace(handle, std::move(configuration));
   return handle;
@@ -103,7 +103,7 @@ std::optional<std::vector<uint8_t>> TVxExtractor::Extract(uint64_t handle,
 
   if (ImageLogEnabled(env_)) GravarLogImagem(env_, LibraryFolder(), width, height, pixels);
 
-  void* configuration = configurations_.find(handle)->second->bytes;
+  const TVxExtractorConfiguration* configuration = configurations_.find(handle)->second->record();
   const std::unique_ptr<TVxTemplate> found =
       dll_->ExtractMinutiae(pixels.data(), width, height, configuration);
   if (!found) return std::nullopt;

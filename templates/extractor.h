@@ -98,8 +98,12 @@ class TVxExtractor {
   const TVxExtractDll* Binding() const { return dll_.get(); }
 
  private:
+  // The record as bytes: only the engine knows its fields.
   struct alignas(VX_EXTRACT_CONFIG_ALIGN) Configuration {
     unsigned char bytes[VX_EXTRACT_CONFIG_SIZE];
+    TVxExtractorConfiguration* record() {
+      return reinterpret_cast<TVxExtractorConfiguration*>(bytes);
+    }
   };
 
   platform::Env& env_;

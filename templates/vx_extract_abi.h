@@ -20,7 +20,7 @@
  * A template object is an address whose first word points to its table of
  * operations; each operation takes the object as its first argument:
  *   [0] release the object;
- *   [3] export the template record (see VxExportRecordFn); with a null
+ *   [3] export the template record (see TVxExportRecordProc); with a null
  *       buffer only the size is returned.
  */
 #ifndef DACTYRA_TEMPLATES_VX_EXTRACT_ABI_H_
@@ -46,31 +46,37 @@ extern "C" {
 
 /* The configuration record: 40 bytes whose fields only the engine knows
  * (thresholds, a Gabor factor and step switches); 8-byte aligned, since it
- * holds a 64-bit float at offset 16. */
+ * holds a 64-bit float at offset 16. dactyra keeps it as bytes; the engine
+ * defines the structure. */
 #define VX_EXTRACT_CONFIG_SIZE 40
 #define VX_EXTRACT_CONFIG_ALIGN 8
+typedef struct TVxExtractorConfiguration TVxExtractorConfiguration;
+
+/* A template object of the engine; its first word is its table of
+ * operations. The engine defines the structure. */
+typedef struct VxTemplate VxTemplate;
 
 /* Export names. */
 #define VX_EXTRACT_GET_DEFAULT_CONFIG "GetDefaultConfig"
 #define VX_EXTRACT_EXTRACT_MINUTIAE "ExtractMinutiae"
 
-typedef void(VX_EXTRACT_CALL* VxGetDefaultConfigFn)(void* config);
-typedef void*(VX_EXTRACT_CALL* VxExtractMinutiaeFn)(const uint8_t* pixels, int32_t width,
-                                                    int32_t height, void* config, int32_t skeleton,
-                                                    uint8_t* binary);
+typedef void(VX_EXTRACT_CALL* TVxGetDefaultConfigProc)(TVxExtractorConfiguration* config);
+typedef VxTemplate*(VX_EXTRACT_CALL* TVxExtractMinutiaeProc)(
+    const uint8_t* pixels, int32_t width, int32_t height, const TVxExtractorConfiguration* config,
+    int32_t skeleton, uint8_t* binary);
 
 /* Template object operations. */
 #define VX_TEMPLATE_OP_RELEASE 0
 #define VX_TEMPLATE_OP_EXPORT_RECORD 3
 
-typedef void(VX_EXTRACT_CALL* VxReleaseTemplateFn)(void* self);
+typedef void(VX_EXTRACT_CALL* TVxReleaseTemplateProc)(VxTemplate* self);
 /* Returns the size in bytes of the template record; writes it into
  * `buffer` when that is not null. The save flags are 0 or 1. */
-typedef int32_t(VX_EXTRACT_CALL* VxExportRecordFn)(void* self, uint8_t* buffer, int32_t width,
-                                                   int32_t height, int32_t horz_resolution,
-                                                   int32_t vert_resolution, int32_t position,
-                                                   int32_t impression_type, int32_t save_curvature,
-                                                   int32_t save_g);
+typedef int32_t(VX_EXTRACT_CALL* TVxExportRecordProc)(VxTemplate* self, void* buffer, int32_t width,
+                                                      int32_t height, int32_t horz_resolution,
+                                                      int32_t vert_resolution, int32_t position,
+                                                      int32_t impression_type,
+                                                      int32_t save_curvature, int32_t save_g);
 
 #ifdef __cplusplus
 }

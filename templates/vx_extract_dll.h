@@ -50,7 +50,7 @@ class TVxImage {
 // (operation 0), exactly once.
 class TVxTemplate {
  public:
-  explicit TVxTemplate(void* engine_object) : FInterface(engine_object) {}
+  explicit TVxTemplate(VxTemplate* engine_object) : FInterface(engine_object) {}
   ~TVxTemplate();
   TVxTemplate(const TVxTemplate&) = delete;
   TVxTemplate& operator=(const TVxTemplate&) = delete;
@@ -64,7 +64,7 @@ class TVxTemplate {
  private:
   template <typename Fn>
   Fn Operation(int index) const;
-  void* FInterface;
+  VxTemplate* FInterface;
 };
 
 class TVxExtractDll {
@@ -82,7 +82,7 @@ class TVxExtractDll {
   // Fills the VX_EXTRACT_CONFIG_SIZE bytes at `params` with the engine's
   // defaults; leaves them as they are when the engine lacks
   // GetDefaultConfig.
-  void PegParametrosDefault(void* params);
+  void PegParametrosDefault(TVxExtractorConfiguration* params);
 
   // Extracts from `iw` × `ih` gray levels at `idata` with the configuration
   // at `params`. Null when the engine lacks ExtractMinutiae or returns no
@@ -91,7 +91,7 @@ class TVxExtractDll {
   // the previous one's, so a larger image never runs past a smaller one's
   // buffer. Throws Exception for sizes that are not positive.
   std::unique_ptr<TVxTemplate> ExtractMinutiae(const uint8_t* idata, int32_t iw, int32_t ih,
-                                               void* params);
+                                               const TVxExtractorConfiguration* params);
 
   // The work buffer, absent before the first extraction (tests).
   const TVxImage* ImagemBinaria() const { return FImagemBinaria.get(); }
@@ -102,8 +102,8 @@ class TVxExtractDll {
   bool FExtrairEsqueleto = false;
   std::unique_ptr<TVxImage> FImagemBinaria;
   std::unique_ptr<platform::Module> module_;
-  VxExtractMinutiaeFn extract_minutiae_ = nullptr;
-  VxGetDefaultConfigFn get_default_config_ = nullptr;
+  TVxExtractMinutiaeProc extract_minutiae_ = nullptr;
+  TVxGetDefaultConfigProc get_default_config_ = nullptr;
 };
 
 }  // namespace dactyra::templates

@@ -17,6 +17,10 @@ using platform::Text;
 using testing::ExtractEnv;
 using testing::LibraryFolder;
 
+TVxExtractorConfiguration* Record(unsigned char* bytes) {
+  return reinterpret_cast<TVxExtractorConfiguration*>(bytes);
+}
+
 TEST(VxExtractDll, LooksByNameFirstThenInTheLibraryFolder) {
   struct Case {
     const char* name;
@@ -81,10 +85,10 @@ TEST(VxExtractDll, MissingExportsAreOptional) {
   EXPECT_FALSE(dll->HasExtractMinutiae());
   unsigned char config[VX_EXTRACT_CONFIG_SIZE];
   std::memset(config, 0x5A, sizeof config);
-  dll->PegParametrosDefault(config);
+  dll->PegParametrosDefault(Record(config));
   for (unsigned char b : config) ASSERT_EQ(b, 0x5A);
   const std::vector<uint8_t> pixels(100, 0);
-  EXPECT_EQ(dll->ExtractMinutiae(pixels.data(), 10, 10, config), nullptr);
+  EXPECT_EQ(dll->ExtractMinutiae(pixels.data(), 10, 10, Record(config)), nullptr);
   EXPECT_EQ(dll->ImagemBinaria(), nullptr);
 }
 
@@ -94,7 +98,7 @@ TEST(VxExtractDll, EveryImageGetsAWorkBufferOfItsOwnSize) {
   ExtractEnv env;
   auto dll = TVxExtractDll::Create(env, folder.text());
   alignas(8) unsigned char config[VX_EXTRACT_CONFIG_SIZE];
-  dll->PegParametrosDefault(config);
+  dll->PegParametrosDefault(Record(config));
   const auto engine = folder.Engine();
   ASSERT_NE(engine.state, nullptr);
 
@@ -103,7 +107,7 @@ TEST(VxExtractDll, EveryImageGetsAWorkBufferOfItsOwnSize) {
   for (auto [w, h] : {std::pair{20, 10}, {64, 48}, {64, 200}, {8, 8}}) {
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
     const std::vector<uint8_t> pixels(static_cast<size_t>(w * h), 10);
-    auto found = dll->ExtractMinutiae(pixels.data(), w, h, config);
+    auto found = dll->ExtractMinutiae(pixels.data(), w, h, Record(config));
     ASSERT_NE(found, nullptr);
     ASSERT_NE(dll->ImagemBinaria(), nullptr);
     EXPECT_EQ(dll->ImagemBinaria()->width(), w);
@@ -115,7 +119,7 @@ TEST(VxExtractDll, EveryImageGetsAWorkBufferOfItsOwnSize) {
     EXPECT_EQ(engine.state->last_width, w);
     EXPECT_EQ(engine.state->last_height, h);
   }
-  EXPECT_THROW(dll->ExtractMinutiae(nullptr, 0, 5, config), Exception);
+  EXPECT_THROW(dll->ExtractMinutiae(nullptr, 0, 5, Record(config)), Exception);
   EXPECT_EQ(engine.state->violations, 0) << engine.state->last_violation;
 }
 
@@ -125,11 +129,11 @@ TEST(VxExtractDll, TemplateExportsWithItsArgumentsInOrderAndIsReleasedOnce) {
   ExtractEnv env;
   auto dll = TVxExtractDll::Create(env, folder.text());
   alignas(8) unsigned char config[VX_EXTRACT_CONFIG_SIZE];
-  dll->PegParametrosDefault(config);
+  dll->PegParametrosDefault(Record(config));
   const auto engine = folder.Engine();
   const std::vector<uint8_t> pixels(30 * 20, 7);
   {
-    auto found = dll->ExtractMinutiae(pixels.data(), 30, 20, config);
+    auto found = dll->ExtractMinutiae(pixels.data(), 30, 20, Record(config));
     ASSERT_NE(found, nullptr);
     const int32_t size = found->ExportRecord(nullptr, 11, 12, 13, 14, 15, 16, true, false);
     EXPECT_EQ(engine.state->last_export_buffer, nullptr);

@@ -50,17 +50,28 @@ struct Minutia {
   uint8_t quality, curvature, g;
 };
 
-struct Template;
-void VX_EXTRACT_CALL Release(void* self);
-int32_t VX_EXTRACT_CALL ExportRecord(void* self, uint8_t* buffer, int32_t width, int32_t height,
+}  // namespace
+
+// The engine's own definitions of the records the contract leaves opaque.
+struct TVxExtractorConfiguration {
+  uint8_t bytes[VX_EXTRACT_CONFIG_SIZE];
+};
+struct VxTemplate;
+
+namespace {
+
+void VX_EXTRACT_CALL Release(VxTemplate* self);
+int32_t VX_EXTRACT_CALL ExportRecord(VxTemplate* self, void* buffer, int32_t width, int32_t height,
                                      int32_t hres, int32_t vres, int32_t position,
                                      int32_t impression, int32_t save_curvature, int32_t save_g);
-void VX_EXTRACT_CALL Unused(void*) { Violation("operation 1 or 2 called"); }
+void VX_EXTRACT_CALL Unused(VxTemplate*) { Violation("operation 1 or 2 called"); }
 
 void* const kTable[] = {reinterpret_cast<void*>(&Release), reinterpret_cast<void*>(&Unused),
                         reinterpret_cast<void*>(&Unused), reinterpret_cast<void*>(&ExportRecord)};
 
-struct Template {
+}  // namespace
+
+struct VxTemplate {
   void* const* table = kTable;
   uint32_t magic = 0x54504C54;
   int32_t width = 0;
@@ -70,8 +81,9 @@ struct Template {
   std::vector<Minutia> minutiae;
 };
 
-Template* Checked(void* self) {
-  auto* t = static_cast<Template*>(self);
+namespace {
+
+VxTemplate* Checked(VxTemplate* t) {
   if (t == nullptr || t->magic != 0x54504C54) {
     Violation("operation on something that is no live template");
     return nullptr;
@@ -79,9 +91,9 @@ Template* Checked(void* self) {
   return t;
 }
 
-void VX_EXTRACT_CALL Release(void* self) {
+void VX_EXTRACT_CALL Release(VxTemplate* self) {
   std::lock_guard held(state_lock);
-  Template* t = Checked(self);
+  VxTemplate* t = Checked(self);
   if (t == nullptr) return;
   ++state.templates_released;
   Log("Release");
@@ -94,11 +106,11 @@ void Put16(uint8_t* p, uint32_t v) {
   p[1] = static_cast<uint8_t>(v >> 8);
 }
 
-int32_t VX_EXTRACT_CALL ExportRecord(void* self, uint8_t* buffer, int32_t width, int32_t height,
+int32_t VX_EXTRACT_CALL ExportRecord(VxTemplate* self, void* buffer, int32_t width, int32_t height,
                                      int32_t hres, int32_t vres, int32_t position,
                                      int32_t impression, int32_t save_curvature, int32_t save_g) {
   std::lock_guard held(state_lock);
-  Template* t = Checked(self);
+  VxTemplate* t = Checked(self);
   if (t == nullptr) return 0;
   ++state.exports;
   if ((save_curvature != 0 && save_curvature != 1) || (save_g != 0 && save_g != 1)) {
@@ -115,7 +127,7 @@ int32_t VX_EXTRACT_CALL ExportRecord(void* self, uint8_t* buffer, int32_t width,
       hres, vres, position, impression, save_curvature, save_g, size);
   if (buffer == nullptr) return size;
 
-  uint8_t* p = buffer;
+  uint8_t* p = static_cast<uint8_t*>(buffer);
   std::memset(p, 0, static_cast<size_t>(size));
   std::memcpy(p, "VXRC", 4);
   Put16(p + 4, static_cast<uint32_t>(width));
@@ -154,17 +166,18 @@ RECORDER_EXPORT void VxRecorder_Reset() {
 
 #ifndef VX_RECORDER_BARE
 
-RECORDER_EXPORT void VX_EXTRACT_CALL GetDefaultConfig(void* config) {
+RECORDER_EXPORT void VX_EXTRACT_CALL GetDefaultConfig(TVxExtractorConfiguration* config) {
   std::lock_guard held(state_lock);
   ++state.default_configs;
-  auto* bytes = static_cast<uint8_t*>(config);
+  uint8_t* bytes = config->bytes;
   for (int i = 0; i < VX_EXTRACT_CONFIG_SIZE; ++i) bytes[i] = VxRecorderDefaultByte(i);
   Log("GetDefaultConfig");
 }
 
-RECORDER_EXPORT void* VX_EXTRACT_CALL ExtractMinutiae(const uint8_t* pixels, int32_t width,
-                                                      int32_t height, void* config,
-                                                      int32_t skeleton, uint8_t* binary) {
+RECORDER_EXPORT VxTemplate* VX_EXTRACT_CALL ExtractMinutiae(const uint8_t* pixels, int32_t width,
+                                                            int32_t height,
+                                                            const TVxExtractorConfiguration* config,
+                                                            int32_t skeleton, uint8_t* binary) {
   std::lock_guard held(state_lock);
   ++state.extractions;
   state.last_pixels = pixels;
@@ -180,7 +193,7 @@ RECORDER_EXPORT void* VX_EXTRACT_CALL ExtractMinutiae(const uint8_t* pixels, int
   }
   bool config_ok = true;
   for (int i = 0; i < VX_EXTRACT_CONFIG_SIZE; ++i) {
-    config_ok = config_ok && static_cast<const uint8_t*>(config)[i] == VxRecorderDefaultByte(i);
+    config_ok = config_ok && config->bytes[i] == VxRecorderDefaultByte(i);
   }
   // Every pixel is read and every byte of the work buffer written, as an
   // engine would: a short buffer shows under the address sanitizer.
@@ -195,7 +208,7 @@ RECORDER_EXPORT void* VX_EXTRACT_CALL ExtractMinutiae(const uint8_t* pixels, int
   Log("ExtractMinutiae %d %d %d %d", width, height, skeleton, config_ok ? 1 : 0);
   if (blank) return nullptr;
 
-  auto* t = new Template;
+  auto* t = new VxTemplate;
   t->width = width;
   t->height = height;
   t->sum = sum;
