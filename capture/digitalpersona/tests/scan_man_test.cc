@@ -523,5 +523,18 @@ TEST_P(DPFamilyTest, StartsAndStopsRaceFromSeveralThreads) {
   EXPECT_EQ(SMStopCapture(u"UareU\\R2"), kSMNotCapturing);
 }
 
+// The real Env finds the libraries by their bare names on the loader's path.
+// Run by its own ctest entry, which puts the stand-ins' folder on
+// LD_LIBRARY_PATH (the loader reads it at start).
+TEST_F(DPTest, DISABLED_LoadsByNameThroughTheLoaderPath) {
+  Configure(Reader({"dpfpapi", 1, "{PATH}"}));
+  ASSERT_TRUE(SMLoad(platform::Env::Default()));
+  EXPECT_EQ(Listing(), std::vector<platform::Text>{u"UareU\\PATH"});
+  Sink sink;
+  ASSERT_EQ(SMStartCapture(u"UareU\\PATH", &Sink::Proc, nullptr, &sink), kSMOk);
+  Deliver("DPFPApi", sink, 1);
+  EXPECT_EQ(SMStopCapture(u"UareU\\PATH"), kSMOk);
+}
+
 }  // namespace
 }  // namespace dactyra::capture::digitalpersona::testing
