@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "capture/velmora_error.h"
+#include "platform/env.h"
 #include "scanning/scanners_lock.h"
 
 namespace dactyra {
@@ -24,7 +25,7 @@ void TListaScanners::Descarregar() {
   // At unload a Java thread may sit in an entry point for ever (the VM is
   // going): the lock is waited for a bounded time only.
   bool travado = false;
-  for (int i = 0; i < 200 && !(travado = ScannersLock().TryEnter()); ++i) platform::Sleep(5);
+  for (int i = 0; i < 200 && !(travado = ScannersLock().TryEnter()); ++i) platform::Env::Default().Sleep(5);
   Esvaziar(kEsperaDescarga);
   if (travado) ScannersLock().Leave();
 }
@@ -72,11 +73,11 @@ void TListaScanners::Esvaziar(uint32_t esperaMs) {
   if (limitado) {
     for (Entrada& e : scanners) e.scanner->PedirParada();
   }
-  const uint32_t inicio = platform::TickCount();
+  const uint32_t inicio = platform::Env::Default().TickCount();
   for (Entrada& e : scanners) {
     uint32_t espera = esperaMs;
     if (limitado) {
-      const uint32_t passado = platform::TickCount() - inicio;
+      const uint32_t passado = platform::Env::Default().TickCount() - inicio;
       espera = passado >= esperaMs ? 0 : esperaMs - passado;
     }
     try {

@@ -235,7 +235,8 @@ void TTratadorMensagens::ThreadMensagens(TThreadGenerica& thread) {
   }
 
   while (!thread.Terminated()) {
-    window->DispatchWaiting();
+    // A stop is seen between two images, not only after a backlog.
+    window->DispatchWaiting([&thread] { return thread.Terminated(); });
     if (thread.Terminated()) break;
     // A wait on the queue ends as soon as a message arrives and sees a stop
     // as soon as the plain sleep would.

@@ -51,7 +51,7 @@ bool MessageQueue::Post(const QueuedMessage& message) {
   return written == static_cast<ssize_t>(sizeof record);
 }
 
-int MessageQueue::DispatchWaiting() {
+int MessageQueue::DispatchWaiting(const std::function<bool()>& stop) {
   // Only what is waiting now: a poster faster than the procedure must not
   // keep the owner in here for ever.
   int waiting_bytes = 0;
@@ -59,6 +59,7 @@ int MessageQueue::DispatchWaiting() {
   int dispatched = 0;
   for (int left = waiting_bytes / static_cast<int>(sizeof(DactyraPostedMessage)); left > 0;
        --left) {
+    if (stop && stop()) break;
     DactyraPostedMessage record;
     const ssize_t got = read(read_fd_, &record, sizeof record);
     if (got < 0 && errno == EINTR) continue;

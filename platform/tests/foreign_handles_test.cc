@@ -84,6 +84,9 @@ TEST(MessageQueueTest, MessagesPostedDuringADispatchWaitForTheNext) {
   EXPECT_EQ(queue->DispatchWaiting(), 3);
   EXPECT_EQ(queue->DispatchWaiting(), 3);
   EXPECT_EQ(handled, 6);
+  // A stop asked for after two messages leaves the third waiting.
+  EXPECT_EQ(queue->DispatchWaiting([&] { return handled == 8; }), 2);
+  EXPECT_EQ(queue->DispatchWaiting(), 3);
 }
 
 TEST(SharedEventTest, AutoResetsAndFoldsSignals) {

@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 
+#include "capture/digitalpersona/binding.h"
 #include "capture/digitalpersona/tests/dp_fixture.h"
 #include "support/exception.h"
 
@@ -72,6 +75,42 @@ void ExpectNoScannerId(int index) {
   } catch (const Exception& e) {
     EXPECT_EQ(e.message(), u"Can not retrieve scanner id");
   }
+}
+
+// --- Inner rules ---------------------------------------------------------------
+
+TEST(DPNameCopyTest, AnswersTheWholeLengthAndWritesWithinTheBuffer) {
+  // "é" is two bytes in the ANSI code page (UTF-8): lengths count bytes.
+  const platform::Text name = u"UareU\\\u00E9t";
+  EXPECT_EQ(CopyName(name, nullptr, 0), 10);
+  char buffer[8];
+  std::memset(buffer, 'x', sizeof buffer);
+  EXPECT_EQ(CopyName(name, buffer, 5), 10);
+  EXPECT_STREQ(buffer, "Uare");
+  EXPECT_EQ(buffer[5], 'x') << "nothing written past maxLen";
+  char whole[10];
+  EXPECT_EQ(CopyName(name, whole, 10), 10);
+  EXPECT_STREQ(whole,
+               "UareU\\"
+               "\xC3\xA9"
+               "t");
+}
+
+TEST(DPFitImageTest, RefusesImagesWithoutPixelsOrTooLarge) {
+  std::vector<uint8_t> out(320 * 365, 7);
+  const uint8_t pixel = 200;
+  struct Case {
+    int32_t width, height;
+  };
+  for (const Case c :
+       {Case{0, 511}, Case{-4, 511}, Case{448, 0}, Case{INT32_MAX, 2}, Case{448, INT32_MIN}}) {
+    EXPECT_FALSE(FitImage(out.data(), 320, 365, &pixel, c.width, c.height, 448, 511, false))
+        << c.width << "x" << c.height;
+  }
+  EXPECT_EQ(out, std::vector<uint8_t>(320 * 365, 7));
+  // One pixel fills the whole output, upright or turned.
+  ASSERT_TRUE(FitImage(out.data(), 320, 365, &pixel, 1, -1, 448, 511, true));
+  EXPECT_EQ(out, std::vector<uint8_t>(320 * 365, 200));
 }
 
 // --- Loading -----------------------------------------------------------------
@@ -482,6 +521,19 @@ TEST_P(DPFamilyTest, StartsAndStopsRaceFromSeveralThreads) {
   EXPECT_EQ(sink.inside.load(), 0);
   EXPECT_EQ(SMStopCapture(u"UareU\\R1"), kSMNotCapturing);
   EXPECT_EQ(SMStopCapture(u"UareU\\R2"), kSMNotCapturing);
+}
+
+// The real Env finds the libraries by their bare names on the loader's path.
+// Run by its own ctest entry, which puts the stand-ins' folder on
+// LD_LIBRARY_PATH (the loader reads it at start).
+TEST_F(DPTest, DISABLED_LoadsByNameThroughTheLoaderPath) {
+  Configure(Reader({"dpfpapi", 1, "{PATH}"}));
+  ASSERT_TRUE(SMLoad(platform::Env::Default()));
+  EXPECT_EQ(Listing(), std::vector<platform::Text>{u"UareU\\PATH"});
+  Sink sink;
+  ASSERT_EQ(SMStartCapture(u"UareU\\PATH", &Sink::Proc, nullptr, &sink), kSMOk);
+  Deliver("DPFPApi", sink, 1);
+  EXPECT_EQ(SMStopCapture(u"UareU\\PATH"), kSMOk);
 }
 
 }  // namespace
