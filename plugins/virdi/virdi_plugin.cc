@@ -96,10 +96,11 @@ int32_t VirdiPlugin::GetDeviceList(PVxrDeviceList buffer, int32_t size) {
   }
   uint64_t needed = VXR_DEVICE_LIST_EMPTY_SIZE;
   for (const Entry& entry : list_) needed += VXR_DEVICE_LIST_ENTRY_SIZE(entry.name.size());
-  // Names are bounded by their records, so only an absurd count gets here.
+  // Names are bounded by their records, so only an absurd count gets here:
+  // a list no answer can describe is an empty one.
   if (needed > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
     list_.clear();
-    return VXR_DEVICE_LIST_EMPTY_SIZE;
+    needed = VXR_DEVICE_LIST_EMPTY_SIZE;
   }
   const uint32_t count = static_cast<uint32_t>(list_.size());
   std::memcpy(block, &count, 4);
