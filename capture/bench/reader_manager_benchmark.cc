@@ -54,7 +54,9 @@ class Folder : public dactyra::platform::EnvWrapper {
       fpsmm << "[FPSmm" << name << "]\nid=" << lower << "\\A1\nid=" << lower << "\\B2\n";
     }
     Copy(std::string(DACTYRA_DP_SIM_DIR) + "/DPFPApi.so", "DPFPApi.so");
-    std::ofstream(dir_ + "/dp.conf") << DACTYRA_DP_SIM_READERS;
+    std::ofstream(dir_ + "/dp.conf") << "[reader]\nlibrary = dpfpapi\n"
+                                        "guid = 000102030405060708090A0B0C0D0E0F\n"
+                                        "id = {CAFE}\nproduct = U.are.U 4000B\n";
   }
   ~Folder() override {
     std::error_code ignored;
