@@ -65,8 +65,9 @@ class Folder : public dactyra::platform::EnvWrapper {
 
   Text ExecutablePath() override { return FromUtf8(dir_ + "/java"); }
   Text ModuleFileNameOf(const void*) override { return FromUtf8(dir_ + "/libdactyra.so"); }
-  std::unique_ptr<dactyra::platform::Module> LoadModule(
-      const Text& file, dactyra::platform::Module::Search search, Text* error) override {
+  std::unique_ptr<dactyra::platform::Module> LoadModule(const Text& file,
+                                                        dactyra::platform::Module::Search search,
+                                                        Text* error) override {
     if (file.find(u'/') == Text::npos && FileExists(FromUtf8(dir_ + "/") + file)) {
       return target().LoadModule(FromUtf8(dir_ + "/") + file, search, error);
     }

@@ -43,8 +43,8 @@ void TFPsmmCaptureDeviceImpl::PararCapturaFPSmm() {
 
 void TFPsmmCaptureDeviceImpl::Close() { PararCapturaFPSmm(); }
 
-platform::Text TFPsmmCaptureDeviceImpl::SendCommandStr(const platform::Text&,
-                                                       const platform::Text&, bool) {
+platform::Text TFPsmmCaptureDeviceImpl::SendCommandStr(const platform::Text&, const platform::Text&,
+                                                       bool) {
   return {};
 }
 
@@ -61,8 +61,7 @@ void TFPsmmCaptureDeviceImpl::Allocate() {
   FImageHeight = static_cast<int32_t>(FImpl->maxHeight);
 }
 
-void TFPsmmCaptureDeviceImpl::ImagemRecebida(int32_t width, int32_t height,
-                                             const uint8_t* pixels) {
+void TFPsmmCaptureDeviceImpl::ImagemRecebida(int32_t width, int32_t height, const uint8_t* pixels) {
   if (width <= 0 || height <= 0 || !pixels) return;
   const uint64_t bytes = uint64_t(width) * uint64_t(height);
   // The buffer (header included) must be measurable in 32 bits, as on the

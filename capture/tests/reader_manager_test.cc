@@ -28,10 +28,10 @@
 namespace dactyra::testing {
 namespace {
 
+using platform::Text;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
-using platform::Text;
 
 std::string MessageOf(const std::function<void()>& action) {
   try {
@@ -261,9 +261,7 @@ TEST_F(ReaderManagerTest, WhichFilesBecomeModules) {
     std::vector<std::string> modules;
   };
   const std::vector<Case> cases = {
-      {"a 64-bit twin is skipped",
-       {{kPlugin, "vxr_a.so"}, {kPlugin, "vxr_a_64.so"}},
-       {"a"}},
+      {"a 64-bit twin is skipped", {{kPlugin, "vxr_a.so"}, {kPlugin, "vxr_a_64.so"}}, {"a"}},
       {"_64 whatever the extension's case, X64 is no twin",
        {{kPlugin, "vxr_b_64.SO"}, {kPlugin, "vxr_b_X64.so"}},
        {"b_x64"}},
@@ -298,10 +296,18 @@ TEST_F(ReaderManagerTest, WhichFilesBecomeModules) {
     const std::string folder = Folder("case" + std::to_string(n++));
     for (const auto& [kind, file] : c.files) {
       switch (kind) {
-        case kPlugin: Plugin(folder, file); break;
-        case kRefusedPlugin: Install(folder, PluginPath("vxr_noimage"), file); break;
-        case kFpsmm: Fpsmm(folder, file); break;
-        case kJunk: std::ofstream(folder + "/" + file) << "not a module"; break;
+        case kPlugin:
+          Plugin(folder, file);
+          break;
+        case kRefusedPlugin:
+          Install(folder, PluginPath("vxr_noimage"), file);
+          break;
+        case kFpsmm:
+          Fpsmm(folder, file);
+          break;
+        case kJunk:
+          std::ofstream(folder + "/" + file) << "not a module";
+          break;
       }
     }
     env_.Place(folder + "/java", folder + "/libdactyra.so");
@@ -583,8 +589,8 @@ TEST_F(ReaderManagerTest, TheLastComponentUnloadsUareUAndAnActivationLoadsItAgai
 TEST_F(ReaderManagerTest, ReadersOutsideTheListDoNotLoadUareU) {
   auto manager = Manager();
   const std::vector<std::pair<Text, bool>> cases = {
-      {u"VX:1", false},     {u"ZK\\1", false},    {u"bio-i", false},  {u"BIO-I 7", false},
-      {u"vx:1", true},      {u"zk\\1", true},     {u"bio-", true},    {u"UareU\\g", true},
+      {u"VX:1", false},       {u"ZK\\1", false}, {u"bio-i", false}, {u"BIO-I 7", false},
+      {u"vx:1", true},        {u"zk\\1", true},  {u"bio-", true},   {u"UareU\\g", true},
       {u"Lumidigm\\1", true}, {u"", true},
   };
   for (const auto& [name, loads] : cases) {
@@ -603,18 +609,12 @@ TEST(ReaderNames, Classes) {
     Text uareu;
   };
   const std::vector<Case> cases = {
-      {u"VX:abc", true, false, u"VX:abc"},
-      {u"ZK\\12", true, false, u"ZK\\12"},
-      {u"VX", false, false, u"VX"},
-      {u"Vx:abc", false, false, u"Vx:abc"},
-      {u"bio-iX", false, true, u"bio-iX"},
-      {u"BIO-I", false, true, u"BIO-I"},
-      {u"bio-", false, false, u"bio-"},
-      {u"{1234-ABCD}", false, false, u"UareU\\1234-ABCD"},
-      {u"{x", false, false, u"UareU\\"},
-      {u"{", false, false, u"UareU\\"},
-      {u"{}", false, false, u"UareU\\"},
-      {u"", false, false, u""},
+      {u"VX:abc", true, false, u"VX:abc"}, {u"ZK\\12", true, false, u"ZK\\12"},
+      {u"VX", false, false, u"VX"},        {u"Vx:abc", false, false, u"Vx:abc"},
+      {u"bio-iX", false, true, u"bio-iX"}, {u"BIO-I", false, true, u"BIO-I"},
+      {u"bio-", false, false, u"bio-"},    {u"{1234-ABCD}", false, false, u"UareU\\1234-ABCD"},
+      {u"{x", false, false, u"UareU\\"},   {u"{", false, false, u"UareU\\"},
+      {u"{}", false, false, u"UareU\\"},   {u"", false, false, u""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(platform::ToUtf8(c.name));
