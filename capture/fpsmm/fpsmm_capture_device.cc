@@ -20,6 +20,8 @@ TFPsmmCaptureDeviceImpl::~TFPsmmCaptureDeviceImpl() {
     Close();
   } catch (...) {
   }
+  std::unique_lock lock(FEntregas);
+  FEntregaTerminou.wait(lock, [this] { return FEntregasEmCurso == 0; });
 }
 
 void TFPsmmCaptureDeviceImpl::IniciarCapturaFPSmm() {
@@ -41,8 +43,8 @@ void TFPsmmCaptureDeviceImpl::PararCapturaFPSmm() {
 
 void TFPsmmCaptureDeviceImpl::Close() { PararCapturaFPSmm(); }
 
-platform::Text TFPsmmCaptureDeviceImpl::SendCommandStr(const platform::Text&,
-                                                       const platform::Text&, bool) {
+platform::Text TFPsmmCaptureDeviceImpl::SendCommandStr(const platform::Text&, const platform::Text&,
+                                                       bool) {
   return {};
 }
 
@@ -59,8 +61,7 @@ void TFPsmmCaptureDeviceImpl::Allocate() {
   FImageHeight = static_cast<int32_t>(FImpl->maxHeight);
 }
 
-void TFPsmmCaptureDeviceImpl::ImagemRecebida(int32_t width, int32_t height,
-                                             const uint8_t* pixels) {
+void TFPsmmCaptureDeviceImpl::ImagemRecebida(int32_t width, int32_t height, const uint8_t* pixels) {
   if (width <= 0 || height <= 0 || !pixels) return;
   const uint64_t bytes = uint64_t(width) * uint64_t(height);
   // The buffer (header included) must be measurable in 32 bits, as on the
@@ -81,12 +82,20 @@ void TFPsmmCaptureDeviceImpl::ImagemRecebida(int32_t width, int32_t height,
 
 void FPSMM_STDCALL TFPsmmCaptureDeviceImpl::ImagemFPSmm(void* context, int32_t width,
                                                         int32_t height, const uint8_t* pixels) {
+  auto* device = static_cast<TFPsmmCaptureDeviceImpl*>(context);
+  {
+    std::lock_guard lock(device->FEntregas);
+    ++device->FEntregasEmCurso;
+  }
   // Nothing may unwind into the module: a failing handler loses this image
   // only.
   try {
-    static_cast<TFPsmmCaptureDeviceImpl*>(context)->ImagemRecebida(width, height, pixels);
+    device->ImagemRecebida(width, height, pixels);
   } catch (...) {
   }
+  // The last touch of the device: its release may go on once this is done.
+  std::lock_guard lock(device->FEntregas);
+  if (--device->FEntregasEmCurso == 0) device->FEntregaTerminou.notify_all();
 }
 
 void FPSMM_STDCALL TFPsmmCaptureDeviceImpl::AvisoFPSmm(int32_t, int32_t) {}

@@ -27,8 +27,7 @@ TFPSmmCaptureModule::TFPSmmCaptureModule(platform::Text name, platform::Text pat
   if (accepted) {
     FProcGetDeviceCount = FHandle->Function<TFuncFPSmm_GetDeviceCount>("_GetDeviceCount");
     FProcEnumDeviceIDs = FHandle->Function<TFuncFPSmm_EnumDeviceIDs>("_EnumDeviceIDs");
-    FProcCreateScannerImpl =
-        FHandle->Function<TFuncFPSmm_CreateScannerImpl>("_CreateScannerImpl");
+    FProcCreateScannerImpl = FHandle->Function<TFuncFPSmm_CreateScannerImpl>("_CreateScannerImpl");
     accepted = FProcGetDeviceCount && FProcEnumDeviceIDs && FProcCreateScannerImpl;
   }
   if (!accepted) {
@@ -74,8 +73,7 @@ std::unique_ptr<TVxCaptureDevice> TFPSmmCaptureModule::OpenDevice(
   PFPSmmScannerImpl impl = nullptr;
   VerificarErro(FProcCreateScannerImpl(&impl));
   if (!impl || !impl->pVMT) throw Exception(u"Could not open device " + serialNumber);
-  const platform::Text identifier =
-      serialNumber.empty() ? FPrefix : FPrefix + u"\\" + serialNumber;
+  const platform::Text identifier = serialNumber.empty() ? FPrefix : FPrefix + u"\\" + serialNumber;
   const TFPSmmScannerVMT& vmt = *impl->pVMT;
   int32_t status = vmt.SetSomething(impl, 1);
   if (status == 0) status = vmt.InitScanner(impl, identifier.c_str());

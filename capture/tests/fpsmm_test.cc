@@ -134,12 +134,8 @@ TEST_F(FpsmmTest, RefusedModulesAreUnloadedOnce) {
     int init_calls;
   };
   const Case cases[] = {
-      {"init=-1\n", "", 1},
-      {"init=-2147483648\n", "", 1},
-      {"", "_Init", 0},
-      {"", "_GetDeviceCount", 1},
-      {"", "_EnumDeviceIDs", 1},
-      {"", "_CreateScannerImpl", 1},
+      {"init=-1\n", "", 1},       {"init=-2147483648\n", "", 1}, {"", "_Init", 0},
+      {"", "_GetDeviceCount", 1}, {"", "_EnumDeviceIDs", 1},     {"", "_CreateScannerImpl", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.config + c.hidden);
@@ -279,7 +275,8 @@ TEST_F(FpsmmTest, OpeningPassesPrefixAndSerialAndFollowsSetSomething) {
 }
 
 TEST_F(FpsmmTest, ImagesOfChangingSizesArriveWholeOnTheModulesThread) {
-  ConfigureFpsmm("pixels=pattern\nsize=4x3\nsize=7x5\nsize=7x5\nsize=2x9\nimages=4\ninterval_ms=1\n");
+  ConfigureFpsmm(
+      "pixels=pattern\nsize=4x3\nsize=7x5\nsize=7x5\nsize=2x9\nimages=4\ninterval_ms=1\n");
   auto module = Load();
   Images images;
   std::atomic<bool> on_caller_thread{false};
@@ -340,8 +337,17 @@ TEST_F(FpsmmTest, ImagesWithoutAUsableSizeAreDroppedWithoutTouchingTheBuffer) {
   // Sizes that are not sizes, and sizes whose pixel count does not fit 32
   // bits: the pixel pointer is never read (it is too short for any of them).
   const std::pair<int32_t, int32_t> bad[] = {
-      {0, 3}, {4, 0}, {-1, 3}, {4, -3}, {INT32_MIN, INT32_MIN}, {-2, -2},
-      {46341, 46341}, {65536, 65536}, {INT32_MAX, 2}, {2, INT32_MAX}, {INT32_MAX, INT32_MAX},
+      {0, 3},
+      {4, 0},
+      {-1, 3},
+      {4, -3},
+      {INT32_MIN, INT32_MIN},
+      {-2, -2},
+      {46341, 46341},
+      {65536, 65536},
+      {INT32_MAX, 2},
+      {2, INT32_MAX},
+      {INT32_MAX, INT32_MAX},
   };
   const uint8_t tiny[1] = {0xEE};
   for (const auto& [w, h] : bad) {

@@ -28,10 +28,10 @@
 namespace dactyra::testing {
 namespace {
 
+using platform::Text;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
-using platform::Text;
 
 std::string MessageOf(const std::function<void()>& action) {
   try {
@@ -70,6 +70,12 @@ class FolderEnv : public platform::EnvWrapper {
     std::lock_guard lock(mutex_);
     extra_ = T(folders);
   }
+  // Bare module names are found in `folder` first, as Windows' loader looks
+  // in the program's folder first.
+  void ResolveBareNamesIn(const std::string& folder) {
+    std::lock_guard lock(mutex_);
+    bare_names_ = folder;
+  }
   void Refuse(const std::string& file_name, bool refuse) {
     std::lock_guard lock(mutex_);
     if (refuse) {
@@ -105,6 +111,7 @@ class FolderEnv : public platform::EnvWrapper {
   std::unique_ptr<platform::Module> LoadModule(const Text& file, platform::Module::Search search,
                                                Text* error) override {
     const std::string name = std::filesystem::path(platform::ToUtf8(file)).filename().string();
+    Text path = file;
     {
       std::lock_guard lock(mutex_);
       loads_.push_back(name);
@@ -112,8 +119,12 @@ class FolderEnv : public platform::EnvWrapper {
         if (error) *error = u"refused by the test";
         return nullptr;
       }
+      if (!bare_names_.empty() && file.find(u'/') == Text::npos &&
+          std::filesystem::exists(bare_names_ + "/" + name)) {
+        path = T(bare_names_ + "/" + name);
+      }
     }
-    return target().LoadModule(file, search, error);
+    return target().LoadModule(path, search, error);
   }
   std::unique_ptr<platform::RegistryKey> OpenRegistryKey(platform::RegistryRoot root,
                                                          const Text& path) override {
@@ -130,6 +141,7 @@ class FolderEnv : public platform::EnvWrapper {
   Text executable_;
   Text library_;
   std::optional<Text> extra_;
+  std::string bare_names_;
   std::set<std::string> refused_;
   std::vector<std::string> searches_;
   std::vector<std::string> loads_;
@@ -249,9 +261,7 @@ TEST_F(ReaderManagerTest, WhichFilesBecomeModules) {
     std::vector<std::string> modules;
   };
   const std::vector<Case> cases = {
-      {"a 64-bit twin is skipped",
-       {{kPlugin, "vxr_a.so"}, {kPlugin, "vxr_a_64.so"}},
-       {"a"}},
+      {"a 64-bit twin is skipped", {{kPlugin, "vxr_a.so"}, {kPlugin, "vxr_a_64.so"}}, {"a"}},
       {"_64 whatever the extension's case, X64 is no twin",
        {{kPlugin, "vxr_b_64.SO"}, {kPlugin, "vxr_b_X64.so"}},
        {"b_x64"}},
@@ -286,11 +296,19 @@ TEST_F(ReaderManagerTest, WhichFilesBecomeModules) {
     const std::string folder = Folder("case" + std::to_string(n++));
     for (const auto& [kind, file] : c.files) {
       switch (kind) {
-        case kPlugin: Plugin(folder, file); break;
-        // A loadable module without the plug-in exports.
-        case kRefusedPlugin: Install(folder, DACTYRA_FPSMM_SIM, file); break;
-        case kFpsmm: Fpsmm(folder, file); break;
-        case kJunk: std::ofstream(folder + "/" + file) << "not a module"; break;
+        case kPlugin:
+          Plugin(folder, file);
+          break;
+        case kRefusedPlugin:
+          // A loadable module without the plug-in exports.
+          Install(folder, DACTYRA_FPSMM_SIM, file);
+          break;
+        case kFpsmm:
+          Fpsmm(folder, file);
+          break;
+        case kJunk:
+          std::ofstream(folder + "/" + file) << "not a module";
+          break;
       }
     }
     env_.Place(folder + "/java", folder + "/libdactyra.so");
@@ -409,6 +427,47 @@ TEST_F(ReaderManagerTest, CountsAndNamesPluginsFpsmmAndUareUInOrder) {
   EXPECT_EQ(manager->ContarLeitores(), 5);
   EXPECT_EQ(manager->PegNumSerieLeitor(4), u"");
   EXPECT_EQ(FakeUareU::overlaps.load(), 0);
+}
+
+TEST_F(ReaderManagerTest, PluginFpsmmAndDigitalPersonaStandInsInOneFolder) {
+  Plugin(host_, "vxr_a.so");
+  Configure("vxr_a", "prefix=Alpha\ndevice=S1\n");
+  Fpsmm(host_, "FPSmmFoo.so");
+  ConfigureFpsmm("count=3\nid=foo\\X1\nid=foo\\X2\n");
+  Install(host_, std::string(DACTYRA_DP_SIM_DIR) + "/DPFPApi.so", "DPFPApi.so");
+  const std::string dp_config = dir() + "/dp.conf";
+  std::ofstream(dp_config) << "[reader]\nlibrary = dpfpapi\n"
+                              "guid = 000102030405060708090A0B0C0D0E0F\n"
+                              "id = {CAFE}\nproduct = U.are.U 4000B\n";
+  ASSERT_EQ(setenv("DACTYRA_DP_SIM", dp_config.c_str(), 1), 0);
+  env_.ResolveBareNamesIn(host_);
+  const TLeitoresUareU& uareu = TLeitoresUareU::Padrao();
+  // The binding keeps the Env until it unloads.
+  struct Unload {
+    const TLeitoresUareU& uareu;
+    ~Unload() { uareu.Descarregar(); }
+  } unload{uareu};
+
+  TVxGestorLeitores manager(true, env_, uareu);
+  EXPECT_THAT(Names(manager), ElementsAre("a", "foo"));
+  EXPECT_EQ(manager.ContarLeitores(), 5);
+  const std::vector<Text> all = {u"Alpha\\S1", u"foo\\X1", u"foo\\X2", u"UareU\\CAFE", u""};
+  for (int32_t i = 0; i < static_cast<int32_t>(all.size()); ++i) {
+    EXPECT_EQ(manager.PegNumSerieLeitor(i), all[i]) << i;
+  }
+  EXPECT_EQ(env_.Loads("DPFPApi.so"), 1);
+
+  // The last component gone, the library goes; the next activation loads
+  // it again.
+  Component component(u"UareU\\CAFE", -1);
+  manager.Adicionar(&component);
+  manager.Remover(&component);
+  Component next(u"UareU\\CAFE", -1);
+  manager.Adicionar(&next);
+  manager.IniciouConexao(next);
+  EXPECT_EQ(env_.Loads("DPFPApi.so"), 2);
+  EXPECT_EQ(manager.ContarLeitores(), 5);
+  manager.Remover(&next);
 }
 
 TEST_F(ReaderManagerTest, NoReadersAtAll) {
@@ -531,8 +590,8 @@ TEST_F(ReaderManagerTest, TheLastComponentUnloadsUareUAndAnActivationLoadsItAgai
 TEST_F(ReaderManagerTest, ReadersOutsideTheListDoNotLoadUareU) {
   auto manager = Manager();
   const std::vector<std::pair<Text, bool>> cases = {
-      {u"VX:1", false},     {u"ZK\\1", false},    {u"bio-i", false},  {u"BIO-I 7", false},
-      {u"vx:1", true},      {u"zk\\1", true},     {u"bio-", true},    {u"UareU\\g", true},
+      {u"VX:1", false},       {u"ZK\\1", false}, {u"bio-i", false}, {u"BIO-I 7", false},
+      {u"vx:1", true},        {u"zk\\1", true},  {u"bio-", true},   {u"UareU\\g", true},
       {u"Lumidigm\\1", true}, {u"", true},
   };
   for (const auto& [name, loads] : cases) {
@@ -551,18 +610,12 @@ TEST(ReaderNames, Classes) {
     Text uareu;
   };
   const std::vector<Case> cases = {
-      {u"VX:abc", true, false, u"VX:abc"},
-      {u"ZK\\12", true, false, u"ZK\\12"},
-      {u"VX", false, false, u"VX"},
-      {u"Vx:abc", false, false, u"Vx:abc"},
-      {u"bio-iX", false, true, u"bio-iX"},
-      {u"BIO-I", false, true, u"BIO-I"},
-      {u"bio-", false, false, u"bio-"},
-      {u"{1234-ABCD}", false, false, u"UareU\\1234-ABCD"},
-      {u"{x", false, false, u"UareU\\"},
-      {u"{", false, false, u"UareU\\"},
-      {u"{}", false, false, u"UareU\\"},
-      {u"", false, false, u""},
+      {u"VX:abc", true, false, u"VX:abc"}, {u"ZK\\12", true, false, u"ZK\\12"},
+      {u"VX", false, false, u"VX"},        {u"Vx:abc", false, false, u"Vx:abc"},
+      {u"bio-iX", false, true, u"bio-iX"}, {u"BIO-I", false, true, u"BIO-I"},
+      {u"bio-", false, false, u"bio-"},    {u"{1234-ABCD}", false, false, u"UareU\\1234-ABCD"},
+      {u"{x", false, false, u"UareU\\"},   {u"{", false, false, u"UareU\\"},
+      {u"{}", false, false, u"UareU\\"},   {u"", false, false, u""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(platform::ToUtf8(c.name));

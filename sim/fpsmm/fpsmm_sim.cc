@@ -212,25 +212,44 @@ Config ReadConfig() {
       const std::string value = line.substr(eq + 1);
       const long long number = std::strtoll(value.c_str(), nullptr, 10);
       const auto status = static_cast<int32_t>(number);
-      if (key == "init") config.init = status;
-      else if (key == "id") config.ids.push_back(Utf16(value));
-      else if (key == "count") config.count = number, config.has_count = true;
-      else if (key == "fill") config.fill = number;
-      else if (key == "count_status") config.count_status = status;
-      else if (key == "enum_status") config.enum_status = status;
-      else if (key == "create_status") config.create_status = status;
-      else if (key == "set_something") config.set_something = status;
-      else if (key == "init_scanner") config.init_scanner = status;
-      else if (key == "callbacks_status") config.callbacks_status = status;
-      else if (key == "start_status") config.start_status = status;
-      else if (key == "stop_status") config.stop_status = status;
-      else if (key == "max") config.max = ParseSize(value);
-      else if (key == "size") config.sizes.push_back(ParseSize(value));
-      else if (key == "interval_ms") config.interval_ms = static_cast<int>(number);
-      else if (key == "images") config.images = number;
-      else if (key == "pixels") config.pattern = value == "pattern";
-      else if (key == "seed") config.seed = static_cast<uint64_t>(number);
-      else if (key == "quiet") config.quiet = value == "1";
+      if (key == "init")
+        config.init = status;
+      else if (key == "id")
+        config.ids.push_back(Utf16(value));
+      else if (key == "count")
+        config.count = number, config.has_count = true;
+      else if (key == "fill")
+        config.fill = number;
+      else if (key == "count_status")
+        config.count_status = status;
+      else if (key == "enum_status")
+        config.enum_status = status;
+      else if (key == "create_status")
+        config.create_status = status;
+      else if (key == "set_something")
+        config.set_something = status;
+      else if (key == "init_scanner")
+        config.init_scanner = status;
+      else if (key == "callbacks_status")
+        config.callbacks_status = status;
+      else if (key == "start_status")
+        config.start_status = status;
+      else if (key == "stop_status")
+        config.stop_status = status;
+      else if (key == "max")
+        config.max = ParseSize(value);
+      else if (key == "size")
+        config.sizes.push_back(ParseSize(value));
+      else if (key == "interval_ms")
+        config.interval_ms = static_cast<int>(number);
+      else if (key == "images")
+        config.images = number;
+      else if (key == "pixels")
+        config.pattern = value == "pattern";
+      else if (key == "seed")
+        config.seed = static_cast<uint64_t>(number);
+      else if (key == "quiet")
+        config.quiet = value == "1";
     }
   }
   if (config.sizes.empty()) config.sizes.push_back(config.max);
@@ -447,7 +466,7 @@ int32_t FPSMM_THISCALL StopCapture(PFPSmmScannerImpl self) {
 }
 
 const TFPSmmScannerVMT kTable = {
-    Destroy, Func04, Func08, StartCapture, StopCapture, Func14,
+    Destroy, Func04, Func08, StartCapture, StopCapture,  Func14,
     Func18,  Func1c, Func20, InitScanner,  SetCallbacks, SetSomething,
 };
 
@@ -484,13 +503,11 @@ struct Lifetime {
 #define FPSMM_SIM_EXPORT extern "C" __attribute__((visibility("default")))
 
 FPSMM_SIM_EXPORT int32_t FPSMM_STDCALL SimInit(void) __asm__("_Init");
-FPSMM_SIM_EXPORT int32_t FPSMM_STDCALL SimGetDeviceCount(int32_t* count)
-    __asm__("_GetDeviceCount");
+FPSMM_SIM_EXPORT int32_t FPSMM_STDCALL SimGetDeviceCount(int32_t* count) __asm__("_GetDeviceCount");
 FPSMM_SIM_EXPORT int32_t FPSMM_STDCALL SimEnumDeviceIDs(int32_t capacity, const TFPSmmChar** ids,
-                                                        int32_t* filled)
-    __asm__("_EnumDeviceIDs");
-FPSMM_SIM_EXPORT int32_t FPSMM_STDCALL SimCreateScannerImpl(PFPSmmScannerImpl* impl)
-    __asm__("_CreateScannerImpl");
+                                                        int32_t* filled) __asm__("_EnumDeviceIDs");
+FPSMM_SIM_EXPORT int32_t FPSMM_STDCALL
+SimCreateScannerImpl(PFPSmmScannerImpl* impl) __asm__("_CreateScannerImpl");
 
 int32_t FPSMM_STDCALL SimInit(void) {
   Log("_Init");
@@ -510,8 +527,7 @@ int32_t FPSMM_STDCALL SimGetDeviceCount(int32_t* count) {
   return config.count_status;
 }
 
-int32_t FPSMM_STDCALL SimEnumDeviceIDs(int32_t capacity, const TFPSmmChar** ids,
-                                       int32_t* filled) {
+int32_t FPSMM_STDCALL SimEnumDeviceIDs(int32_t capacity, const TFPSmmChar** ids, int32_t* filled) {
   Log("_EnumDeviceIDs " + std::to_string(capacity));
   const Config config = ReadConfig();
   if (capacity < 0 || (capacity > 0 && !ids) || !filled) {
