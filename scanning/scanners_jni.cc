@@ -101,7 +101,7 @@ class TEntregaJava final : public TEntregaEventos {
 
  private:
   static std::unique_ptr<TLocalRef<jclass>> Getter(TJNIEnv& env, jclass classe,
-                                                    platform::TextView nome) {
+                                                   platform::TextView nome) {
     jmethodID metodo = env.GetStaticMethodID(classe, nome, kAssinaturaGetter);
     if (metodo == nullptr) throw EJNIError(Text(u"Method '") + Text(nome) + u"' not found");
     auto ref = std::make_unique<TLocalRef<jclass>>(
@@ -154,18 +154,17 @@ using dactyra::TJNIEnv;
 extern "C" {
 
 JNIEXPORT jint JNICALL Java_br_com_tessiva_scanners_ScannerMan_innerGetScannerCount(JNIEnv* env,
-                                                                                   jclass cls) {
+                                                                                    jclass cls) {
   return dactyra::MonitorFrame(env, cls, dactyra::gTrava, dactyra::kScanManException,
                                [](TJNIEnv&) { return dactyra::ScannerList().ContarLeitores(); });
 }
 
 JNIEXPORT jlong JNICALL Java_br_com_tessiva_scanners_ScannerMan_innerGetScanner(JNIEnv* env,
-                                                                               jclass cls,
-                                                                               jint index) {
-  return dactyra::MonitorFrame(env, cls, dactyra::gTrava, dactyra::kScanManException,
-                               [&](TJNIEnv&) -> jlong {
-                                 return dactyra::ScannerList().PegScanner(index);
-                               });
+                                                                                jclass cls,
+                                                                                jint index) {
+  return dactyra::MonitorFrame(
+      env, cls, dactyra::gTrava, dactyra::kScanManException,
+      [&](TJNIEnv&) -> jlong { return dactyra::ScannerList().PegScanner(index); });
 }
 
 JNIEXPORT void JNICALL Java_br_com_tessiva_scanners_ScannerMan_uninitialize(JNIEnv* env, jclass) {
@@ -174,8 +173,8 @@ JNIEXPORT void JNICALL Java_br_com_tessiva_scanners_ScannerMan_uninitialize(JNIE
 }
 
 JNIEXPORT void JNICALL Java_br_com_tessiva_scanners_Scanner_innerStartCapturing(JNIEnv* env,
-                                                                               jobject self,
-                                                                               jlong handle) {
+                                                                                jobject self,
+                                                                                jlong handle) {
   dactyra::ConvertingFrame(env, dactyra::gTrava, dactyra::kScanManException, [&](TJNIEnv& e) {
     dactyra::TInnerScanner& scanner = dactyra::ScannerList().Scanner(handle);
     // A second start of a capturing scanner does nothing.
@@ -195,33 +194,29 @@ JNIEXPORT void JNICALL Java_br_com_tessiva_scanners_Scanner_innerStartCapturing(
   });
 }
 
-JNIEXPORT void JNICALL Java_br_com_tessiva_scanners_Scanner_innerStopCapturing(JNIEnv* env,
-                                                                              jobject,
-                                                                              jlong handle) {
+JNIEXPORT void JNICALL Java_br_com_tessiva_scanners_Scanner_innerStopCapturing(JNIEnv* env, jobject,
+                                                                               jlong handle) {
   dactyra::ConvertingFrame(env, dactyra::gTrava, dactyra::kScanManException, [&](TJNIEnv&) {
     dactyra::ScannerList().Scanner(handle).StopCapturing();
   });
 }
 
 JNIEXPORT jboolean JNICALL Java_br_com_tessiva_scanners_Scanner_innerIsCapturing(JNIEnv* env,
-                                                                                jobject,
-                                                                                jlong handle) {
-  return dactyra::LockedFrame(env, dactyra::gTrava, dactyra::kScanManException,
-                              [&](TJNIEnv&) -> jboolean {
-                                return dactyra::ScannerList().Scanner(handle).IsCapturing()
-                                           ? JNI_TRUE
-                                           : JNI_FALSE;
-                              });
+                                                                                 jobject,
+                                                                                 jlong handle) {
+  return dactyra::LockedFrame(
+      env, dactyra::gTrava, dactyra::kScanManException, [&](TJNIEnv&) -> jboolean {
+        return dactyra::ScannerList().Scanner(handle).IsCapturing() ? JNI_TRUE : JNI_FALSE;
+      });
 }
 
 JNIEXPORT jstring JNICALL Java_br_com_tessiva_scanners_Scanner_innerGetID(JNIEnv* env, jobject,
-                                                                         jlong handle) {
-  return dactyra::LockedFrame(env, dactyra::gTrava, dactyra::kScanManException,
-                              [&](TJNIEnv& e) -> jstring {
-                                return e.StringToJString(
-                                    dactyra::ScannerList().Scanner(handle).VelmoraFP()
-                                        .NumSerieLeitor());
-                              });
+                                                                          jlong handle) {
+  return dactyra::LockedFrame(
+      env, dactyra::gTrava, dactyra::kScanManException, [&](TJNIEnv& e) -> jstring {
+        return e.StringToJString(
+            dactyra::ScannerList().Scanner(handle).VelmoraFP().NumSerieLeitor());
+      });
 }
 
 }  // extern "C"

@@ -248,7 +248,7 @@ void TVelmoraFP::ImagemDoDispositivo(TVxCaptureDevice& device) {
 }
 
 void DP_STDCALL TVelmoraFP::ImagemDP(const char* /*ScannerId*/, int32_t Width, int32_t Height,
-                                      const uint8_t* Image, int32_t /*Resolution*/, void* Param) {
+                                     const uint8_t* Image, int32_t /*Resolution*/, void* Param) {
   auto* self = static_cast<TVelmoraFP*>(Param);
   if (self == nullptr) return;
   // The binding's thread has nobody to report to.

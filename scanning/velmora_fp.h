@@ -46,9 +46,8 @@ using TEventoCapturou = std::function<void(TVelmoraFP& Sender, int32_t numCaptur
 using TEventoFimCaptura = std::function<void(TVelmoraFP& Sender, bool capturaOK)>;
 using TEventoReconheceu = std::function<void(TVelmoraFP& Sender, int32_t id,
                                              const platform::Text& codigo, int32_t indDedo)>;
-using TEventoImpressaoExistente =
-    std::function<void(TVelmoraFP& Sender, int32_t id, const platform::Text& codigo,
-                       int32_t indDedo, bool& rejeitar)>;
+using TEventoImpressaoExistente = std::function<void(
+    TVelmoraFP& Sender, int32_t id, const platform::Text& codigo, int32_t indDedo, bool& rejeitar)>;
 using TEventoErroPesquisa = std::function<void(TVelmoraFP& Sender, const platform::Text& mensagem)>;
 using TNotificacao = std::function<void(TVelmoraFP& Sender)>;
 
@@ -114,7 +113,7 @@ class TVelmoraFP : public TComponenteLeitor {
 
   // The DigitalPersona binding's image procedure; `Param` is the component.
   static void DP_STDCALL ImagemDP(const char* ScannerId, int32_t Width, int32_t Height,
-                                   const uint8_t* Image, int32_t Resolution, void* Param);
+                                  const uint8_t* Image, int32_t Resolution, void* Param);
 
   // Called on the search thread when a threaded search has ended.
   void TerminouPesquisa(TThreadPesquisa& thread);

@@ -62,7 +62,8 @@ TEST_F(VelmoraFPTest, ActivationFailuresCarryTheTableTextsAndLeaveNoGuard) {
     std::string nome;  // empty: none set
     Text esperado;
   };
-  const Text conectado = u"Leitor não conectado: " + Nome("Z") + u"\nTotal de leitores conectados: 2";
+  const Text conectado =
+      u"Leitor não conectado: " + Nome("Z") + u"\nTotal de leitores conectados: 2";
   const Caso casos[] = {
       {-1, Prefixo() + "\\Z", conectado},
       {2, "", u"Índice de leitor inválido: deve estar entre 0 e 1."},
@@ -206,8 +207,7 @@ TEST_F(VelmoraFPTest, DigitalPersonaReadersComeAfterTheModulesAndCaptureThroughT
   leitores_.ImagemDP(2, 2, px);
   EXPECT_EQ(capturas.load(), 1);
   fp.SetModoOperacao(TModoOperacao::moInativo);
-  EXPECT_EQ(leitores_.dpChamadas,
-            (std::vector<std::string>{"start UareU\\G1", "stop UareU\\G1"}));
+  EXPECT_EQ(leitores_.dpChamadas, (std::vector<std::string>{"start UareU\\G1", "stop UareU\\G1"}));
 
   leitores_.dpStatusInicio = -1;
   EXPECT_EQ(MensagemDe([&] { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); }),
@@ -421,8 +421,9 @@ TEST_F(BaseTest, DefaultOperationsOfTheDatabase) {
   Text codigo = u"x";
   Text retorno = u"y";
   int32_t dedo = 0;
-  EXPECT_EQ(MensagemDe([&] { base_.IdentificarExternoImagem(nullptr, u"", codigo, dedo, retorno); }),
-            u"Método não suportado");
+  EXPECT_EQ(
+      MensagemDe([&] { base_.IdentificarExternoImagem(nullptr, u"", codigo, dedo, retorno); }),
+      u"Método não suportado");
   EXPECT_TRUE(codigo.empty());
   EXPECT_TRUE(retorno.empty());
   EXPECT_EQ(MensagemDe([&] { base_.ExecutarExterno(u"c"); }), u"Método não suportado");
