@@ -99,6 +99,10 @@ void TVelmoraFP::SetModoOperacao(TModoOperacao value) {
   } else {
     AjustarModo(value);
   }
+  // The search thread is made here, on the caller's thread, rather than by
+  // the first search on the image thread: this function reads the pointer
+  // without a lock.
+  if (value == TModoOperacao::moPesquisa) CriarThreadPesquisa();
   FModoOperacao.store(value);
   if (value == TModoOperacao::moCadastro) {
     IndImpressaoCapturada = 0;
@@ -366,8 +370,7 @@ void TVelmoraFP::RegistrarPesquisa(double inicio) {
 
 void TVelmoraFP::Pesquisar(GrayImagePtr image) {
   if (FBase == nullptr) return;
-  if (FPesquisaEmThread) {
-    CriarThreadPesquisa();
+  if (FPesquisaEmThread && FThreadPesquisa) {
     // A previous search finishes first. A mode change holds the same event
     // and may be waiting for this very thread to end (deactivation): then
     // the image is dropped instead of waiting for ever.

@@ -162,7 +162,7 @@ class TVelmoraFP : public TComponenteLeitor {
   std::atomic<TModoOperacao> FModoOperacao{TModoOperacao::moInativo};
   int32_t FIndiceLeitor = 0;
   std::unique_ptr<TVxCaptureDevice> FDispositivoCaptura;
-  bool FVerificarExistencia = false;
+  std::atomic<bool> FVerificarExistencia{false};
   platform::Text FNumSerieLeitor;
   bool FValidouLeitor = false;
   bool FLeitorValido = false;
@@ -176,7 +176,7 @@ class TVelmoraFP : public TComponenteLeitor {
   std::atomic<uint64_t> FIdThreadCaptura{0};
   std::atomic<int32_t> FUltimaPontuacao{0};
   bool FPassou1paraN = false;
-  bool FPesquisaEmThread = true;
+  std::atomic<bool> FPesquisaEmThread{true};
 };
 
 // "Número" texts carry the count as decimal digits.

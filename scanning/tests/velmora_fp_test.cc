@@ -438,3 +438,36 @@ TEST_F(BaseTest, DefaultOperationsOfTheDatabase) {
 
 }  // namespace
 }  // namespace dactyra
+
+namespace dactyra {
+namespace {
+
+// Images from a real capture thread meet threaded searches and mode
+// changes from the caller's thread (run under TSan).
+TEST_F(VelmoraFPTest, ModeChangesRaceCaptureAndSearchThreads) {
+  Plugin("device=A\n", "max=4x4\nimages=-1\nimage_delay_ms=1\n");
+  TBaseTeste base;
+  base.leitoresRegistrados = {Nome("A")};
+  base.entradas = {{3, 1, u"Rui", 0}};
+  TVelmoraFP fp(leitores_);
+  fp.SetBase(&base);
+  fp.SetNumSerieLeitor(Nome("A"));
+  std::atomic<int> resultados{0};
+  fp.OnReconheceu = [&](TVelmoraFP&, int32_t, const Text&, int32_t) { ++resultados; };
+  fp.OnNaoReconheceu = [&](TVelmoraFP&) { ++resultados; };
+  fp.OnFimCaptura = [&](TVelmoraFP&, bool) { ++resultados; };
+  const TModoOperacao ciclo[] = {TModoOperacao::moPesquisa, TModoOperacao::moVisualizar,
+                                 TModoOperacao::moCadastro, TModoOperacao::moDesenvolvimento};
+  for (int i = 0; i < 40; ++i) {
+    fp.SetPesquisaEmThread(i % 5 != 0);
+    fp.SetModoOperacao(ciclo[i % 4]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+  }
+  fp.SetModoOperacao(TModoOperacao::moPesquisa);
+  ASSERT_TRUE(Esperar([&] { return resultados.load() > 0; }));
+  fp.SetModoOperacao(TModoOperacao::moInativo);
+  EXPECT_FALSE(fp.Ativo());
+}
+
+}  // namespace
+}  // namespace dactyra
