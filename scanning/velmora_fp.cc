@@ -336,9 +336,9 @@ void TVelmoraFP::PassoCadastro(const TGrayImage* image) {
   int32_t limiarUniu = 0;
   int32_t limiar1paraN = 0;
   const bool ok = FBase->AdicionarImagemCadastroP6(image, limiarUniu, limiar1paraN);
-  ++IndImpressaoCapturada;
-  if (IndImpressaoCapturada < 3) {
-    DoCapturou(IndImpressaoCapturada);
+  const int32_t indice = ++IndImpressaoCapturada;
+  if (indice < 3) {
+    DoCapturou(indice);
     return;
   }
   UniuImagens = ok;

@@ -155,8 +155,9 @@ class TVelmoraFP : public TComponenteLeitor {
 
   std::atomic<bool> FAtivo{false};
   PGrayImage ImagemCapturada = nullptr;
-  int32_t IndImpressaoCapturada = 0;
-  bool UniuImagens = false;
+  // Written by the image thread and reset by a mode change on the caller's.
+  std::atomic<int32_t> IndImpressaoCapturada{0};
+  std::atomic<bool> UniuImagens{false};
   TVelmoraBase* FBase = nullptr;
   // Read by the image thread without a lock.
   std::atomic<TModoOperacao> FModoOperacao{TModoOperacao::moInativo};
@@ -166,7 +167,7 @@ class TVelmoraFP : public TComponenteLeitor {
   platform::Text FNumSerieLeitor;
   bool FValidouLeitor = false;
   bool FLeitorValido = false;
-  int32_t FResolucao = 440;
+  std::atomic<int32_t> FResolucao{440};
   std::unique_ptr<TThreadPesquisa> FThreadPesquisa;
   std::atomic<bool> FAguardandoPesquisa{false};
   std::atomic<double> FTempoPesquisa{0};
@@ -175,7 +176,7 @@ class TVelmoraFP : public TComponenteLeitor {
   // The capture thread's id while its routine runs, 0 otherwise.
   std::atomic<uint64_t> FIdThreadCaptura{0};
   std::atomic<int32_t> FUltimaPontuacao{0};
-  bool FPassou1paraN = false;
+  std::atomic<bool> FPassou1paraN{false};
   std::atomic<bool> FPesquisaEmThread{true};
 };
 
