@@ -39,9 +39,12 @@ class MessageQueue {
   virtual void* Handle() const;
   // Posts a message; false when the queue is full.
   virtual bool Post(const QueuedMessage& message);
-  // Takes every message waiting, in the order posted, and hands each to the
-  // procedure; never waits. Answers how many were dispatched.
-  virtual int DispatchWaiting();
+  // Takes every message waiting when called, in the order posted, and hands
+  // each to the procedure; never waits. Messages posted meanwhile wait for
+  // the next call, so a fast poster cannot hold the owner here; and when
+  // `stop` is given and answers true before a message, the rest stay
+  // waiting. Answers how many were dispatched.
+  virtual int DispatchWaiting(const std::function<bool()>& stop = nullptr);
   // Waits until a message is waiting or `timeout_ms` has passed; true when
   // one is waiting. Takes nothing.
   virtual bool WaitForMessage(uint32_t timeout_ms);

@@ -20,6 +20,8 @@ TFPsmmCaptureDeviceImpl::~TFPsmmCaptureDeviceImpl() {
     Close();
   } catch (...) {
   }
+  std::unique_lock lock(FEntregas);
+  FEntregaTerminou.wait(lock, [this] { return FEntregasEmCurso == 0; });
 }
 
 void TFPsmmCaptureDeviceImpl::IniciarCapturaFPSmm() {
@@ -81,12 +83,20 @@ void TFPsmmCaptureDeviceImpl::ImagemRecebida(int32_t width, int32_t height,
 
 void FPSMM_STDCALL TFPsmmCaptureDeviceImpl::ImagemFPSmm(void* context, int32_t width,
                                                         int32_t height, const uint8_t* pixels) {
+  auto* device = static_cast<TFPsmmCaptureDeviceImpl*>(context);
+  {
+    std::lock_guard lock(device->FEntregas);
+    ++device->FEntregasEmCurso;
+  }
   // Nothing may unwind into the module: a failing handler loses this image
   // only.
   try {
-    static_cast<TFPsmmCaptureDeviceImpl*>(context)->ImagemRecebida(width, height, pixels);
+    device->ImagemRecebida(width, height, pixels);
   } catch (...) {
   }
+  // The last touch of the device: its release may go on once this is done.
+  std::lock_guard lock(device->FEntregas);
+  if (--device->FEntregasEmCurso == 0) device->FEntregaTerminou.notify_all();
 }
 
 void FPSMM_STDCALL TFPsmmCaptureDeviceImpl::AvisoFPSmm(int32_t, int32_t) {}

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 #include "capture/capture_device.h"
 #include "platform/text.h"
@@ -20,7 +22,9 @@ class TFPsmmCaptureDeviceImpl final : public TVxCaptureDevice {
   // Over an opened scanner object, which the library never frees; the
   // module outlives the device.
   TFPsmmCaptureDeviceImpl(TFPSmmCaptureModule& modulo, PFPSmmScannerImpl impl);
-  // Stops capturing when Close has not; errors are not raised from here.
+  // Stops capturing when Close has not, and waits for an image delivery
+  // still running (one whose handler called Close) to finish; errors are
+  // not raised from here. Must not run inside the device's own delivery.
   ~TFPsmmCaptureDeviceImpl() override;
 
   // Buffers the largest image the scanner object announces (the library
@@ -62,6 +66,11 @@ class TFPsmmCaptureDeviceImpl final : public TVxCaptureDevice {
   // Pixel bytes the buffer holds past its header; the module's thread
   // alone changes it (and Allocate before capturing).
   size_t FTamanhoBuffer = 0;
+  // Image callbacks running now: a Close made inside one returns before it
+  // ends, so the release waits for them.
+  std::mutex FEntregas;
+  std::condition_variable FEntregaTerminou;
+  int FEntregasEmCurso = 0;
 };
 
 }  // namespace dactyra

@@ -70,6 +70,12 @@ class FolderEnv : public platform::EnvWrapper {
     std::lock_guard lock(mutex_);
     extra_ = T(folders);
   }
+  // Bare module names are found in `folder` first, as Windows' loader looks
+  // in the program's folder first.
+  void ResolveBareNamesIn(const std::string& folder) {
+    std::lock_guard lock(mutex_);
+    bare_names_ = folder;
+  }
   void Refuse(const std::string& file_name, bool refuse) {
     std::lock_guard lock(mutex_);
     if (refuse) {
@@ -105,6 +111,7 @@ class FolderEnv : public platform::EnvWrapper {
   std::unique_ptr<platform::Module> LoadModule(const Text& file, platform::Module::Search search,
                                                Text* error) override {
     const std::string name = std::filesystem::path(platform::ToUtf8(file)).filename().string();
+    Text path = file;
     {
       std::lock_guard lock(mutex_);
       loads_.push_back(name);
@@ -112,8 +119,12 @@ class FolderEnv : public platform::EnvWrapper {
         if (error) *error = u"refused by the test";
         return nullptr;
       }
+      if (!bare_names_.empty() && file.find(u'/') == Text::npos &&
+          std::filesystem::exists(bare_names_ + "/" + name)) {
+        path = T(bare_names_ + "/" + name);
+      }
     }
-    return target().LoadModule(file, search, error);
+    return target().LoadModule(path, search, error);
   }
   std::unique_ptr<platform::RegistryKey> OpenRegistryKey(platform::RegistryRoot root,
                                                          const Text& path) override {
@@ -130,6 +141,7 @@ class FolderEnv : public platform::EnvWrapper {
   Text executable_;
   Text library_;
   std::optional<Text> extra_;
+  std::string bare_names_;
   std::set<std::string> refused_;
   std::vector<std::string> searches_;
   std::vector<std::string> loads_;
@@ -408,6 +420,47 @@ TEST_F(ReaderManagerTest, CountsAndNamesPluginsFpsmmAndUareUInOrder) {
   EXPECT_EQ(manager->ContarLeitores(), 5);
   EXPECT_EQ(manager->PegNumSerieLeitor(4), u"");
   EXPECT_EQ(FakeUareU::overlaps.load(), 0);
+}
+
+TEST_F(ReaderManagerTest, PluginFpsmmAndDigitalPersonaStandInsInOneFolder) {
+  Plugin(host_, "vxr_a.so");
+  Configure("vxr_a", "prefix=Alpha\ndevice=S1\n");
+  Fpsmm(host_, "FPSmmFoo.so");
+  ConfigureFpsmm("count=3\nid=foo\\X1\nid=foo\\X2\n");
+  Install(host_, std::string(DACTYRA_DP_SIM_DIR) + "/DPFPApi.so", "DPFPApi.so");
+  const std::string dp_config = dir() + "/dp.conf";
+  std::ofstream(dp_config) << "[reader]\nlibrary = dpfpapi\n"
+                              "guid = 000102030405060708090A0B0C0D0E0F\n"
+                              "id = {CAFE}\nproduct = U.are.U 4000B\n";
+  ASSERT_EQ(setenv("DACTYRA_DP_SIM", dp_config.c_str(), 1), 0);
+  env_.ResolveBareNamesIn(host_);
+  const TLeitoresUareU& uareu = TLeitoresUareU::Padrao();
+  // The binding keeps the Env until it unloads.
+  struct Unload {
+    const TLeitoresUareU& uareu;
+    ~Unload() { uareu.Descarregar(); }
+  } unload{uareu};
+
+  TVxGestorLeitores manager(true, env_, uareu);
+  EXPECT_THAT(Names(manager), ElementsAre("a", "foo"));
+  EXPECT_EQ(manager.ContarLeitores(), 5);
+  const std::vector<Text> all = {u"Alpha\\S1", u"foo\\X1", u"foo\\X2", u"UareU\\CAFE", u""};
+  for (int32_t i = 0; i < static_cast<int32_t>(all.size()); ++i) {
+    EXPECT_EQ(manager.PegNumSerieLeitor(i), all[i]) << i;
+  }
+  EXPECT_EQ(env_.Loads("DPFPApi.so"), 1);
+
+  // The last component gone, the library goes; the next activation loads
+  // it again.
+  Component component(u"UareU\\CAFE", -1);
+  manager.Adicionar(&component);
+  manager.Remover(&component);
+  Component next(u"UareU\\CAFE", -1);
+  manager.Adicionar(&next);
+  manager.IniciouConexao(next);
+  EXPECT_EQ(env_.Loads("DPFPApi.so"), 2);
+  EXPECT_EQ(manager.ContarLeitores(), 5);
+  manager.Remover(&next);
 }
 
 TEST_F(ReaderManagerTest, NoReadersAtAll) {

@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "platform/foreign_handles.h"
@@ -50,18 +51,25 @@ bool MessageQueue::Post(const QueuedMessage& message) {
   return written == static_cast<ssize_t>(sizeof record);
 }
 
-int MessageQueue::DispatchWaiting() {
+int MessageQueue::DispatchWaiting(const std::function<bool()>& stop) {
+  // Only what is waiting now: a poster faster than the procedure must not
+  // keep the owner in here for ever.
+  int waiting_bytes = 0;
+  if (ioctl(read_fd_, FIONREAD, &waiting_bytes) != 0) return 0;
   int dispatched = 0;
-  for (;;) {
+  for (int left = waiting_bytes / static_cast<int>(sizeof(DactyraPostedMessage)); left > 0;
+       --left) {
+    if (stop && stop()) break;
     DactyraPostedMessage record;
     const ssize_t got = read(read_fd_, &record, sizeof record);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return dispatched;  // empty (EAGAIN) or closed
+    if (got <= 0) break;  // empty (EAGAIN) or closed
     // Posters write whole records; a short one is not a message.
     if (got != static_cast<ssize_t>(sizeof record)) continue;
     ++dispatched;
     if (procedure_) procedure_(QueuedMessage{record.Message, record.WParam, record.LParam});
   }
+  return dispatched;
 }
 
 bool MessageQueue::WaitForMessage(uint32_t timeout_ms) {

@@ -71,6 +71,24 @@ TEST(MessageQueueTest, WaitEndsWhenAnotherThreadPostsAndAFullQueueRefuses) {
   EXPECT_TRUE(queue->Post({3, 0, 0})) << "room again once taken";
 }
 
+TEST(MessageQueueTest, MessagesPostedDuringADispatchWaitForTheNext) {
+  MessageQueue* self = nullptr;
+  int handled = 0;
+  auto queue = Env::Default().CreateMessageQueue([&](const QueuedMessage& message) {
+    ++handled;
+    self->Post({message.message + 1, 0, 0});  // a poster that never stops
+  });
+  ASSERT_NE(queue, nullptr);
+  self = queue.get();
+  for (uint32_t i = 0; i < 3; ++i) ASSERT_TRUE(queue->Post({i * 10, 0, 0}));
+  EXPECT_EQ(queue->DispatchWaiting(), 3);
+  EXPECT_EQ(queue->DispatchWaiting(), 3);
+  EXPECT_EQ(handled, 6);
+  // A stop asked for after two messages leaves the third waiting.
+  EXPECT_EQ(queue->DispatchWaiting([&] { return handled == 8; }), 2);
+  EXPECT_EQ(queue->DispatchWaiting(), 3);
+}
+
 TEST(SharedEventTest, AutoResetsAndFoldsSignals) {
   auto event = Env::Default().CreateSharedEvent();
   ASSERT_NE(event, nullptr);
