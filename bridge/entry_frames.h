@@ -6,7 +6,8 @@
 //
 // Bodies are callables taking TJNIEnv& and returning the entry point's
 // result. A lock is anything with lock() and unlock(); a lock() that throws
-// refuses the call, which is then reported as a failure of the body. How a failure of the body is reported:
+// refuses the call, which is then reported as a failure of the body. How a failure of the body is
+// reported:
 //   - EJavaException (Java itself raised the exception, e.g. a called method
 //     threw): the pending Java exception is the report;
 //   - any other failure, in a converting frame: a pending JNI error is
@@ -79,8 +80,8 @@ frame_detail::Result<Body> PlainFrame(JNIEnv* raw, platform::TextView failureCla
 // The lock for the body, no conversion (uninitialize, innerGetID, the
 // extractor family).
 template <typename Lock, typename Body>
-frame_detail::Result<Body> LockedFrame(JNIEnv* raw, Lock& lock,
-                                       platform::TextView failureClass, Body&& body) noexcept {
+frame_detail::Result<Body> LockedFrame(JNIEnv* raw, Lock& lock, platform::TextView failureClass,
+                                       Body&& body) noexcept {
   TJNIEnv env(raw);
   try {
     std::lock_guard<Lock> held(lock);

@@ -28,9 +28,25 @@ using platform::Text;
 constexpr char16_t kClasseEvento[] = u"br/com/tessiva/scanners/Scanner$ScanEvent";
 constexpr char16_t kAssinaturaGetter[] = u"()Ljava/lang/Class;";
 
+// The class path of `cls` ("java/lang/String"), from Class.getName.
+Text NomeClasse(TJNIEnv& env, jclass cls) {
+  Text nome = ChamarRetString(env, cls, u"getName", {}, u"");
+  for (char16_t& c : nome) {
+    if (c == u'.') c = u'/';
+  }
+  return nome;
+}
+
 // Delivers the images of one capture run to the Java scanner: attaches the
 // event thread, finds the event, kind and image classes through the
 // scanner class's static getters, and calls fireEvent once per image.
+//
+// The classes, the kind constant and the member identifiers are looked up
+// once per capture run, when the thread starts, rather than for every image:
+// they cannot change while the classes are loaded. A contract that does not
+// hold (a missing field or constructor, a field of another class) ends the
+// thread before the first event; a missing fireEvent is printed and every
+// event is built and dropped.
 class TEntregaJava final : public TEntregaEventos {
  public:
   // `scanner` is a global reference; the event thread deletes it when it
@@ -40,40 +56,52 @@ class TEntregaJava final : public TEntregaEventos {
   void Executar(const std::function<void()>& laco) override {
     const jobject entregues[] = {FScanner};
     RunAttached(entregues, [&](TJNIEnv& env) {
-      FEnv = &env;
-      struct Fim {
-        TEntregaJava& self;
-        ~Fim() {
-          self.FEnv = nullptr;
-          self.FClasseEvento.reset();
-          self.FClasseTipo.reset();
-          self.FClasseImagem.reset();
-        }
-      } fim{*this};
       TLocalRef<jclass> classe(env, env.GetObjectClass(FScanner));
       if (!classe) throw EJNIError(u"Class of the Java scanner not found");
-      FClasseEvento = Getter(env, classe.get(), u"getEventClass");
-      FClasseTipo = Getter(env, classe.get(), u"getEventKindClass");
-      FClasseImagem = Getter(env, classe.get(), u"getImageClass");
+      TLocalRef<jclass> evento = Getter(env, classe.get(), u"getEventClass");
+      TLocalRef<jclass> tipo = Getter(env, classe.get(), u"getEventKindClass");
+      TLocalRef<jclass> imagem = Getter(env, classe.get(), u"getImageClass");
+      TLocalRef<> imageScanned(env, PegValorEnum(env, tipo.get(), u"ImageScanned"));
+      if (!imageScanned) throw EJNIError(u"Enum constant 'ImageScanned' not found");
+      TLocalRef<jclass> classeTipo(env, env.GetObjectClass(imageScanned.get()));
+
+      Contrato c;
+      c.env = &env;
+      c.evento = evento.get();
+      c.imagem = imagem.get();
+      c.imageScanned = imageScanned.get();
+      c.eventoInit = Metodo(env, evento.get(), u"<init>", u"()V");
+      c.imagemInit = Metodo(env, imagem.get(), u"<init>", u"(II)V");
+      c.kind =
+          Campo(env, evento.get(), u"kind", AssinaturaClasse(NomeClasse(env, classeTipo.get())));
+      c.image = Campo(env, evento.get(), u"image", AssinaturaClasse(NomeClasse(env, imagem.get())));
+      c.buffer = Campo(env, imagem.get(), u"buffer", u"[B");
+      c.fireEvent = env.GetMethodID(classe.get(), u"fireEvent",
+                                    u"(" + AssinaturaClasse(kClasseEvento) + u")V");
+      if (c.fireEvent == nullptr) env.ExceptionDescribe();
+
+      FContrato = &c;
+      struct Fim {
+        TEntregaJava& self;
+        ~Fim() { self.FContrato = nullptr; }
+      } fim{*this};
       laco();
     });
   }
 
   void Entregar(const bibgi::TGrayImage& imagem) override {
-    TJNIEnv& env = *FEnv;
-    std::unique_ptr<TAcessoJNI> evento = CriarObjeto(env, FClasseEvento->get(), u"");
-    TLocalRef<> eventoRef(env, evento->objeto());
-    TLocalRef<> tipo(env, PegValorEnum(env, FClasseTipo->get(), u"ImageScanned"));
-    if (!tipo) throw EJNIError(u"Enum constant 'ImageScanned' not found");
-    evento->DefCampoObjeto(u"kind", tipo.get());
+    const Contrato& c = *FContrato;
+    TJNIEnv& env = *c.env;
+    TLocalRef<> evento(env, env.NewObject(c.evento, c.eventoInit));
+    if (!evento) throw EJNIError(u"Java object not created");
+    env.SetObjectField(evento.get(), c.kind, c.imageScanned);
 
     const int32_t w = imagem.Width;
     const int32_t h = imagem.Height;
-    std::unique_ptr<TAcessoJNI> objImagem =
-        CriarObjeto(env, FClasseImagem->get(), u"II", {TJNIArg(w), TJNIArg(h)});
-    TLocalRef<> imagemRef(env, objImagem->objeto());
+    TLocalRef<> objImagem(env, env.NewObject(c.imagem, c.imagemInit, {TJNIArg(w), TJNIArg(h)}));
+    if (!objImagem) throw EJNIError(u"Java object not created");
     TLocalRef<jbyteArray> buffer(
-        env, static_cast<jbyteArray>(objImagem->PegCampoObjeto(u"buffer", u"[B")));
+        env, static_cast<jbyteArray>(env.GetObjectField(objImagem.get(), c.buffer)));
     const size_t tamanho = static_cast<size_t>(w) * static_cast<size_t>(h);
     if (!buffer || static_cast<size_t>(env.GetArrayLength(buffer.get())) < tamanho) {
       throw EJNIError(u"Image buffer shorter than its pixels");
@@ -86,12 +114,11 @@ class TEntregaJava final : public TEntregaEventos {
       }
       env.SetByteArrayRegion(buffer.get(), 0, FLinhas.data(), static_cast<jsize>(tamanho));
     }
-    TAcessoJNI::Liberar(std::move(objImagem));
-    evento->DefCampoObjeto(u"image", imagemRef.get());
+    env.SetObjectField(evento.get(), c.image, objImagem.get());
 
+    if (c.fireEvent == nullptr) return;
     try {
-      ChamarVoidObjeto(env, FScanner, u"fireEvent", {TJNIArg(eventoRef.get())},
-                       AssinaturaClasse(kClasseEvento));
+      env.CallVoidMethod(FScanner, c.fireEvent, {TJNIArg(evento.get())});
     } catch (const EJavaException&) {
       // The listener threw: printed and cleared, and delivery goes on.
       env.ExceptionDescribe();
@@ -100,21 +127,44 @@ class TEntregaJava final : public TEntregaEventos {
   }
 
  private:
-  static std::unique_ptr<TLocalRef<jclass>> Getter(TJNIEnv& env, jclass classe,
-                                                    platform::TextView nome) {
+  // What the deliveries of one run use; valid while Executar runs.
+  struct Contrato {
+    TJNIEnv* env = nullptr;
+    jclass evento = nullptr;
+    jclass imagem = nullptr;
+    jobject imageScanned = nullptr;
+    jmethodID eventoInit = nullptr;
+    jmethodID imagemInit = nullptr;
+    jmethodID fireEvent = nullptr;
+    jfieldID kind = nullptr;
+    jfieldID image = nullptr;
+    jfieldID buffer = nullptr;
+  };
+
+  static TLocalRef<jclass> Getter(TJNIEnv& env, jclass classe, platform::TextView nome) {
     jmethodID metodo = env.GetStaticMethodID(classe, nome, kAssinaturaGetter);
     if (metodo == nullptr) throw EJNIError(Text(u"Method '") + Text(nome) + u"' not found");
-    auto ref = std::make_unique<TLocalRef<jclass>>(
-        env, static_cast<jclass>(env.CallStaticObjectMethod(classe, metodo)));
-    if (!*ref) throw EJNIError(Text(u"Method '") + Text(nome) + u"' gave no class");
+    TLocalRef<jclass> ref(env, static_cast<jclass>(env.CallStaticObjectMethod(classe, metodo)));
+    if (!ref) throw EJNIError(Text(u"Method '") + Text(nome) + u"' gave no class");
     return ref;
   }
 
+  static jmethodID Metodo(TJNIEnv& env, jclass cls, platform::TextView nome,
+                          platform::TextView assinatura) {
+    jmethodID id = env.GetMethodID(cls, nome, assinatura);
+    if (id == nullptr) throw EJNIError(Text(u"Method '") + Text(nome) + u"' not found");
+    return id;
+  }
+
+  static jfieldID Campo(TJNIEnv& env, jclass cls, platform::TextView nome,
+                        platform::TextView assinatura) {
+    jfieldID id = env.GetFieldID(cls, nome, assinatura);
+    if (id == nullptr) throw EJNIError(Text(u"Field '") + Text(nome) + u"' not found");
+    return id;
+  }
+
   const jobject FScanner;
-  TJNIEnv* FEnv = nullptr;
-  std::unique_ptr<TLocalRef<jclass>> FClasseEvento;
-  std::unique_ptr<TLocalRef<jclass>> FClasseTipo;
-  std::unique_ptr<TLocalRef<jclass>> FClasseImagem;
+  const Contrato* FContrato = nullptr;
   // The rows of one image as one block; reused from image to image.
   std::vector<uint8_t> FLinhas;
 };
@@ -154,18 +204,17 @@ using dactyra::TJNIEnv;
 extern "C" {
 
 JNIEXPORT jint JNICALL Java_br_com_tessiva_scanners_ScannerMan_innerGetScannerCount(JNIEnv* env,
-                                                                                   jclass cls) {
+                                                                                    jclass cls) {
   return dactyra::MonitorFrame(env, cls, dactyra::gTrava, dactyra::kScanManException,
                                [](TJNIEnv&) { return dactyra::ScannerList().ContarLeitores(); });
 }
 
 JNIEXPORT jlong JNICALL Java_br_com_tessiva_scanners_ScannerMan_innerGetScanner(JNIEnv* env,
-                                                                               jclass cls,
-                                                                               jint index) {
-  return dactyra::MonitorFrame(env, cls, dactyra::gTrava, dactyra::kScanManException,
-                               [&](TJNIEnv&) -> jlong {
-                                 return dactyra::ScannerList().PegScanner(index);
-                               });
+                                                                                jclass cls,
+                                                                                jint index) {
+  return dactyra::MonitorFrame(
+      env, cls, dactyra::gTrava, dactyra::kScanManException,
+      [&](TJNIEnv&) -> jlong { return dactyra::ScannerList().PegScanner(index); });
 }
 
 JNIEXPORT void JNICALL Java_br_com_tessiva_scanners_ScannerMan_uninitialize(JNIEnv* env, jclass) {
@@ -174,8 +223,8 @@ JNIEXPORT void JNICALL Java_br_com_tessiva_scanners_ScannerMan_uninitialize(JNIE
 }
 
 JNIEXPORT void JNICALL Java_br_com_tessiva_scanners_Scanner_innerStartCapturing(JNIEnv* env,
-                                                                               jobject self,
-                                                                               jlong handle) {
+                                                                                jobject self,
+                                                                                jlong handle) {
   dactyra::ConvertingFrame(env, dactyra::gTrava, dactyra::kScanManException, [&](TJNIEnv& e) {
     dactyra::TInnerScanner& scanner = dactyra::ScannerList().Scanner(handle);
     // A second start of a capturing scanner does nothing.
@@ -195,33 +244,29 @@ JNIEXPORT void JNICALL Java_br_com_tessiva_scanners_Scanner_innerStartCapturing(
   });
 }
 
-JNIEXPORT void JNICALL Java_br_com_tessiva_scanners_Scanner_innerStopCapturing(JNIEnv* env,
-                                                                              jobject,
-                                                                              jlong handle) {
+JNIEXPORT void JNICALL Java_br_com_tessiva_scanners_Scanner_innerStopCapturing(JNIEnv* env, jobject,
+                                                                               jlong handle) {
   dactyra::ConvertingFrame(env, dactyra::gTrava, dactyra::kScanManException, [&](TJNIEnv&) {
     dactyra::ScannerList().Scanner(handle).StopCapturing();
   });
 }
 
 JNIEXPORT jboolean JNICALL Java_br_com_tessiva_scanners_Scanner_innerIsCapturing(JNIEnv* env,
-                                                                                jobject,
-                                                                                jlong handle) {
-  return dactyra::LockedFrame(env, dactyra::gTrava, dactyra::kScanManException,
-                              [&](TJNIEnv&) -> jboolean {
-                                return dactyra::ScannerList().Scanner(handle).IsCapturing()
-                                           ? JNI_TRUE
-                                           : JNI_FALSE;
-                              });
+                                                                                 jobject,
+                                                                                 jlong handle) {
+  return dactyra::LockedFrame(
+      env, dactyra::gTrava, dactyra::kScanManException, [&](TJNIEnv&) -> jboolean {
+        return dactyra::ScannerList().Scanner(handle).IsCapturing() ? JNI_TRUE : JNI_FALSE;
+      });
 }
 
 JNIEXPORT jstring JNICALL Java_br_com_tessiva_scanners_Scanner_innerGetID(JNIEnv* env, jobject,
-                                                                         jlong handle) {
-  return dactyra::LockedFrame(env, dactyra::gTrava, dactyra::kScanManException,
-                              [&](TJNIEnv& e) -> jstring {
-                                return e.StringToJString(
-                                    dactyra::ScannerList().Scanner(handle).VelmoraFP()
-                                        .NumSerieLeitor());
-                              });
+                                                                          jlong handle) {
+  return dactyra::LockedFrame(
+      env, dactyra::gTrava, dactyra::kScanManException, [&](TJNIEnv& e) -> jstring {
+        return e.StringToJString(
+            dactyra::ScannerList().Scanner(handle).VelmoraFP().NumSerieLeitor());
+      });
 }
 
 }  // extern "C"

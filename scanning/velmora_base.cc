@@ -9,9 +9,8 @@ namespace dactyra {
 
 using platform::Text;
 
-bool TVelmoraBase::PegInformacao2(int32_t id, Text& codigo, int32_t& indDedo,
-                                  double& dataCadastro, double& dataUltimoReconhecimento,
-                                  int32_t& numReconhecimentos) {
+bool TVelmoraBase::PegInformacao2(int32_t id, Text& codigo, int32_t& indDedo, double& dataCadastro,
+                                  double& dataUltimoReconhecimento, int32_t& numReconhecimentos) {
   const bool ok = PegInformacao(id, codigo, indDedo);
   if (ok) {
     dataCadastro = 0;
@@ -22,8 +21,7 @@ bool TVelmoraBase::PegInformacao2(int32_t id, Text& codigo, int32_t& indDedo,
 }
 
 int32_t TVelmoraBase::IdentificarExternoImagem(const TGrayImage* /*imagem*/, const Text& /*extra*/,
-                                               Text& codigo, int32_t& /*indDedo*/,
-                                               Text& retorno) {
+                                               Text& codigo, int32_t& /*indDedo*/, Text& retorno) {
   codigo.clear();
   retorno.clear();
   throw EVelmoraFP(u"Método não suportado");
@@ -40,8 +38,8 @@ TTemplateBase* TVelmoraBase::CriarTemplate(const Text& /*templateStr*/, int32_t 
 // --- Search thread ------------------------------------------------------------
 
 TThreadPesquisa::TThreadPesquisa(TVelmoraFP& velmoraFP) : FVelmoraFP(velmoraFP) {
-  FThread = std::make_unique<TThreadGenerica>([this](TThreadGenerica& t) { Execute(t); }, false,
-                                              nullptr);
+  FThread =
+      std::make_unique<TThreadGenerica>([this](TThreadGenerica& t) { Execute(t); }, false, nullptr);
 }
 
 TThreadPesquisa::~TThreadPesquisa() {
@@ -63,9 +61,9 @@ void TThreadPesquisa::Execute(TThreadGenerica& thread) {
     std::unique_ptr<TTemplateBase> modelo;
     TVelmoraBase* base = FVelmoraFP.Base();
     try {
-      const double inicio = std::chrono::duration<double>(
-                                std::chrono::steady_clock::now().time_since_epoch())
-                                .count();
+      const double inicio =
+          std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+              .count();
       if (base == nullptr) throw EVelmoraFP(u"Operação requer ativar a base de impressões.");
       FCodigo.clear();
       FIndDedo = 0;

@@ -128,9 +128,9 @@ class TVelmoraBase {
                                   int32_t limiar, TVerificadorFPBase* verificadorB) = 0;
   virtual int32_t VerificarImpressao(TTemplateBase* minucias, const platform::Text& codigo,
                                      int32_t limiar, TVerificadorFPBase* verificadorB) = 0;
-  virtual bool VerificarIds(int32_t id1, int32_t id2, int32_t& numMinucias1,
-                            int32_t& numMinucias2, int32_t& numMinuciasMatch, int32_t& dx,
-                            int32_t& dy, int32_t& anguloRotacao, int32_t& pontuacao,
+  virtual bool VerificarIds(int32_t id1, int32_t id2, int32_t& numMinucias1, int32_t& numMinucias2,
+                            int32_t& numMinuciasMatch, int32_t& dx, int32_t& dy,
+                            int32_t& anguloRotacao, int32_t& pontuacao,
                             TVerificadorFPBase* verificadorB) = 0;
   virtual bool AssociarTextoCodigo(const platform::Text& codigo, const platform::Text& valor) = 0;
   virtual bool PegTextoCodigo(const platform::Text& codigo, platform::Text& valor) = 0;

@@ -99,6 +99,10 @@ void TVelmoraFP::SetModoOperacao(TModoOperacao value) {
   } else {
     AjustarModo(value);
   }
+  // The search thread is made here, on the caller's thread, rather than by
+  // the first search on the image thread: this function reads the pointer
+  // without a lock.
+  if (value == TModoOperacao::moPesquisa) CriarThreadPesquisa();
   FModoOperacao.store(value);
   if (value == TModoOperacao::moCadastro) {
     IndImpressaoCapturada = 0;
@@ -248,7 +252,7 @@ void TVelmoraFP::ImagemDoDispositivo(TVxCaptureDevice& device) {
 }
 
 void DP_STDCALL TVelmoraFP::ImagemDP(const char* /*ScannerId*/, int32_t Width, int32_t Height,
-                                      const uint8_t* Image, int32_t /*Resolution*/, void* Param) {
+                                     const uint8_t* Image, int32_t /*Resolution*/, void* Param) {
   auto* self = static_cast<TVelmoraFP*>(Param);
   if (self == nullptr) return;
   // The binding's thread has nobody to report to.
@@ -332,9 +336,9 @@ void TVelmoraFP::PassoCadastro(const TGrayImage* image) {
   int32_t limiarUniu = 0;
   int32_t limiar1paraN = 0;
   const bool ok = FBase->AdicionarImagemCadastroP6(image, limiarUniu, limiar1paraN);
-  ++IndImpressaoCapturada;
-  if (IndImpressaoCapturada < 3) {
-    DoCapturou(IndImpressaoCapturada);
+  const int32_t indice = ++IndImpressaoCapturada;
+  if (indice < 3) {
+    DoCapturou(indice);
     return;
   }
   UniuImagens = ok;
@@ -366,8 +370,7 @@ void TVelmoraFP::RegistrarPesquisa(double inicio) {
 
 void TVelmoraFP::Pesquisar(GrayImagePtr image) {
   if (FBase == nullptr) return;
-  if (FPesquisaEmThread) {
-    CriarThreadPesquisa();
+  if (FPesquisaEmThread && FThreadPesquisa) {
     // A previous search finishes first. A mode change holds the same event
     // and may be waiting for this very thread to end (deactivation): then
     // the image is dropped instead of waiting for ever.

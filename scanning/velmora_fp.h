@@ -46,9 +46,8 @@ using TEventoCapturou = std::function<void(TVelmoraFP& Sender, int32_t numCaptur
 using TEventoFimCaptura = std::function<void(TVelmoraFP& Sender, bool capturaOK)>;
 using TEventoReconheceu = std::function<void(TVelmoraFP& Sender, int32_t id,
                                              const platform::Text& codigo, int32_t indDedo)>;
-using TEventoImpressaoExistente =
-    std::function<void(TVelmoraFP& Sender, int32_t id, const platform::Text& codigo,
-                       int32_t indDedo, bool& rejeitar)>;
+using TEventoImpressaoExistente = std::function<void(
+    TVelmoraFP& Sender, int32_t id, const platform::Text& codigo, int32_t indDedo, bool& rejeitar)>;
 using TEventoErroPesquisa = std::function<void(TVelmoraFP& Sender, const platform::Text& mensagem)>;
 using TNotificacao = std::function<void(TVelmoraFP& Sender)>;
 
@@ -114,7 +113,7 @@ class TVelmoraFP : public TComponenteLeitor {
 
   // The DigitalPersona binding's image procedure; `Param` is the component.
   static void DP_STDCALL ImagemDP(const char* ScannerId, int32_t Width, int32_t Height,
-                                   const uint8_t* Image, int32_t Resolution, void* Param);
+                                  const uint8_t* Image, int32_t Resolution, void* Param);
 
   // Called on the search thread when a threaded search has ended.
   void TerminouPesquisa(TThreadPesquisa& thread);
@@ -156,18 +155,19 @@ class TVelmoraFP : public TComponenteLeitor {
 
   std::atomic<bool> FAtivo{false};
   PGrayImage ImagemCapturada = nullptr;
-  int32_t IndImpressaoCapturada = 0;
-  bool UniuImagens = false;
+  // Written by the image thread and reset by a mode change on the caller's.
+  std::atomic<int32_t> IndImpressaoCapturada{0};
+  std::atomic<bool> UniuImagens{false};
   TVelmoraBase* FBase = nullptr;
   // Read by the image thread without a lock.
   std::atomic<TModoOperacao> FModoOperacao{TModoOperacao::moInativo};
   int32_t FIndiceLeitor = 0;
   std::unique_ptr<TVxCaptureDevice> FDispositivoCaptura;
-  bool FVerificarExistencia = false;
+  std::atomic<bool> FVerificarExistencia{false};
   platform::Text FNumSerieLeitor;
   bool FValidouLeitor = false;
   bool FLeitorValido = false;
-  int32_t FResolucao = 440;
+  std::atomic<int32_t> FResolucao{440};
   std::unique_ptr<TThreadPesquisa> FThreadPesquisa;
   std::atomic<bool> FAguardandoPesquisa{false};
   std::atomic<double> FTempoPesquisa{0};
@@ -176,8 +176,8 @@ class TVelmoraFP : public TComponenteLeitor {
   // The capture thread's id while its routine runs, 0 otherwise.
   std::atomic<uint64_t> FIdThreadCaptura{0};
   std::atomic<int32_t> FUltimaPontuacao{0};
-  bool FPassou1paraN = false;
-  bool FPesquisaEmThread = true;
+  std::atomic<bool> FPassou1paraN{false};
+  std::atomic<bool> FPesquisaEmThread{true};
 };
 
 // "Número" texts carry the count as decimal digits.

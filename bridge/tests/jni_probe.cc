@@ -54,9 +54,9 @@ extern "C" {
 JNIEXPORT void JNICALL Java_br_com_tessiva_bridge_JniProbe_failInConvertingFrame(JNIEnv* env,
                                                                                  jclass,
                                                                                  jstring message) {
-  dactyra::ConvertingFrame(
-      env, g_probeLock, kScanManException,
-      [&](TJNIEnv& e) { throw dactyra::Exception(e.JStringToString(message)); });
+  dactyra::ConvertingFrame(env, g_probeLock, kScanManException, [&](TJNIEnv& e) {
+    throw dactyra::Exception(e.JStringToString(message));
+  });
 }
 
 JNIEXPORT jint JNICALL Java_br_com_tessiva_bridge_JniProbe_monitorFrameWithFailingMonitor(

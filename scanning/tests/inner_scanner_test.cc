@@ -218,8 +218,8 @@ TEST_F(InnerScannerTest, CisReadersGetTheLfdCommand) {
   const std::string pid = std::to_string(getpid());
   for (const Caso& c : {Caso{"CIS", true}, Caso{"cis", true}, Caso{"cisX", false}}) {
     SCOPED_TRACE(c.prefixo);
-    Configure("vxr_test", "prefix=" + c.prefixo + "\ndevice=" + pid +
-                              "\nidle=block\ncommand_answer=4f4b\n");
+    Configure("vxr_test",
+              "prefix=" + c.prefixo + "\ndevice=" + pid + "\nidle=block\ncommand_answer=4f4b\n");
     TLeitoresTeste leitores;
     leitores.CarregarPlugin("vxr_test");
     const auto lfd = [&] {
@@ -245,7 +245,8 @@ class ScannerListTest : public InnerScannerTest {
  protected:
   void SetUp() override {
     InnerScannerTest::SetUp();
-    Configure("vxr_test", "prefix=" + Prefixo() + "\ndevice=A\ndevice=B\nmax=4x4\nimages=-1\n"
+    Configure("vxr_test", "prefix=" + Prefixo() +
+                              "\ndevice=A\ndevice=B\nmax=4x4\nimages=-1\n"
                               "image_delay_ms=1\n");
     leitores_.CarregarPlugin("vxr_test");
   }

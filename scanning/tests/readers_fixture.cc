@@ -37,8 +37,8 @@ platform::Text TLeitoresTeste::SMGetScannerId(int32_t index) {
   return dpLeitores[static_cast<size_t>(index)];
 }
 
-int32_t TLeitoresTeste::SMStartCapture(const platform::Text& name, TSMImageProc imageProc,
-                                       int32_t, void* param) {
+int32_t TLeitoresTeste::SMStartCapture(const platform::Text& name, TSMImageProc imageProc, int32_t,
+                                       void* param) {
   dpChamadas.push_back("start " + platform::ToUtf8(name));
   if (dpStatusInicio < 0) return dpStatusInicio;
   dpProc = imageProc;

@@ -62,7 +62,8 @@ TEST_F(VelmoraFPTest, ActivationFailuresCarryTheTableTextsAndLeaveNoGuard) {
     std::string nome;  // empty: none set
     Text esperado;
   };
-  const Text conectado = u"Leitor não conectado: " + Nome("Z") + u"\nTotal de leitores conectados: 2";
+  const Text conectado =
+      u"Leitor não conectado: " + Nome("Z") + u"\nTotal de leitores conectados: 2";
   const Caso casos[] = {
       {-1, Prefixo() + "\\Z", conectado},
       {2, "", u"Índice de leitor inválido: deve estar entre 0 e 1."},
@@ -206,8 +207,7 @@ TEST_F(VelmoraFPTest, DigitalPersonaReadersComeAfterTheModulesAndCaptureThroughT
   leitores_.ImagemDP(2, 2, px);
   EXPECT_EQ(capturas.load(), 1);
   fp.SetModoOperacao(TModoOperacao::moInativo);
-  EXPECT_EQ(leitores_.dpChamadas,
-            (std::vector<std::string>{"start UareU\\G1", "stop UareU\\G1"}));
+  EXPECT_EQ(leitores_.dpChamadas, (std::vector<std::string>{"start UareU\\G1", "stop UareU\\G1"}));
 
   leitores_.dpStatusInicio = -1;
   EXPECT_EQ(MensagemDe([&] { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); }),
@@ -421,8 +421,9 @@ TEST_F(BaseTest, DefaultOperationsOfTheDatabase) {
   Text codigo = u"x";
   Text retorno = u"y";
   int32_t dedo = 0;
-  EXPECT_EQ(MensagemDe([&] { base_.IdentificarExternoImagem(nullptr, u"", codigo, dedo, retorno); }),
-            u"Método não suportado");
+  EXPECT_EQ(
+      MensagemDe([&] { base_.IdentificarExternoImagem(nullptr, u"", codigo, dedo, retorno); }),
+      u"Método não suportado");
   EXPECT_TRUE(codigo.empty());
   EXPECT_TRUE(retorno.empty());
   EXPECT_EQ(MensagemDe([&] { base_.ExecutarExterno(u"c"); }), u"Método não suportado");
@@ -433,6 +434,39 @@ TEST_F(BaseTest, DefaultOperationsOfTheDatabase) {
   EXPECT_TRUE(base_.PegInformacao2(5, codigo, dedo, d1, d2, n));
   EXPECT_EQ(codigo, u"Ana");
   EXPECT_EQ(d1 + d2 + n, 0);
+}
+
+}  // namespace
+}  // namespace dactyra
+
+namespace dactyra {
+namespace {
+
+// Images from a real capture thread meet threaded searches and mode
+// changes from the caller's thread (run under TSan).
+TEST_F(VelmoraFPTest, ModeChangesRaceCaptureAndSearchThreads) {
+  Plugin("device=A\n", "max=4x4\nimages=-1\nimage_delay_ms=1\n");
+  TBaseTeste base;
+  base.leitoresRegistrados = {Nome("A")};
+  base.entradas = {{3, 1, u"Rui", 0}};
+  TVelmoraFP fp(leitores_);
+  fp.SetBase(&base);
+  fp.SetNumSerieLeitor(Nome("A"));
+  std::atomic<int> resultados{0};
+  fp.OnReconheceu = [&](TVelmoraFP&, int32_t, const Text&, int32_t) { ++resultados; };
+  fp.OnNaoReconheceu = [&](TVelmoraFP&) { ++resultados; };
+  fp.OnFimCaptura = [&](TVelmoraFP&, bool) { ++resultados; };
+  const TModoOperacao ciclo[] = {TModoOperacao::moPesquisa, TModoOperacao::moVisualizar,
+                                 TModoOperacao::moCadastro, TModoOperacao::moDesenvolvimento};
+  for (int i = 0; i < 40; ++i) {
+    fp.SetPesquisaEmThread(i % 5 != 0);
+    fp.SetModoOperacao(ciclo[i % 4]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+  }
+  fp.SetModoOperacao(TModoOperacao::moPesquisa);
+  ASSERT_TRUE(Esperar([&] { return resultados.load() > 0; }));
+  fp.SetModoOperacao(TModoOperacao::moInativo);
+  EXPECT_FALSE(fp.Ativo());
 }
 
 }  // namespace

@@ -31,6 +31,10 @@
 //   result_short=1            VXR_GetResult copies one byte fewer
 //   frozen=1                  read this file once and keep it (benchmarks)
 //   quiet=1                   log only the load and the unload (benchmarks)
+//   stamp=1                   the first 8 pixel bytes of an image carry the
+//                             monotonic clock (CLOCK_MONOTONIC, nanoseconds,
+//                             little-endian) when VXR_GetImage returns it
+//                             (latency benchmarks)
 //
 // Pixel (x, y) of the k-th image (from 0) of a handle is (k + x + 3y) & 0xFF.
 #include <dlfcn.h>
@@ -42,6 +46,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -88,6 +93,7 @@ struct Config {
   bool result_short = false;
   bool frozen = false;
   bool quiet = false;
+  bool stamp = false;
 };
 
 // Paths of this copy's files; empty when VXR_TEST_DIR is not set.
@@ -218,6 +224,8 @@ Config ReadConfigFile() {
       config.command_answer = HexBytes(value);
     } else if (key == "result_short") {
       config.result_short = value == "1";
+    } else if (key == "stamp") {
+      config.stamp = value == "1";
     } else if (key == "frozen") {
       config.frozen = value == "1";
     } else if (key == "quiet") {
@@ -424,6 +432,13 @@ TVxrBool VXR_STDCALL VXR_GetImage(TVxrCaptureHandle handle, PVxrImage pImage) {
   for (long long i = 0; i < limit; ++i) {
     const long long x = i % w, y = i / w;
     pixels[i] = static_cast<uint8_t>((k + x + 3 * y) & 0xFF);
+  }
+  if (config.stamp && limit >= 8) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const uint64_t ns =
+        static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+    for (int b = 0; b < 8; ++b) pixels[b] = static_cast<uint8_t>(ns >> (8 * b));
   }
   lock.lock();
   return VXR_TRUE;

@@ -227,6 +227,41 @@ class ScannerTest {
     assertEquals(1, recorder.threads.size());
   }
 
+  /** A scanner whose image class breaks the contract: no (int, int) constructor. */
+  static final class BrokenScanner extends Scanner {
+    BrokenScanner(long handle) {
+      super(handle);
+    }
+
+    public static Class<?> getImageClass() {
+      return Object.class;
+    }
+  }
+
+  @Test
+  void anEventThreadEndedByABrokenContractLeavesTheScannerCapturing() throws Exception {
+    readers("max=2x2\nimages=1\nidle=block\n");
+    long handle = scanner("A").handle();
+    BrokenScanner broken = new BrokenScanner(handle);
+    AtomicInteger events = new AtomicInteger();
+    broken.addScanListener(e -> events.incrementAndGet());
+    long before = count("vxr_test", "GetImage");
+    broken.startCapturing();
+    // The image was fetched and the next call waits: the event has been tried.
+    assertTrue(waitFor(() -> {
+      try {
+        return count("vxr_test", "GetImage") >= before + 2;
+      } catch (IOException e) {
+        return false;
+      }
+    }));
+    Thread.sleep(200);
+    assertTrue(broken.isCapturing());
+    assertEquals(0, events.get());
+    broken.stopCapturing();
+    assertFalse(broken.isCapturing());
+  }
+
   @Test
   void failuresArriveInPortugueseWithTheirAccents() throws Exception {
     Scanner b = scanner("B");
