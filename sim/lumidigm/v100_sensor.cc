@@ -27,6 +27,7 @@
 #include "platform/named_objects.h"
 #include "plugins/lumidigm/transport/usbcb.h"
 #include "sim/lumidigm/sensor_options.h"
+#include "sim/lumidigm/serial_sensor.h"
 
 namespace dactyra::sim::lumidigm {
 namespace {
@@ -140,6 +141,7 @@ int main(int argc, char** argv) {
   SensorOptions options;
   if (!ParseSensorOptions(argc, argv, options)) return 2;
   if (!options.hold_lock.empty()) return HoldLock(options);
+  if (!options.serial_port.empty()) return RunSerial(options);
   if (options.names.empty()) {
     std::fprintf(stderr, "v100 sensor: give --name, --serial or --hold-lock\n");
     return 2;
