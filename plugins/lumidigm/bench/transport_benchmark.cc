@@ -146,14 +146,18 @@ void BM_XModemLrzsz(benchmark::State& state) {
   for (auto _ : state) {
     testing::LinePair line(runtime.root, 1, 2);
     const std::string cd = "cd " + runtime.root + " && ";
-    const pid_t rx = testing::Spawn({"/bin/sh", "-c", cd + "rx -q -b -c received <" + line.b() +
-                                                          " >" + line.b() + " 2>/dev/null"});
-    const pid_t sx = testing::Spawn({"/bin/sh", "-c", cd + "sx -q -b payload <" + line.a() +
-                                                          " >" + line.a() + " 2>/dev/null"});
-    const int sx_status = testing::WaitExit(sx, 60000);
+    const pid_t rx = testing::Spawn(
+        {"/bin/sh", "-c",
+         cd + "rx -q -b -c received <" + line.b() + " >" + line.b() + " 2>/dev/null"});
+    const pid_t sx = testing::Spawn(
+        {"/bin/sh", "-c", cd + "sx -q -b payload <" + line.a() + " >" + line.a() + " 2>/dev/null"});
+    // rx ends with the file complete; its last ACK may be discarded as it
+    // restores its terminal, so sx is not waited for beyond that.
     const int rx_status = testing::WaitExit(rx, 60000);
+    testing::WaitExit(sx, 0);
+    const auto received = std::filesystem::file_size(runtime.root + "/received");
     std::filesystem::remove(runtime.root + "/received");
-    if (sx_status != 0 || rx_status != 0) return state.SkipWithError("lrzsz failed");
+    if (rx_status != 0 || received < kXModemBytes) return state.SkipWithError("lrzsz failed");
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * kXModemBytes);
 }
