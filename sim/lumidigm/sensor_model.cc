@@ -104,12 +104,18 @@ std::vector<uint8_t> SensorModel::Build(const std::vector<uint8_t>& request) {
     case Atomic_Get_Config::kCode:
       static_cast<Atomic_Get_Config&>(*command).SetConfig(Config());
       break;
-    case Atomic_Get_Composite_Image::kCode: {
-      auto& image = static_cast<Atomic_Get_Composite_Image&>(*command);
-      image.SetLeadingValue(config_.leading_value);
-      image.SetImage(image_);
-      break;
-    }
+    case Atomic_Get_Composite_Image::kCode:
+      // The firmware holds its image answer ready: built once, the packet
+      // costs a copy per exchange rather than a rebuild.
+      if (image_response_.empty()) {
+        auto& image = static_cast<Atomic_Get_Composite_Image&>(*command);
+        image.SetLeadingValue(config_.leading_value);
+        image.SetImage(image_);
+        std::span<const uint8_t> packet;
+        image.PackResponse(packet);
+        image_response_.assign(packet.begin(), packet.end());
+      }
+      return image_response_;
     case Atomic_Get_Cmd::kCode:
       static_cast<Atomic_Get_Cmd&>(*command).SetSettings(settings_);
       break;

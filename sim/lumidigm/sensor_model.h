@@ -89,6 +89,7 @@ class SensorModel {
 
   SensorConfig config_;
   std::vector<uint8_t> image_;
+  std::vector<uint8_t> image_response_;  // the composite image's packet
   std::deque<uint32_t> pending_statuses_;
   uint32_t last_status_ = 0;
   v100::V100CmdSettings settings_;

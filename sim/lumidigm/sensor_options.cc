@@ -38,6 +38,8 @@ bool ParseSensorOptions(int argc, char** argv, SensorOptions& o) {
       o.hold_lock = value;
     } else if (arg == "--hold-ms") {
       o.hold_ms = static_cast<unsigned>(number());
+    } else if (arg == "--raw-copy") {
+      o.raw_copy = static_cast<uint32_t>(number());
     } else if (arg == "--vendor") {
       o.config.vendor = static_cast<uint16_t>(number());
     } else if (arg == "--product") {

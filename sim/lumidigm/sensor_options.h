@@ -15,6 +15,7 @@ struct SensorOptions {
   std::string framing = "xmodem";  // serial framing: "xmodem" or "nx"
   std::string hold_lock;           // hold this named mutex ...
   unsigned hold_ms = 0;            // ... for this long, then exit
+  uint32_t raw_copy = 0;           // answer each byte with this many bytes, unframed
   SensorConfig config;
 };
 

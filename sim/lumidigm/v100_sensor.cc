@@ -13,7 +13,8 @@
 // type N, the last repeating), --leading V, --finger SEED, and --fault
 // kind[:value][@exchange][#command], kinds: no-answer, half-answer,
 // wrong-code, error:CODE, slow:MS, long-answer:BYTES, oversize:BYTES,
-// stall:MS, vanish.
+// stall:MS, vanish. --raw-copy N answers every byte received with N bytes
+// of the image and nothing else (the floor of an exchange, for benchmarks).
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +29,7 @@
 #include "platform/named_objects.h"
 #include "plugins/lumidigm/transport/usbcb.h"
 #include "sim/lumidigm/sensor_options.h"
+#include "sim/lumidigm/serial_sensor.h"
 
 namespace dactyra::sim::lumidigm {
 namespace {
@@ -94,6 +96,18 @@ void ServeUsb(platform::PresentDevice& device, SensorModel& model) {
   }
 }
 
+// The floor of an exchange for benchmarks: every byte from the host is
+// answered with `size` bytes of the image, with no framing at all.
+void ServeRawCopy(platform::PresentDevice& device, SensorModel& model, uint32_t size) {
+  std::vector<uint8_t> bytes(size);
+  for (uint32_t i = 0; i < size; ++i) bytes[i] = model.image()[i % model.image().size()];
+  while (!stopping) {
+    uint8_t request;
+    if (!ReadWhole(device.from_host(), &request, 1)) continue;
+    Send(device.to_host(), bytes.data(), size);
+  }
+}
+
 int RunUsb(const SensorOptions& options) {
   std::vector<std::unique_ptr<platform::PresentDevice>> devices;
   std::vector<std::unique_ptr<SensorModel>> models;
@@ -111,7 +125,12 @@ int RunUsb(const SensorOptions& options) {
   }
   std::vector<std::thread> threads;
   for (size_t i = 0; i < devices.size(); ++i) {
-    threads.emplace_back(ServeUsb, std::ref(*devices[i]), std::ref(*models[i]));
+    if (options.raw_copy != 0) {
+      threads.emplace_back(ServeRawCopy, std::ref(*devices[i]), std::ref(*models[i]),
+                           options.raw_copy);
+    } else {
+      threads.emplace_back(ServeUsb, std::ref(*devices[i]), std::ref(*models[i]));
+    }
   }
   std::printf("ready\n");
   std::fflush(stdout);
@@ -141,6 +160,7 @@ int main(int argc, char** argv) {
   SensorOptions options;
   if (!ParseSensorOptions(argc, argv, options)) return 2;
   if (!options.hold_lock.empty()) return HoldLock(options);
+  if (!options.serial_port.empty()) return RunSerial(options);
   if (options.names.empty()) {
     std::fprintf(stderr, "v100 sensor: give --name, --serial or --hold-lock\n");
     return 2;

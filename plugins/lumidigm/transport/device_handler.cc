@@ -145,8 +145,13 @@ std::string V100DeviceHandler::LocalDevicePath(uint32_t n) {
 }
 
 int32_t V100DeviceHandler::GetNumDevices(int32_t& count) {
-  host_name_ = ResolveServiceHost(env_);
-  auto pipe = ConnectMainPipe(env_, host_name_);
+  // Threads that share the instance count at once: each asks its own host.
+  const std::string host = ResolveServiceHost(env_);
+  {
+    std::lock_guard guard(host_lock_);
+    host_name_ = host;
+  }
+  auto pipe = ConnectMainPipe(env_, host);
   if (!pipe) {
     count = LocalCount();
     return 0;

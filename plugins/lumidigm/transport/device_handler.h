@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/env.h"
@@ -76,10 +77,15 @@ class V100DeviceHandler {
   int32_t LocalCount();
   std::string LocalDevicePath(uint32_t n);
 
-  const std::string& host_name() const { return host_name_; }
+  // The host the last count asked.
+  std::string host_name() const {
+    std::lock_guard guard(host_lock_);
+    return host_name_;
+  }
 
  private:
   platform::Env& env_;
+  mutable std::mutex host_lock_;
   std::string host_name_;
 };
 

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "plugins/lumidigm/transport/device_handler.h"
+#include "plugins/lumidigm/transport/serial_transports.h"
 #include "plugins/lumidigm/transport/transport_se.h"
 #include "plugins/lumidigm/transport/transport_usb.h"
 #include "plugins/lumidigm/v100/transport_registry.h"
@@ -23,6 +24,12 @@ std::unique_ptr<ITransport> Choose(V100TransportInfo& info, const V100DeviceDesc
     if (descriptor->transport_kind == 0) return std::make_unique<TransportUSB>(env);
     if (descriptor->transport_kind == 1) return std::make_unique<TransportSE>(env);
     return nullptr;
+  }
+  const auto selector = reinterpret_cast<uintptr_t>(info.read_handle);
+  if (selector == 0) return std::make_unique<TransportRS232>(env);
+  if (selector == kSerialNxSelector) {
+    info.read_handle = nullptr;
+    return std::make_unique<TransportRS232_NX>(env);
   }
   return nullptr;
 }

@@ -55,8 +55,9 @@ int32_t TransportUSB::Open(V100TransportInfo& info) {
   const V100DeviceDescriptor* descriptor = info.descriptor;
   if (descriptor == nullptr || descriptor->index >= static_cast<uint32_t>(count)) return 2;
 
-  auto handler = V100DeviceHandler::GetInstance(env_);
-  const std::string path = handler->LocalDevicePath(descriptor->index);
+  // The path of local sensor `index`; the handler keeps nothing, so a
+  // private one serves without touching the process's instance.
+  const std::string path = V100DeviceHandler(env_).LocalDevicePath(descriptor->index);
   if (path.empty()) return 6;
   output_ = env_.OpenDevicePipe(platform::FromAnsi(path + "\\PIPE_0x01"));
   if (!output_) return 6;
