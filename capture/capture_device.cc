@@ -1,5 +1,7 @@
 #include "capture/capture_device.h"
 
+#include <utility>
+
 namespace dactyra {
 
 TVxCaptureDevice::~TVxCaptureDevice() = default;
@@ -17,7 +19,11 @@ void TVxCaptureDevice::SetOnImage(TNotifyEvent handler) {
 
 const uint8_t* TVxCaptureDevice::ImageBuffer() const {
   std::lock_guard lock(FBufferLock);
-  return FImageBuffer ? FImageBuffer.get() + sizeof(TVxrImage) : nullptr;
+  // After a Close, the buffer of an image handed out or being delivered.
+  const uint8_t* buffer = FImageBuffer ? FImageBuffer.get()
+                          : FClaimed   ? FClaimed.get()
+                                       : FDelivering.lock().get();
+  return buffer ? buffer + sizeof(TVxrImage) : nullptr;
 }
 
 TVxrImage* TVxCaptureDevice::ImageRecord() const {
@@ -25,63 +31,40 @@ TVxrImage* TVxCaptureDevice::ImageRecord() const {
   return reinterpret_cast<TVxrImage*>(FImageBuffer.get());
 }
 
-void TVxCaptureDevice::ReplaceImageBuffer(std::unique_ptr<uint8_t[]> buffer) {
-  std::unique_ptr<uint8_t[]> old;
-  {
-    std::lock_guard lock(FBufferLock);
-    FReleasePending = false;
-    // Only the buffer a delivery started with is read by its handlers; any
-    // later one in between can go at once.
-    if (DeliveryRunning() && !FRetiredBuffer) {
-      FRetiredBuffer = std::move(FImageBuffer);
-    } else {
-      old = std::move(FImageBuffer);
-    }
-    FImageBuffer = std::move(buffer);
-  }
+void TVxCaptureDevice::ReplaceImageBuffer(std::shared_ptr<uint8_t[]> buffer) {
+  std::shared_ptr<uint8_t[]> old;
+  std::lock_guard lock(FBufferLock);
+  // Freed outside the lock, once no delivery holds it.
+  old = std::exchange(FImageBuffer, std::move(buffer));
 }
 
-void TVxCaptureDevice::ReleaseImageBuffer() {
-  std::unique_ptr<uint8_t[]> old;
-  {
-    std::lock_guard lock(FBufferLock);
-    if (DeliveryRunning()) {
-      FReleasePending = true;
-    } else {
-      old = std::move(FImageBuffer);
-    }
-  }
-}
+void TVxCaptureDevice::ReleaseImageBuffer() { ReplaceImageBuffer(nullptr); }
 
 void TVxCaptureDevice::ClaimDelivery() {
   std::lock_guard lock(FBufferLock);
-  FDeliveryClaimed = true;
+  FClaimed = FImageBuffer;
 }
 
 void TVxCaptureDevice::DoImage() {
   std::shared_ptr<const TNotifyEvent> handler;
+  std::shared_ptr<uint8_t[]> delivered;
+  std::weak_ptr<uint8_t[]> previous;
   {
     std::lock_guard lock(FBufferLock);
-    FDeliveryClaimed = false;
-    ++FDeliveries;
+    delivered = FClaimed ? std::move(FClaimed) : FImageBuffer;
+    FClaimed.reset();
+    previous = std::exchange(FDelivering, delivered);
     handler = FOnImage;
   }
-  // Ends the delivery however the handler leaves, and does the release a
-  // Close asked for meanwhile.
+  // Ends the delivery however the handler leaves.
   struct EndDelivery {
     TVxCaptureDevice& device;
+    std::weak_ptr<uint8_t[]>& previous;
     ~EndDelivery() {
-      std::unique_ptr<uint8_t[]> released;
-      std::unique_ptr<uint8_t[]> retired;
       std::lock_guard lock(device.FBufferLock);
-      if (--device.FDeliveries > 0 || device.FDeliveryClaimed) return;
-      retired = std::move(device.FRetiredBuffer);
-      if (device.FReleasePending) {
-        device.FReleasePending = false;
-        released = std::move(device.FImageBuffer);
-      }
+      device.FDelivering = std::move(previous);
     }
-  } end{*this};
+  } end{*this, previous};
   if (*handler) (*handler)(*this);
 }
 

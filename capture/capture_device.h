@@ -57,38 +57,42 @@ class TVxCaptureDevice {
   void DoImage();
 
  protected:
-  TVxCaptureDevice() = default;
+  // `active`: open and capturing may go on; `useThread`: the owner's
+  // capture thread pulls the images.
+  TVxCaptureDevice(bool active, bool useThread) : FActive(active), FUseThread(useThread) {}
 
   // The buffer's header, or null; for the image call that fills it.
   TVxrImage* ImageRecord() const;
   // Installs a new buffer; the old one goes now, or after a delivery that
   // still reads it.
-  void ReplaceImageBuffer(std::unique_ptr<uint8_t[]> buffer);
+  void ReplaceImageBuffer(std::shared_ptr<uint8_t[]> buffer);
   // Releases the buffer now, or once the running delivery has finished.
   void ReleaseImageBuffer();
   // Marks the image just received as handed out: the buffer stays until
   // the DoImage that follows has run.
   void ClaimDelivery();
 
-  std::atomic<bool> FActive{false};
-  bool FUseThread = false;
+  std::atomic<bool> FActive;
+  const bool FUseThread;
   std::atomic<int32_t> FImageWidth{0};
   std::atomic<int32_t> FImageHeight{0};
 
  private:
-  bool DeliveryRunning() const { return FDeliveryClaimed || FDeliveries > 0; }
-
+  // Each delivery holds its own reference to the buffer it started with,
+  // so a buffer goes when the device has let go of it and the last
+  // delivery that reads it has ended.
+  //
   // Guards the buffer fields below; held only for short steps, never during
   // a plug-in call or a callback.
   mutable std::mutex FBufferLock;
   // Never null; replaced whole, so a delivery keeps the one it took.
   std::shared_ptr<const TNotifyEvent> FOnImage = std::make_shared<const TNotifyEvent>();
-  std::unique_ptr<uint8_t[]> FImageBuffer;
-  // A buffer replaced while a delivery read it.
-  std::unique_ptr<uint8_t[]> FRetiredBuffer;
-  bool FReleasePending = false;
-  bool FDeliveryClaimed = false;
-  int FDeliveries = 0;
+  // The installed buffer; null before Allocate and after Close.
+  std::shared_ptr<uint8_t[]> FImageBuffer;
+  // The buffer of the image WaitImage handed out, until DoImage takes it.
+  std::shared_ptr<uint8_t[]> FClaimed;
+  // The buffer of the delivery running now, while one does.
+  std::weak_ptr<uint8_t[]> FDelivering;
 };
 
 }  // namespace dactyra

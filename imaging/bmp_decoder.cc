@@ -3,6 +3,8 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/byte_order.h"
+
 namespace dactyra {
 
 namespace {
@@ -13,13 +15,11 @@ constexpr std::uint32_t kInfoHeaderSize = 40;
 constexpr std::uint32_t kUncompressed = 0;
 
 std::uint16_t U16(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
+  return platform::LoadLe16(b.subspan(at, 2).data());
 }
 
 std::uint32_t U32(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint32_t>(b[at]) | (static_cast<std::uint32_t>(b[at + 1]) << 8) |
-         (static_cast<std::uint32_t>(b[at + 2]) << 16) |
-         (static_cast<std::uint32_t>(b[at + 3]) << 24);
+  return platform::LoadLe32(b.subspan(at, 4).data());
 }
 
 std::int32_t I32(std::span<const std::uint8_t> b, std::size_t at) {

@@ -18,6 +18,12 @@ constexpr std::size_t kSlotsOffset = (sizeof(TRowView) + alignof(std::uint8_t*) 
 
 }  // namespace
 
+std::uint64_t RowViewBlockBytes(std::uint64_t count, std::uint64_t size_limit) {
+  constexpr std::uint64_t kSlot = sizeof(std::uint8_t*);
+  if (size_limit < kSlotsOffset || count > (size_limit - kSlotsOffset) / kSlot) return 0;
+  return kSlotsOffset + count * kSlot;
+}
+
 void RowViewDeleter::operator()(TRowView* view) const { FreeRowView(view); }
 
 void FreeRowView(PRowView view) {
@@ -32,7 +38,11 @@ RowViewPtr CreateRowView(std::int32_t Width, std::int32_t count) {
                     platform::FromUtf8(std::to_string(Width) + " x " + std::to_string(count)));
   }
   const std::size_t slots = static_cast<std::size_t>(count);
-  void* block = ::operator new(kSlotsOffset + slots * sizeof(std::uint8_t*));
+  // Computed in 64 bits and checked against this build's size_t, as
+  // NewGrid checks its pixel count.
+  const std::uint64_t bytes = RowViewBlockBytes(slots, std::numeric_limits<std::size_t>::max());
+  if (bytes == 0) throw std::bad_alloc();
+  void* block = ::operator new(static_cast<std::size_t>(bytes));
   auto* rows = static_cast<std::uint8_t**>(
       static_cast<void*>(static_cast<unsigned char*>(block) + kSlotsOffset));
   for (std::size_t k = 0; k < slots; ++k) new (rows + k) std::uint8_t*(nullptr);

@@ -31,6 +31,11 @@ using RowViewPtr = std::unique_ptr<TRowView, RowViewDeleter>;
 // memory runs out.
 RowViewPtr CreateRowView(std::int32_t Width, std::int32_t count);
 
+// The bytes of the block of a view with `count` slots, or 0 when the block
+// would not fit a size of `size_limit` bytes (SIZE_MAX of the build: on a
+// 32-bit target a count near 2^30 would wrap).
+std::uint64_t RowViewBlockBytes(std::uint64_t count, std::uint64_t size_limit);
+
 // A view over `buffer`, whose stored row c begins at buffer + c × Width. A
 // positive height means the buffer holds the top row first, 0 or below the
 // bottom row first; |Height| rows either way. The buffer must hold

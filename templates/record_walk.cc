@@ -2,6 +2,8 @@
 
 #include <bit>
 
+#include "platform/byte_order.h"
+
 namespace dactyra::templates {
 
 namespace {
@@ -13,8 +15,7 @@ constexpr size_t kMinutiae = 26;
 constexpr size_t kShortestRecord = 26;
 
 uint32_t Word(std::span<const uint8_t> b, size_t at) {
-  return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 |
-         uint32_t{b[at + 3]} << 24;
+  return platform::LoadLe32(b.subspan(at, 4).data());
 }
 
 // The bytes an item occupies from its start.
@@ -43,7 +44,8 @@ std::optional<ItemBlock> FindBlock(std::span<const uint8_t> record, int32_t type
   }
   const int64_t n = int64_t{record[kMinutiaCount]} * record[kMinutiaSize];
   if (length < 29 + n) return std::nullopt;
-  const auto m = static_cast<int16_t>(record[27 + n] | record[28 + n] << 8);
+  const auto m = static_cast<int16_t>(
+      platform::LoadLe16(record.subspan(static_cast<size_t>(27 + n), 2).data()));
   // A negative length that points before the start of the record reaches
   // nothing.
   const int64_t p = 29 + n + m;

@@ -11,7 +11,7 @@ namespace dactyra {
 
 TFPsmmCaptureDeviceImpl::TFPsmmCaptureDeviceImpl(TFPSmmCaptureModule& modulo,
                                                  PFPSmmScannerImpl impl)
-    : FModulo(modulo), FImpl(impl) {}
+    : TVxCaptureDevice(/*active=*/false, /*useThread=*/false), FModulo(modulo), FImpl(impl) {}
 
 TFPsmmCaptureDeviceImpl::~TFPsmmCaptureDeviceImpl() {
   // The base's Close on release, done here where it still reaches this

@@ -20,7 +20,7 @@ bool FitsBuffer(const TVxrImageSize& size, int32_t byte_size) {
 }  // namespace
 
 TVxrCaptureDeviceImpl::TVxrCaptureDeviceImpl(TVxrCaptureModule& modulo, TVxrCaptureHandle handle)
-    : FModulo(modulo), FHandle(handle) {}
+    : TVxCaptureDevice(/*active=*/true, /*useThread=*/true), FModulo(modulo), FHandle(handle) {}
 
 TVxrCaptureDeviceImpl::~TVxrCaptureDeviceImpl() = default;
 
@@ -40,7 +40,7 @@ void TVxrCaptureDeviceImpl::Allocate() {
   FImageWidth = size.Width;
   FImageHeight = size.Height;
   FByteSize = size.ByteSize;
-  ReplaceImageBuffer(std::move(buffer));
+  ReplaceImageBuffer(std::shared_ptr<uint8_t[]>(std::move(buffer)));
 }
 
 bool TVxrCaptureDeviceImpl::WaitImage() {

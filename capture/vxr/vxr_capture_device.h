@@ -33,8 +33,6 @@ class TVxrCaptureDeviceImpl final : public TVxCaptureDevice {
                                 bool noHandle) override;
 
  private:
-  friend class TVxrCaptureModule;
-
   // The device lock: image calls and the closing of the handle.
   platform::CriticalSection FBloqueio;
   // Orders concurrent Close calls.

@@ -106,8 +106,6 @@ std::unique_ptr<TVxCaptureDevice> TVxrCaptureModule::OpenDevice(
     FVXR_CloseDevice(handle);
     throw;
   }
-  device->FActive = true;
-  device->FUseThread = true;
   return device;
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "support/exception.h"
@@ -59,6 +60,29 @@ TEST(RowView, FreeingTheViewLeavesThePixels) {
   FreeRowView(view);
   FreeRowView(nullptr);
   EXPECT_EQ(buffer, (std::vector<std::uint8_t>{1, 2, 3, 4}));
+}
+
+TEST(RowView, BlockSizeThatWouldWrapIsRefused) {
+  constexpr std::uint64_t kSlot = sizeof(std::uint8_t*);
+  const std::uint64_t offset = RowViewBlockBytes(0, UINT64_MAX);
+  ASSERT_GE(offset, sizeof(TRowView));
+  constexpr std::uint64_t k32 = 0xFFFFFFFFu;  // SIZE_MAX of a 32-bit build
+  struct Case {
+    std::uint64_t count, limit, expected;
+  };
+  const Case cases[] = {
+      {3, UINT64_MAX, offset + 3 * kSlot},
+      {(k32 - offset) / kSlot, k32, offset + (k32 - offset) / kSlot * kSlot},
+      {(k32 - offset) / kSlot + 1, k32, 0},
+      // The count the 32-bit target used to wrap on: 2^30 slots of 4 bytes.
+      {1u << 30, k32, 0},
+      {UINT64_MAX / kSlot, UINT64_MAX, 0},
+      {0, offset - 1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.count);
+    EXPECT_EQ(RowViewBlockBytes(c.count, c.limit), c.expected);
+  }
 }
 
 }  // namespace

@@ -290,20 +290,43 @@ TEST(V100Catalogue, BlockLimitsOfIdentifyAndFirmware) {
 
 TEST(V100Catalogue, GetUserArgumentSelectsRequestForm) {
   auto cmd = Make<Atomic_Get_User>();
-  cmd->SetArgument(1);
-  ASSERT_TRUE(cmd->SetNumber(Side::kRequest, 1, 0xCAFE));
   std::span<const uint8_t> out;
+  uint16_t argument = 9;
+  // Nothing given: the record form, with an empty record.
+  cmd->SetArgument(5);
+  ASSERT_TRUE(cmd->PackRequest(out));
+  EXPECT_EQ(out.size(), 14u + 272);
+  cmd->GetArgument(argument);
+  EXPECT_EQ(argument, 0u);
+
+  // The 32-bit value given: argument 1, whatever the caller set before.
+  cmd->SetArgument(0);
+  ASSERT_TRUE(cmd->SetNumber(Side::kRequest, 1, 0xCAFE));
   ASSERT_TRUE(cmd->PackRequest(out));
   ASSERT_EQ(out.size(), 18u);
   EXPECT_EQ(LoadU32(out.data() + 8), 4u);
   EXPECT_EQ(LoadU32(out.data() + 12), 0xCAFEu);
-
-  cmd->SetArgument(0);
-  ASSERT_TRUE(cmd->PackRequest(out));
-  EXPECT_EQ(out.size(), 14u + 272);
+  cmd->GetArgument(argument);
+  EXPECT_EQ(argument, 1u);
   cmd->SetArgument(5);
   ASSERT_TRUE(cmd->PackRequest(out));
-  EXPECT_EQ(out.size(), 14u);
+  EXPECT_EQ(out.size(), 18u);
+
+  // The record given afterwards: argument 0 and the record.
+  Bytes entry(272, 0x11);
+  StoreU32(entry.data() + 12, 7);
+  ASSERT_TRUE(cmd->SetBytes(Side::kRequest, 0, entry));
+  ASSERT_TRUE(cmd->PackRequest(out));
+  ASSERT_EQ(out.size(), 14u + 272);
+  EXPECT_EQ(Bytes(out.begin() + 12, out.end() - 2), entry);
+  cmd->GetArgument(argument);
+  EXPECT_EQ(argument, 0u);
+
+  // The header-only form is still understood when parsing.
+  auto device = Make<Atomic_Get_User>();
+  ASSERT_TRUE(device->UnpackRequest(Packet(136, 5, {})));
+  EXPECT_FALSE(device->Present(Side::kRequest, 0));
+  EXPECT_FALSE(device->Present(Side::kRequest, 1));
 }
 
 TEST(V100Catalogue, UserEntryValueAtOffsetTwelveMustStayBelow256) {

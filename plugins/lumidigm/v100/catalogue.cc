@@ -109,7 +109,7 @@ std::vector<CommandLayout> BuildCatalogue() {
       {136, "Atomic_Get_User",
        F{When(Presence::kArgumentZero, Record(kUserEntrySize)),
          When(Presence::kArgumentOne, U32())},
-       F{Record(kUserEntrySize), entry_data}},
+       F{Record(kUserEntrySize), entry_data}, 0, kEmptyPacketSize, kArgumentSelectsGivenField},
       {137, "Atomic_Add_User", F{Record(kUserEntrySize), entry_data}, none},
       {139, "Atomic_Get_OP_Status", none, F{Record(16)}},
       {140, "Atomic_Get_Tag", none, F{Block16()}},

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <span>
 
+#include "platform/byte_order.h"
+
 namespace dactyra::v100 {
 
 inline constexpr uint16_t kSync = 0x560D;
@@ -25,11 +27,8 @@ struct V100PacketHeader {
   uint32_t payload_size = 0;
 };
 
-inline uint16_t LoadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t LoadU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+inline uint16_t LoadU16(const uint8_t* p) { return platform::LoadLe16(p); }
+inline uint32_t LoadU32(const uint8_t* p) { return platform::LoadLe32(p); }
 inline void StoreU16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);

@@ -75,8 +75,23 @@ bool ShapedCmd::SetNumber(Side side, size_t field, uint32_t value) {
   FieldValue* v = Value(side, field);
   if (v == nullptr) return false;
   v->number = value;
-  v->present = true;
+  Given(side, field);
   return true;
+}
+
+void ShapedCmd::Given(Side side, size_t field) {
+  auto& values = Values(side);
+  values[field].present = true;
+  if (side != Side::kRequest || (layout_.flags & kArgumentSelectsGivenField) == 0) return;
+  const auto& fields = Fields(side);
+  const auto is_form = [&](size_t i) {
+    return fields[i].presence == Presence::kArgumentZero ||
+           fields[i].presence == Presence::kArgumentOne;
+  };
+  if (!is_form(field)) return;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (i != field && is_form(i)) values[i].present = false;
+  }
 }
 
 std::span<const uint8_t> ShapedCmd::Bytes(Side side, size_t field) const {
@@ -94,7 +109,7 @@ bool ShapedCmd::SetBytes(Side side, size_t field, std::span<const uint8_t> bytes
   } catch (const std::bad_alloc&) {
     return false;
   }
-  v->present = true;
+  Given(side, field);
   return true;
 }
 
@@ -151,6 +166,13 @@ bool ShapedCmd::Build(Side side, std::span<const uint8_t>& packet) {
       if (fields[i].presence == Presence::kArgumentAboveOne && values[i].present) ++blocks;
     }
     SetArgument(blocks);
+  }
+  if (side == Side::kRequest && (layout_.flags & kArgumentSelectsGivenField) != 0) {
+    uint16_t form = 0;
+    for (size_t i = 0; i < fields.size(); ++i) {
+      if (fields[i].presence == Presence::kArgumentOne && values[i].present) form = 1;
+    }
+    SetArgument(form);
   }
   for (size_t i = 0; i < fields.size(); ++i) {
     if (fields[i].kind != FieldKind::kArgumentRecords) continue;

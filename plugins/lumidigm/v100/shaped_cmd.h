@@ -65,6 +65,11 @@ enum CommandFlags : uint32_t {
   // PackResponse and UnpackResponse report false on the normal path even
   // when they did their work (a trait of the device protocol kept as is).
   kResponseReportsFalse = 2,
+  // The request has two forms, one field for argument 0 and one for
+  // argument 1. Building sets the argument to the form of the input the
+  // caller gave last (0 when none); giving one input withdraws the other.
+  // Any other argument (the header-only form) exists only when parsing.
+  kArgumentSelectsGivenField = 4,
 };
 
 struct CommandLayout {
@@ -126,6 +131,8 @@ class ShapedCmd : public ICmd {
   FieldValue* Value(Side side, size_t field);
 
   bool IsPresent(const FieldDef& def) const;
+  // Records that the caller gave request field `field`.
+  void Given(Side side, size_t field);
   bool Build(Side side, std::span<const uint8_t>& packet);
   bool Parse(Side side, std::span<const uint8_t> packet);
   bool ParseField(const FieldDef& def, FieldValue& value, const FieldValue* previous,
