@@ -182,7 +182,7 @@ class ScannerTest {
           recorder.scanned(event);
           if (recorder.events.size() == 1) {
             try {
-              Thread.sleep(600);
+              Thread.sleep(1500);
             } catch (InterruptedException e) {
               Thread.currentThread().interrupt();
             }
@@ -310,7 +310,7 @@ class ScannerTest {
           inListener.countDown();
           try {
             stopping.await();
-            Thread.sleep(300); // the stop now holds the lock and waits for us
+            Thread.sleep(1000); // the stop now holds the lock and waits for us
             s.getId();
             refusal.set("not refused");
           } catch (ScanManException e) {
