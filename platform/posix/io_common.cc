@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 
+#include "platform/posix/runtime_folder.h"
 #include "platform/posix/system_message.h"
 
 namespace dactyra::platform {
@@ -113,18 +114,11 @@ IoError ErrorFromErrno(int error) {
 
 namespace {
 
+// The runtime folder shared with named objects, its failure as an I/O error.
 std::string RuntimeFolder(IoError* error) {
-  const char* over = std::getenv("DACTYRA_RUNTIME");
-  std::string folder = over && *over ? over : "/tmp/dactyra-" + std::to_string(geteuid());
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-    if (error) *error = ErrorFromErrno(errno);
-    return {};
-  }
-  struct stat st;
-  if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) {
-    if (error) *error = MakeError(io_error::kAccessDenied);
-    return {};
-  }
+  Text reason;
+  std::string folder = internal::RuntimeFolder(&reason);
+  if (folder.empty() && error) *error = MakeError(io_error::kAccessDenied);
   return folder;
 }
 
