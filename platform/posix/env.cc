@@ -103,9 +103,10 @@ class internal::DefaultEnv final : public Env {
 };
 
 Env& Env::Default() {
-  static internal::DefaultEnv* env =
-      new internal::DefaultEnv;  // never destroyed: used until the process ends
-  return *env;
+  // Stateless, so a static object: a plug-in that links the platform and is
+  // unloaded leaves nothing behind.
+  static internal::DefaultEnv env;
+  return env;
 }
 
 }  // namespace dactyra::platform
