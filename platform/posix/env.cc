@@ -2,6 +2,8 @@
 // the service.
 #include "platform/env.h"
 
+#include <new>
+
 #include <sys/time.h>
 #include <time.h>
 
@@ -103,10 +105,12 @@ class internal::DefaultEnv final : public Env {
 };
 
 Env& Env::Default() {
-  // Stateless, so a static object: a plug-in that links the platform and is
-  // unloaded leaves nothing behind.
-  static internal::DefaultEnv env;
-  return env;
+  // Built in static storage and never destroyed: threads may still use it
+  // while the process ends, and a plug-in that links the platform and is
+  // unloaded leaves no allocation behind.
+  alignas(internal::DefaultEnv) static unsigned char storage[sizeof(internal::DefaultEnv)];
+  static internal::DefaultEnv* env = new (storage) internal::DefaultEnv;
+  return *env;
 }
 
 }  // namespace dactyra::platform
