@@ -2,10 +2,10 @@
 // the service.
 #include "platform/env.h"
 
-#include <new>
-
 #include <sys/time.h>
 #include <time.h>
+
+#include <new>
 
 #include "platform/backend.h"
 
