@@ -50,7 +50,7 @@ TEST(OpenEngine, SyntheticFingersGiveRecordsMatchingTheirGroundTruth) {
   platform::CriticalSection lock;
   TVxExtractor extractor(env, lock, library.text());
   const uint64_t handle = extractor.CreateExtractor();
-  const auto engine = platform::Module::Load(library.EnginePath());
+  const auto engine = platform::Env::Default().LoadModule(library.EnginePath());
   ASSERT_NE(engine, nullptr);
 
   size_t truth = 0, found = 0, matched = 0;
