@@ -5,6 +5,8 @@
 #include <sys/time.h>
 #include <time.h>
 
+#include <new>
+
 #include "platform/backend.h"
 
 namespace dactyra::platform {
@@ -74,8 +76,11 @@ class internal::DefaultEnv final : public Env {
 };
 
 Env& Env::Default() {
-  static internal::DefaultEnv* env =
-      new internal::DefaultEnv;  // never destroyed: used until the process ends
+  // Never destroyed, so that it serves until the process ends; kept in
+  // static storage rather than on the heap, so that a module holding its
+  // own copy of the platform layer leaves nothing behind when unloaded.
+  alignas(internal::DefaultEnv) static unsigned char storage[sizeof(internal::DefaultEnv)];
+  static internal::DefaultEnv* env = new (storage) internal::DefaultEnv;
   return *env;
 }
 
