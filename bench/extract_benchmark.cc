@@ -27,7 +27,7 @@ const sim::fingerprint::Impression& Finger() {
 }
 
 std::unique_ptr<platform::Module> Engine() {
-  auto module = platform::Module::Load(platform::FromUtf8(VX_OPEN_ENGINE_PATH));
+  auto module = platform::Env::Default().LoadModule(platform::FromUtf8(VX_OPEN_ENGINE_PATH));
   if (!module) {
     std::fprintf(stderr, "cannot load %s\n", VX_OPEN_ENGINE_PATH);
     std::abort();
