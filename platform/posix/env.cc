@@ -55,6 +55,14 @@ class internal::DefaultEnv final : public Env {
     return NamedMutex::Create(name, error);
   }
 
+  std::unique_ptr<MessageQueue> CreateMessageQueue(MessageProcedure procedure,
+                                                   Text* error) override {
+    return MessageQueue::Create(std::move(procedure), error);
+  }
+  std::unique_ptr<SharedEvent> CreateSharedEvent(Text* error) override {
+    return SharedEvent::Create(error);
+  }
+
   std::unique_ptr<Thread> NewThread(std::function<void()> body) override {
     return std::unique_ptr<Thread>(new Thread(std::move(body)));
   }
@@ -73,12 +81,33 @@ class internal::DefaultEnv final : public Env {
                      local.tm_sec,
                      static_cast<int>(now.tv_nsec / 1000000)};
   }
+
+  bool ListDeviceInterfaces(const Text& class_guid, std::vector<Text>& device_paths,
+                            IoError* error) override {
+    return platform::ListDeviceInterfaces(class_guid, device_paths, error);
+  }
+  std::unique_ptr<DevicePipe> OpenDevicePipe(const Text& path, IoError* error) override {
+    return DevicePipe::Open(path, error);
+  }
+  std::unique_ptr<NamedPipe> OpenNamedPipe(const Text& path, IoError* error) override {
+    return NamedPipe::Open(path, error);
+  }
+  bool WaitNamedPipe(const Text& path, uint32_t timeout_ms, IoError* error) override {
+    return platform::WaitNamedPipe(path, timeout_ms, error);
+  }
+  std::unique_ptr<NamedPipeServer> CreateNamedPipeServer(const Text& path, int backlog,
+                                                         IoError* error) override {
+    return NamedPipeServer::Create(path, backlog, error);
+  }
+  std::unique_ptr<SerialPort> OpenSerialPort(const Text& name, IoError* error) override {
+    return SerialPort::Open(name, error);
+  }
 };
 
 Env& Env::Default() {
-  // Never destroyed, so that it serves until the process ends; kept in
-  // static storage rather than on the heap, so that a module holding its
-  // own copy of the platform layer leaves nothing behind when unloaded.
+  // Built in static storage and never destroyed: threads may still use it
+  // while the process ends, and a plug-in that links the platform and is
+  // unloaded leaves no allocation behind.
   alignas(internal::DefaultEnv) static unsigned char storage[sizeof(internal::DefaultEnv)];
   static internal::DefaultEnv* env = new (storage) internal::DefaultEnv;
   return *env;
