@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
   ImpressionOptions options;
   std::string out = "finger";
   int zx = 0, zy = 0, zw = 0, zh = 0, zs = 0;
-  for (int i = 1; i < argc; ++i) {
+  // Every option takes a value.
+  for (int i = 1; i < argc; i += 2) {
     const std::string a = argv[i];
     const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
     auto number = [&] { return v ? std::strtod(v, nullptr) : 0.0; };
@@ -81,7 +82,6 @@ int main(int argc, char** argv) {
                    a.c_str());
       return 2;
     }
-    ++i;
   }
   const Finger finger = pattern_given ? Finger::Generate(seed, pattern) : Finger::Generate(seed);
   const Impression imp = finger.Render(width, height, options);
