@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "plugins/lumidigm/tests/line_pair.h"
+#include "plugins/lumidigm/tests/private_runtime.h"
 #include "plugins/lumidigm/tests/sim_process.h"
 #include "plugins/lumidigm/transport/open_transport.h"
 #include "plugins/lumidigm/transport/serial_transports.h"
@@ -16,20 +17,7 @@
 namespace dactyra::v100 {
 namespace {
 
-class SerialTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/v100-serial-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    setenv("DACTYRA_SERIAL", root_.c_str(), 1);
-    setenv("DACTYRA_RUNTIME", root_.c_str(), 1);
-    setenv("DACTYRA_DEVICES", (root_ + "/devices").c_str(), 1);
-    setenv("DACTYRA_PIPES", (root_ + "/pipes").c_str(), 1);
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-  std::string root_;
-};
+using SerialTest = testing::PrivateRuntimeTest;
 
 TEST_F(SerialTest, BothFramingsCarryExchangesToTheSensor) {
   for (const char* framing : {"xmodem", "nx"}) {

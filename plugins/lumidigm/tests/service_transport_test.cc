@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "plugins/lumidigm/tests/private_runtime.h"
 #include "plugins/lumidigm/tests/sim_process.h"
 #include "plugins/lumidigm/transport/device_handler.h"
 #include "plugins/lumidigm/transport/open_transport.h"
@@ -24,28 +25,13 @@ int64_t MsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-class ServiceTest : public ::testing::Test {
+class ServiceTest : public testing::PrivateRuntimeTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/v100-svc-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    setenv("DACTYRA_RUNTIME", root_.c_str(), 1);
-    setenv("DACTYRA_DEVICES", (root_ + "/devices").c_str(), 1);
-    setenv("DACTYRA_PIPES", (root_ + "/pipes").c_str(), 1);
-    unsetenv("XDClientName");
-    std::filesystem::create_directories(root_ + "/devices");
-    std::filesystem::create_directories(root_ + "/pipes");
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-
   std::unique_ptr<SimProcess> Start(const char* program, std::vector<std::string> args) {
     auto p = std::make_unique<SimProcess>(program, std::move(args));
     EXPECT_TRUE(p->WaitReady());
     return p;
   }
-
-  std::string root_;
 };
 
 TEST_F(ServiceTest, AServedSensorIsReachedThroughItsOwnPipe) {

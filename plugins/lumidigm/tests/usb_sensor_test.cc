@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "plugins/lumidigm/tests/private_runtime.h"
 #include "plugins/lumidigm/tests/sim_process.h"
 #include "plugins/lumidigm/transport/device_handler.h"
 #include "plugins/lumidigm/transport/open_transport.h"
@@ -29,20 +30,8 @@ int64_t MsSince(Clock::time_point start) {
 
 // A private runtime: device folder, pipe folder (empty: no device service)
 // and named objects of this test alone.
-class SensorTest : public ::testing::Test {
+class SensorTest : public testing::PrivateRuntimeTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/v100-usb-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    setenv("DACTYRA_RUNTIME", root_.c_str(), 1);
-    setenv("DACTYRA_DEVICES", (root_ + "/devices").c_str(), 1);
-    setenv("DACTYRA_PIPES", (root_ + "/pipes").c_str(), 1);
-    std::filesystem::create_directories(root_ + "/devices");
-    std::filesystem::create_directories(root_ + "/pipes");
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-
   std::unique_ptr<SimProcess> Sensor(std::vector<std::string> args) {
     auto p = std::make_unique<SimProcess>(V100_SENSOR_PATH, std::move(args));
     EXPECT_TRUE(p->WaitReady());
@@ -61,8 +50,6 @@ class SensorTest : public ::testing::Test {
     info.transport = usb.get();
     return usb;
   }
-
-  std::string root_;
 };
 
 TEST_F(SensorTest, OpensThroughTheHandlerAndReadsConfigAndImage) {

@@ -11,6 +11,7 @@
 
 #include "platform/env.h"
 #include "plugins/interface/vxr_plugin.h"
+#include "plugins/lumidigm/tests/private_runtime.h"
 #include "plugins/lumidigm/tests/sim_process.h"
 #include "sim/fingerprint/fingerprint.h"
 
@@ -31,17 +32,10 @@ struct Plugin {
   TFuncVXR_GetImage get_image = nullptr;
 };
 
-class VxrLumidigmTest : public ::testing::Test {
+class VxrLumidigmTest : public dactyra::v100::testing::PrivateRuntimeTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vxr-lumidigm-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    setenv("DACTYRA_RUNTIME", root_.c_str(), 1);
-    setenv("DACTYRA_DEVICES", (root_ + "/devices").c_str(), 1);
-    setenv("DACTYRA_PIPES", (root_ + "/pipes").c_str(), 1);
-    std::filesystem::create_directories(root_ + "/devices");
-    std::filesystem::create_directories(root_ + "/pipes");
+    PrivateRuntimeTest::SetUp();
     dactyra::platform::Text error;
     p_.module = Env::Default().LoadModule(FromUtf8(VXR_LUMIDIGM_PATH),
                                           dactyra::platform::Module::Search::kDefault, &error);
@@ -59,7 +53,7 @@ class VxrLumidigmTest : public ::testing::Test {
   }
   void TearDown() override {
     p_.module.reset();
-    std::filesystem::remove_all(root_);
+    PrivateRuntimeTest::TearDown();
   }
 
   std::unique_ptr<SimProcess> Sensor(const std::string& name, const std::string& serial_low,
@@ -105,7 +99,6 @@ class VxrLumidigmTest : public ::testing::Test {
     return false;
   }
 
-  std::string root_;
   Plugin p_;
 };
 
