@@ -27,10 +27,10 @@ std::string Guid(int n) {
   return text;
 }
 
-struct ReaderSpec {
-  ReaderSpec(std::string library_, int identity_, std::string id_ = "{1234}",
-             std::string product_ = "U.are.U Reader", int width_ = 448, int height_ = 511,
-             std::string extra_ = "")
+struct ReaderSetup {
+  ReaderSetup(std::string library_, int identity_, std::string id_ = "{1234}",
+              std::string product_ = "U.are.U Reader", int width_ = 448, int height_ = 511,
+              std::string extra_ = "")
       : library(std::move(library_)),
         identity(identity_),
         id(std::move(id_)),
@@ -48,7 +48,7 @@ struct ReaderSpec {
   std::string extra;  // more lines
 };
 
-std::string Reader(const ReaderSpec& r) {
+std::string Reader(const ReaderSetup& r) {
   std::string text = "[reader]\nlibrary = " + r.library + "\n";
   text += r.library == "dpfpapi" ? "guid = " + Guid(r.identity) + "\n"
                                  : "devid = " + std::to_string(r.identity) + "\n";
@@ -186,8 +186,8 @@ class DPFamilyTest : public DPTest, public ::testing::WithParamInterface<const c
     env_.dpfpfns_present = Library() == "dpfpfns";
     ASSERT_TRUE(SMLoad(env_));
   }
-  ReaderSpec R(int identity, std::string id) const {
-    return ReaderSpec{Library(), identity, std::move(id)};
+  ReaderSetup R(int identity, std::string id) const {
+    return ReaderSetup{Library(), identity, std::move(id)};
   }
   const char* Sim() const { return Library() == "dpfpapi" ? "DPFPApi" : "dpFpFns"; }
 };
@@ -214,7 +214,7 @@ TEST_P(DPFamilyTest, NamesReadersAndKeepsTheirPlaces) {
 }
 
 TEST_P(DPFamilyTest, AReaderWhoseInformationFailsIsSkipped) {
-  ReaderSpec bad = R(21, "{BAD}");
+  ReaderSetup bad = R(21, "{BAD}");
   bad.extra = "info = fail\n";
   Configure(Reader(R(20, "{GOOD}")) + Reader(bad));
   Load();
@@ -267,11 +267,11 @@ TEST_P(DPFamilyTest, EveryImageIsBroughtToTheFixedSizeWithoutReadingOutside) {
   for (const auto& [width, height] : sizes) {
     SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
     ++identity;
-    ReaderSpec spec = R(identity, "{S" + std::to_string(identity) + "}");
-    spec.width = width;
-    spec.height = height;
-    spec.extra = "pattern = ramp\nseed = " + std::to_string(identity) + "\n";
-    Configure(Reader(spec));
+    ReaderSetup setup = R(identity, "{S" + std::to_string(identity) + "}");
+    setup.width = width;
+    setup.height = height;
+    setup.extra = "pattern = ramp\nseed = " + std::to_string(identity) + "\n";
+    Configure(Reader(setup));
     Load();
     const platform::Text name = u"UareU\\S" + platform::FromUtf8(std::to_string(identity));
     Sink sink;
@@ -416,10 +416,10 @@ TEST_F(DPTest, DpFpFnsSetUpFailuresAnswerFailureAndLeaveNothingOpen) {
     env_.event_fails = what == "event";
     // Another device id for the bad size: the table keeps a reader's
     // description while its id is listed.
-    ReaderSpec spec{"dpfpfns", what == "size" ? 6 : 5, "{F}"};
-    if (what == "size") spec.width = 0;
+    ReaderSetup setup{"dpfpfns", what == "size" ? 6 : 5, "{F}"};
+    if (what == "size") setup.width = 0;
     const bool in_library = what != "event" && what != "size";
-    Configure((in_library ? Section("dpfpfns", what + " = fail") : "") + Reader(spec));
+    Configure((in_library ? Section("dpfpfns", what + " = fail") : "") + Reader(setup));
     ASSERT_TRUE(SMLoad(env_));
     Sink sink;
     EXPECT_EQ(SMStartCapture(u"UareU\\F", &Sink::Proc, nullptr, &sink), kSMFailed);

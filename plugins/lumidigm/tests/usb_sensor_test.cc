@@ -198,7 +198,7 @@ TEST_F(SensorTest, AnotherProcessHoldingTheExchangeMutexTimesUsOut) {
   auto sensor = Sensor({"--name", "m"});
   auto holder = Sensor({"--hold-lock", "LUMIm", "--hold-ms", "11000"});
   V100TransportInfo info;
-  ASSERT_EQ(OpenTransport(info), 0);  // the spec's 10,000 ms wait
+  ASSERT_EQ(OpenTransport(info), 0);  // the transport's 10,000 ms mutex wait
   const auto start = Clock::now();
   ::testing::internal::CaptureStdout();
   uint32_t status = 0;
