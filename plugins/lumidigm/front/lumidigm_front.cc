@@ -44,6 +44,15 @@ LumidigmFront::~LumidigmFront() {
   }
 }
 
+bool LumidigmFront::OpenSensor(uint32_t number, v100::V100TransportInfo& info,
+                               v100::V100Config& config) {
+  info.device_number = number;
+  if (sensors_.OpenTransport(info) != 0) return false;
+  if (v100::GetConfig(info, config) == 0) return true;
+  sensors_.CloseTransport(info);
+  return false;
+}
+
 int32_t LumidigmFront::GetDeviceList(PVxrDeviceList buffer, int32_t size) {
   if (size < static_cast<int32_t>(VXR_DEVICE_LIST_EMPTY_SIZE) || !buffer) {
     return VXR_DEVICE_LIST_EMPTY_SIZE;
@@ -55,12 +64,9 @@ int32_t LumidigmFront::GetDeviceList(PVxrDeviceList buffer, int32_t size) {
   std::vector<Listed> listed;
   for (uint32_t number = 0; number < count; ++number) {
     v100::V100TransportInfo info;
-    info.device_number = number;
-    if (sensors_.OpenTransport(info) != 0) continue;
     v100::V100Config config;
-    const int32_t status = v100::GetConfig(info, config);
+    if (!OpenSensor(number, info, config)) continue;
     sensors_.CloseTransport(info);
-    if (status != 0) continue;
     listed.push_back({SerialText(config), number});
   }
 
@@ -95,12 +101,7 @@ V100Device* LumidigmFront::OpenDevice(const char* serial) {
   for (const Listed& entry : list) {
     if (entry.serial != serial) continue;
     auto device = std::make_unique<V100Device>();
-    device->transport.device_number = entry.device_number;
-    if (sensors_.OpenTransport(device->transport) != 0) continue;
-    if (v100::GetConfig(device->transport, device->config) != 0) {
-      sensors_.CloseTransport(device->transport);
-      continue;
-    }
+    if (!OpenSensor(entry.device_number, device->transport, device->config)) continue;
     device->serial = entry.serial;
     std::lock_guard lock(live_lock_);
     live_.insert(device.get());
@@ -243,10 +244,9 @@ bool LumidigmFront::Reconnect(V100Device& device) {
   for (uint32_t number = 0; number < count; ++number) {
     if (device.stop.load()) return false;
     v100::V100TransportInfo info;
-    info.device_number = number;
-    if (sensors_.OpenTransport(info) != 0) continue;
     v100::V100Config config;
-    if (v100::GetConfig(info, config) == 0 && SerialText(config) == device.serial) {
+    if (!OpenSensor(number, info, config)) continue;
+    if (SerialText(config) == device.serial) {
       device.transport = info;
       device.config = config;
       device.state = CaptureState::kIdle;

@@ -80,6 +80,9 @@ class LumidigmFront {
     uint32_t device_number;
   };
 
+  // Opens sensor `number` and reads its configuration; on failure the
+  // transport is closed again.
+  bool OpenSensor(uint32_t number, v100::V100TransportInfo& info, v100::V100Config& config);
   bool Live(V100Device* device);
   void Shutdown(V100Device& device);
   bool RearmCapture(V100Device& device);
