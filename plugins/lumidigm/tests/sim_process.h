@@ -1,6 +1,6 @@
 // A stand-in program in a process of its own: started with arguments,
 // ready once it printed "ready", stopped by closing its standard input
-// (or killed when the test ends first).
+// (or killed when the test ends first, or at once with Kill).
 #pragma once
 
 #include <fcntl.h>
@@ -76,6 +76,12 @@ class SimProcess {
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
     return status_ = -1;
+  }
+
+  // Kills it at once, as a pulled cable or a crash would end it.
+  void Kill() {
+    if (pid_ > 0) kill(pid_, SIGKILL);
+    Stop();
   }
 
   // True when the process has ended by itself.
