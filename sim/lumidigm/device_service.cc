@@ -156,9 +156,20 @@ void ServeMain(std::unique_ptr<NamedPipe> client, const Options& o) {
   }
 }
 
+// The service owns each sensor it serves: one exchange at a time reaches
+// it, whichever client sent it, as the sensor's USB pipes carry one request
+// and its answer at a time.
+std::mutex& SensorLock(const std::string& device_path) {
+  static std::mutex guard;
+  static std::map<std::string, std::mutex> locks;
+  std::lock_guard lock(guard);
+  return locks[device_path];
+}
+
 // One client of a served device's pipe: each usbcb-framed request goes to
 // the sensor's USB pipes and its answer comes back the same way.
 void Relay(std::unique_ptr<NamedPipe> client, std::string device_path) {
+  std::mutex& sensor = SensorLock(device_path);
   const platform::Text base = platform::FromUtf8(device_path);
   auto out = platform::DevicePipe::Open(base + u"\\PIPE_0x01");
   auto in = platform::DevicePipe::Open(base + u"\\PIPE_0x00");
@@ -174,15 +185,19 @@ void Relay(std::unique_ptr<NamedPipe> client, std::string device_path) {
     if (size > kLongest) return;
     buffer.resize(size);
     if (!ReadWhole(*client, buffer.data(), size)) return;
-    if (!out->Write(usbcb, kUsbcbSize, kSensorWait).done() ||
-        !out->Write(buffer.data(), size, kSensorWait).done()) {
-      return;
+    uint32_t answer = 0;
+    {
+      std::lock_guard exchange(sensor);
+      if (!out->Write(usbcb, kUsbcbSize, kSensorWait).done() ||
+          !out->Write(buffer.data(), size, kSensorWait).done()) {
+        return;
+      }
+      if (!in->Read(usbcb, kUsbcbSize, kSensorWait).done()) return;
+      answer = LoadU32(usbcb + 8);
+      if (answer > kLongest) return;
+      buffer.resize(answer);
+      if (!in->Read(buffer.data(), answer, kSensorWait).done()) return;
     }
-    if (!in->Read(usbcb, kUsbcbSize, kSensorWait).done()) return;
-    const uint32_t answer = LoadU32(usbcb + 8);
-    if (answer > kLongest) return;
-    buffer.resize(answer);
-    if (!in->Read(buffer.data(), answer, kSensorWait).done()) return;
     if (!Write(*client, usbcb, kUsbcbSize) || !Write(*client, buffer.data(), answer)) return;
   }
 }

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "plugins/lumidigm/tests/private_runtime.h"
 #include "plugins/lumidigm/tests/sim_process.h"
@@ -60,6 +62,41 @@ TEST_F(ServiceTest, AServedSensorIsReachedThroughItsOwnPipe) {
   EXPECT_EQ(length, 352u * 544u);
   EXPECT_EQ(leading, 0);
   CloseTransport(info);
+}
+
+// Two hosts on one served sensor (a scanner capturing while another lists
+// the sensors): the service hands the sensor one exchange at a time, so
+// neither sees the other's answer or a mix of both requests.
+TEST_F(ServiceTest, TwoConnectionsToOneServedSensorExchangeSideBySide) {
+  auto sensor = Start(V100_SENSOR_PATH, {"--name", "shared", "--serial-low", "0x5151", "--width",
+                                         "64", "--height", "48"});
+  auto service =
+      Start(DEVICE_SERVICE_PATH,
+            {"--device", "id=5,index=0,kind=3,status=0,pipe=LumiShared,relay=\\\\?\\shared"});
+  constexpr int kRounds = 150;
+  std::atomic<int> failures{0};
+  auto host = [&] {
+    V100TransportInfo info;
+    if (OpenTransport(info) != 0) {
+      ++failures;
+      return;
+    }
+    std::vector<uint8_t> image(64 * 48);
+    for (int i = 0; i < kRounds; ++i) {
+      V100Config config;
+      int32_t leading = 0;
+      uint32_t length = 0;
+      if (GetConfig(info, config) != 0 || config.Field16(V100Config::kSerialLowOffset) != 0x5151 ||
+          GetCompositeImage(info, leading, length, image) != 0 || length != 64u * 48u) {
+        ++failures;
+      }
+    }
+    CloseTransport(info);
+  };
+  std::thread a(host), b(host);
+  a.join();
+  b.join();
+  EXPECT_EQ(failures, 0);
 }
 
 TEST_F(ServiceTest, KindTwoOpensTheLocalSensorAtTheRepliedIndex) {
