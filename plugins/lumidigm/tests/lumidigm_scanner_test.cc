@@ -205,7 +205,7 @@ class LumidigmScannerTest : public v100::testing::PrivateRuntimeTest,
 // A scanner component addressed by name, collecting what it delivers.
 struct Scanner {
   Scanner(TAcessoLeitores& leitores, const Text& nome, std::vector<std::vector<uint8_t>> fingers)
-      : fp(leitores), received(std::move(fingers)) {
+      : received(std::move(fingers)), fp(leitores) {
     fp.SetIndiceLeitor(-1);
     fp.SetNumSerieLeitor(nome);
     fp.OnNovaImagem = [this](TVelmoraFP&, PGrayImage image) { received.Take(*image); };
@@ -213,8 +213,9 @@ struct Scanner {
   void Start() { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); }
   void Stop() { fp.SetModoOperacao(TModoOperacao::moInativo); }
 
-  TVelmoraFP fp;
+  // Declared first, so it outlives the component's capture thread.
   Received received;
+  TVelmoraFP fp;
 };
 
 TEST_P(LumidigmScannerTest, TheManagerNamesTheSensorsAndScannersCaptureTheirFingers) {
