@@ -128,22 +128,47 @@ TEST_F(VxrLumidigmTest, ListsOpensAndCapturesTwoSensors) {
   }
 }
 
+// However the sensor goes (its program ends, is killed, or exits halfway
+// through sending a composite image), VXR_GetImage gives no image while it
+// is away and captures again, on the same handle, once it is back.
 TEST_F(VxrLumidigmTest, CaptureRecoversWhenTheSensorComesBack) {
-  auto sensor = Sensor("s", "0x0033", "5");
-  ASSERT_EQ(List(), std::vector<std::string>{"12340033"});
-  TVxrCaptureHandle h = p_.open_device("12340033");
-  ASSERT_NE(h, nullptr);
-  TVxrImageSize size{};
-  ASSERT_TRUE(p_.get_max_size(h, &size));
-  std::vector<uint8_t> pixels;
-  ASSERT_TRUE(Capture(h, size, pixels));
+  enum class Loss { kStopped, kKilled, kVanishesMidImage };
+  for (const Loss loss : {Loss::kStopped, Loss::kKilled, Loss::kVanishesMidImage}) {
+    SCOPED_TRACE(static_cast<int>(loss));
+    std::vector<std::string> fault;
+    // The second composite image is cut off halfway by the program's exit.
+    if (loss == Loss::kVanishesMidImage) fault = {"--fault", "vanish@2#67"};
+    auto sensor = Sensor("s", "0x0033", "5", fault);
+    ASSERT_EQ(List(), std::vector<std::string>{"12340033"});
+    TVxrCaptureHandle h = p_.open_device("12340033");
+    ASSERT_NE(h, nullptr);
+    TVxrImageSize size{};
+    ASSERT_TRUE(p_.get_max_size(h, &size));
+    std::vector<uint8_t> pixels;
+    ASSERT_TRUE(Capture(h, size, pixels));
+    EXPECT_EQ(pixels, dactyra::sim::fingerprint::Finger::Generate(5).Render(160, 120).pixels);
 
-  sensor->Stop();
-  EXPECT_FALSE(Capture(h, size, pixels, 5)) << "no sensor, no image";
-  sensor = Sensor("s", "0x0033", "6");
-  ASSERT_TRUE(Capture(h, size, pixels));
-  EXPECT_EQ(pixels, dactyra::sim::fingerprint::Finger::Generate(6).Render(160, 120).pixels);
-  EXPECT_TRUE(p_.close_device(h));
+    switch (loss) {
+      case Loss::kStopped:
+        sensor->Stop();
+        break;
+      case Loss::kKilled:
+        sensor->Kill();
+        break;
+      case Loss::kVanishesMidImage:
+        EXPECT_FALSE(Capture(h, size, pixels)) << "the cut image is not delivered";
+        EXPECT_TRUE(sensor->Exited());
+        break;
+    }
+    EXPECT_FALSE(Capture(h, size, pixels, 5)) << "no sensor, no image";
+    // A program that died leaves its device folder; the system removes the
+    // interface of a device that went away.
+    std::filesystem::remove_all(root_ + "/devices/{06B62F68-E35E-4F57-8BE2-A5BC6CCCC708}/s");
+    sensor = Sensor("s", "0x0033", "6");
+    ASSERT_TRUE(Capture(h, size, pixels));
+    EXPECT_EQ(pixels, dactyra::sim::fingerprint::Finger::Generate(6).Render(160, 120).pixels);
+    EXPECT_TRUE(p_.close_device(h));
+  }
 }
 
 }  // namespace
