@@ -124,7 +124,7 @@ const std::pair<int32_t, int32_t> kImageSizes[] = {{320, 480}, {1000, 1000}};
 void FpsmmImagePath(benchmark::State& state) {
   Folder folder;
   const auto [w, h] = kImageSizes[state.range(0)];
-  dactyra::TFPSmmCaptureModule module(folder, u"alpha", FromUtf8(folder.dir() + "/FPSmmAlpha.so"));
+  dactyra::TFPSmmCaptureModule module(u"alpha", FromUtf8(folder.dir() + "/FPSmmAlpha.so"), folder);
   auto device = module.OpenDevice(u"A1");
   auto& fpsmm = static_cast<dactyra::TFPsmmCaptureDeviceImpl&>(*device);
   uint8_t seen = 0;

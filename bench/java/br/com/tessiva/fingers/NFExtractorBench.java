@@ -9,7 +9,7 @@ import java.util.Arrays;
 /**
  * NFExtractor.innerExtract from Java on one 8-bit BMP image, whatever engine lies beside the
  * library: with the open engine it is the Java side of the comparison with calling the engine
- * directly (extract_benchmark); with the recording engine, which does next to nothing, it is the
+ * directly (extractor_benchmark); with the recording engine, which does next to nothing, it is the
  * library's own cost (JNI, pixel and record copies, record allocation). Not a test: see
  * bench/CMakeLists.txt.
  *
