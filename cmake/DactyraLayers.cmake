@@ -33,11 +33,11 @@ set(DACTYRA_MAY_INCLUDE_fuzz
   platform support bridge imaging templates capture scanning plugins sim)
 # What tests and benchmarks (sources under a tests/ or bench/ folder) may
 # include besides: the stand-ins, and for a plug-in the library side that
-# loads it.
+# loads it, up to the scanner component that captures through it.
 foreach(layer support bridge imaging templates capture scanning)
   set(DACTYRA_TESTS_MAY_INCLUDE_${layer} sim)
 endforeach()
-set(DACTYRA_TESTS_MAY_INCLUDE_plugins sim support capture)
+set(DACTYRA_TESTS_MAY_INCLUDE_plugins sim support capture scanning)
 # Private to platform/: the back ends and their entry points.
 set(DACTYRA_PLATFORM_PRIVATE platform/posix platform/win32 platform/backend.h)
 
