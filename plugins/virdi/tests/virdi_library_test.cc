@@ -1,6 +1,6 @@
-// vxr_virdi.so through the library: the reader manager finds it in a folder
-// of module files, names and opens its readers, and a scanner component
-// captures from them.
+// vxr_virdi.so through the library: the plug-in module that loads it, the
+// reader manager that finds it in a folder of module files and names and
+// opens its readers, and a scanner component that captures from them.
 //
 // The plug-in is installed the way it is built to be: UCBioBSP.so in the
 // same folder, found through the plug-in's $ORIGIN run path. That is a
@@ -29,6 +29,7 @@
 #include "capture/capture_module.h"
 #include "capture/reader_manager.h"
 #include "capture/tests/module_folders.h"
+#include "capture/vxr/vxr_capture_module.h"
 #include "platform/env.h"
 #include "platform/module.h"
 #include "platform/text.h"
@@ -43,6 +44,7 @@ namespace {
 using platform::Text;
 using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
@@ -199,6 +201,9 @@ TEST_F(VirdiLibraryTest, WithoutUCBioBSPThePluginIsSkippedAndTheOtherModulesLoad
   InstallPlugin();
   InstallTestPlugin();
   Install(lib_, FpsmmSimPath(), "FPSmmZed.so");
+  // Loaded as a module on its own, it fails with the loader's reason.
+  EXPECT_THAT(MessageOf([&] { TVxrCaptureModule module(u"virdi", T(lib_ + "/vxr_virdi.so")); }),
+              HasSubstr("UCBioBSP.so"));
   auto manager = Manager();
   EXPECT_THAT(ModuleNames(*manager), ElementsAre("test", "zed"));
   EXPECT_THAT(Readers(*manager), Contains("T\\A"));
@@ -240,8 +245,10 @@ TEST_F(VirdiLibraryTest, BesideUCBioBSPTheManagerNamesOpensAndCapturesItsReaders
   const std::vector<std::string> readers = {"T\\A", "ViRDI\\Alpha", "ViRDI\\Gamma Ray",
                                             "ViRDI\\Twin", "ViRDI\\Twin"};
   EXPECT_EQ(manager->NumLeitores(), 5);
-  EXPECT_EQ(manager->ContarLeitores(), 5);
   EXPECT_EQ(Readers(*manager), readers);
+  // Counting and listing a moment apart: one enumeration.
+  EXPECT_EQ(Count("UCBioAPI_EnumerateDevice"), 1u);
+  EXPECT_EQ(manager->ContarLeitores(), 5);
   for (size_t i = 0; i < readers.size(); ++i) {
     EXPECT_EQ(platform::ToUtf8(manager->PegNumSerieLeitor(static_cast<int32_t>(i))), readers[i]);
   }
@@ -290,6 +297,7 @@ TEST_F(VirdiLibraryTest, BesideUCBioBSPTheManagerNamesOpensAndCapturesItsReaders
   EXPECT_EQ(manager->AbrirDispositivo(u"ViRDI2\\Alpha"), nullptr);
   EXPECT_EQ(Count("UCBioAPI_Capture"), captures);
   EXPECT_EQ(Count("UCBioAPI_OpenDevice"), captures);
+  EXPECT_EQ(Count("UCBioAPI_FreeFIRHandle"), captures);
   ExpectAllReleased();
 }
 
