@@ -386,9 +386,10 @@ TEST_F(VirdiLibraryTest, DeactivationWhileFramesArriveEndsTheCaptureAndClosesThe
   ManagerAccess access(*manager);
   ASSERT_TRUE(AttachStandIn());
 
+  // What the handlers fill outlives the components.
+  Seen seen, none;
   TVelmoraFP fp(access);
   fp.SetNumSerieLeitor(T("ViRDI\\" + Own("Slow")));
-  Seen seen;
   Collect(fp, seen);
   for (int round = 0; round < 5; ++round) {
     SCOPED_TRACE(round);
@@ -403,7 +404,6 @@ TEST_F(VirdiLibraryTest, DeactivationWhileFramesArriveEndsTheCaptureAndClosesThe
   // after capture until it is deactivated, with no image.
   TVelmoraFP idle(access);
   idle.SetNumSerieLeitor(T("ViRDI\\" + Own("Idle")));
-  Seen none;
   Collect(idle, none);
   const uint32_t before = Count("UCBioAPI_Capture");
   idle.SetModoOperacao(TModoOperacao::moDesenvolvimento);
