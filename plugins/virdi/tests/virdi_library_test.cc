@@ -400,6 +400,12 @@ TEST_F(VirdiLibraryTest, DeactivationWhileFramesArriveEndsTheCaptureAndClosesThe
     fp.SetModoOperacao(TModoOperacao::moInativo);
     EXPECT_EQ(Count("open devices"), 0u);
   }
+  // After the cut captures, a whole one still arrives.
+  fp.SetModoOperacao(TModoOperacao::moDesenvolvimento);
+  ASSERT_TRUE(WaitFor([&] { return seen.size() >= 1; }));
+  fp.SetModoOperacao(TModoOperacao::moInativo);
+  EXPECT_EQ(Count("open devices"), 0u);
+
   // A reader whose capture finds no finger: the component idles in capture
   // after capture until it is deactivated, with no image.
   TVelmoraFP idle(access);
