@@ -29,6 +29,9 @@ std::vector<FolderEntry> ListFolder(const Text& folder);
 
 bool FileExists(const Text& path);
 bool FolderExists(const Text& path);
+// The entry `path` itself is a symbolic link (not followed; a dangling
+// link counts).
+bool IsSymbolicLink(const Text& path);
 
 // Creates `path` and every missing parent. True when the folder exists
 // afterwards.

@@ -76,6 +76,10 @@ class Env {
   virtual std::vector<FolderEntry> ListFolder(const Text& folder) = 0;
   virtual bool FileExists(const Text& path) = 0;
   virtual bool FolderExists(const Text& path) = 0;
+  // Whether `path` itself is a symbolic link (dangling or not), the link
+  // not followed. Code that deletes below a folder asks before it steps
+  // into an entry, so that it never deletes through a link.
+  virtual bool IsSymbolicLink(const Text& path) = 0;
   virtual bool CreateFolders(const Text& path) = 0;
   virtual bool DeleteFile(const Text& path) = 0;
   virtual bool RemoveFolder(const Text& path) = 0;
@@ -158,6 +162,7 @@ class EnvWrapper : public Env {
   }
   bool FileExists(const Text& path) override { return target_.FileExists(path); }
   bool FolderExists(const Text& path) override { return target_.FolderExists(path); }
+  bool IsSymbolicLink(const Text& path) override { return target_.IsSymbolicLink(path); }
   bool CreateFolders(const Text& path) override { return target_.CreateFolders(path); }
   bool DeleteFile(const Text& path) override { return target_.DeleteFile(path); }
   bool RemoveFolder(const Text& path) override { return target_.RemoveFolder(path); }

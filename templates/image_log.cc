@@ -22,10 +22,17 @@ Text Digits(int value, int width) {
 // Deletes the plain files of `folder` (not the hidden ones, not sub-folders),
 // then the folder itself if that left it empty. A plain file given as
 // `folder` lists as empty and fails to be removed, so it stays.
+//
+// Symbolic links are left as they are, `folder` itself or an entry of it:
+// the log deletes only what it wrote, and through a link it would delete
+// files outside the log. A folder holding a link is not empty, so it stays.
 void ApagarPasta(platform::Env& env, const Text& folder) {
+  if (env.IsSymbolicLink(folder)) return;
   for (const platform::FolderEntry& entry : env.ListFolder(folder)) {
     if (entry.is_folder || entry.name.starts_with(u'.')) continue;
-    env.DeleteFile(folder + platform::PathDelimiter() + entry.name);
+    const Text file = folder + platform::PathDelimiter() + entry.name;
+    if (env.IsSymbolicLink(file)) continue;
+    env.DeleteFile(file);
   }
   env.RemoveFolder(folder);
 }

@@ -2,7 +2,8 @@
 // extraction engine while the current user's registry value "SI" under
 // "\Software\Tessiva BR\dactyra" is the integer 1. Images go to
 // <library folder>imglog/<yyyymmdd>/<hhnnss>.bmp; only today's and
-// yesterday's day folders are kept.
+// yesterday's day folders are kept. The cleaning never deletes through a
+// symbolic link: links in the log, and the folders holding them, stay.
 #pragma once
 
 #include <cstdint>

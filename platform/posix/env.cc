@@ -32,6 +32,7 @@ class internal::DefaultEnv final : public Env {
   }
   bool FileExists(const Text& path) override { return platform::FileExists(path); }
   bool FolderExists(const Text& path) override { return platform::FolderExists(path); }
+  bool IsSymbolicLink(const Text& path) override { return platform::IsSymbolicLink(path); }
   bool CreateFolders(const Text& path) override { return platform::CreateFolders(path); }
   bool DeleteFile(const Text& path) override { return platform::DeleteFile(path); }
   bool RemoveFolder(const Text& path) override { return platform::RemoveFolder(path); }

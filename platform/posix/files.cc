@@ -119,6 +119,11 @@ bool FolderExists(const Text& path) {
   return !path.empty() && stat(Native(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool IsSymbolicLink(const Text& path) {
+  struct stat st;
+  return !path.empty() && lstat(Native(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool CreateFolders(const Text& path) {
   if (path.empty()) return false;
   const std::string p = Native(path);

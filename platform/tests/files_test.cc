@@ -105,6 +105,40 @@ TEST_F(FilesTest, DeleteFileAndRemoveFolder) {
   EXPECT_FALSE(RemoveFolder(folder_ / u"full"));
 }
 
+TEST_F(FilesTest, IsSymbolicLinkAsksAboutTheEntryItselfNotWhereItLeads) {
+  Touch(u"file");
+  ASSERT_TRUE(CreateFolders(folder_ / u"folder"));
+  Touch(u"folder/inner");
+  fs::create_symlink(folder_.path() + "/file", folder_.path() + "/to_file");
+  fs::create_directory_symlink(folder_.path() + "/folder", folder_.path() + "/to_folder");
+  fs::create_symlink(folder_.path() + "/absent", folder_.path() + "/dangling");
+  fs::create_directory_symlink("folder", folder_.path() + "/relative");
+  const struct {
+    Text path;
+    bool link;
+  } cases[] = {
+      {folder_ / u"file", false},
+      {folder_ / u"folder", false},
+      {folder_ / u"absent", false},
+      {u"", false},
+      {folder_ / u"to_file", true},
+      {folder_ / u"to_folder", true},
+      {folder_ / u"dangling", true},
+      {folder_ / u"relative", true},
+      // An entry reached through a linked folder is not a link itself.
+      {folder_ / u"to_folder/inner", false},
+      {folder_ / u"to_file" + Text(u"\0", 1), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.path));
+    EXPECT_EQ(IsSymbolicLink(c.path), c.link);
+  }
+  // The links to a folder and a file answer like what they lead to for the
+  // other queries.
+  EXPECT_TRUE(FolderExists(folder_ / u"to_folder"));
+  EXPECT_TRUE(FileExists(folder_ / u"to_file"));
+}
+
 TEST_F(FilesTest, WholeFileReadsAndWritesKeepEveryByte) {
   const std::string bytes("a\0b\xFF\n", 5);
   ASSERT_TRUE(WriteFileBytes(folder_ / u"data", bytes));

@@ -124,6 +124,70 @@ TEST(ImageLog, KeepsTodayAndYesterdayAndEmptiesAndRemovesOtherDays) {
   EXPECT_EQ(FileBytes(log / "20240301" / "000001.bmp"), Bmp(13, 7, pixels));
 }
 
+// Links planted in the log lead to files outside it that must survive.
+TEST(ImageLog, CleaningNeverDeletesThroughASymbolicLink) {
+  LibraryFolder library;
+  LibraryFolder outside;
+  const fs::path log = fs::path(library.path()) / "imglog";
+  const fs::path elsewhere = outside.path();
+  fs::create_directories(log);
+  fs::create_directories(elsewhere / "folder");
+  Touch(elsewhere / "folder" / "precious.bmp");
+  Touch(elsewhere / "single.bmp");
+  // Named like an old day folder, and named otherwise.
+  fs::create_directory_symlink(elsewhere / "folder", log / "20200101");
+  fs::create_directory_symlink(elsewhere / "folder", log / "elsewhere");
+  // Inside an old day folder: links to a file and to a folder, beside a
+  // file the log wrote.
+  fs::create_directories(log / "20200102");
+  Touch(log / "20200102" / "120000.bmp");
+  fs::create_symlink(elsewhere / "single.bmp", log / "20200102" / "120001.bmp");
+  fs::create_directory_symlink(elsewhere / "folder", log / "20200102" / "folder");
+  // A day folder with nothing but the log's own files still goes.
+  fs::create_directories(log / "20200103");
+  Touch(log / "20200103" / "080000.bmp");
+
+  ExtractEnv env;
+  env.now = {2024, 3, 1, 9, 0, 0, 0};
+  const auto pixels = Picture(3, 2, 1);
+  ASSERT_TRUE(GravarLogImagem(env, library.text(), 3, 2, pixels));
+
+  EXPECT_EQ(FileBytes(elsewhere / "folder" / "precious.bmp"), "x");
+  EXPECT_EQ(FileBytes(elsewhere / "single.bmp"), "x");
+  // The links are left, and the folder holding them with them.
+  EXPECT_TRUE(fs::is_symlink(log / "20200101"));
+  EXPECT_TRUE(fs::is_symlink(log / "elsewhere"));
+  EXPECT_TRUE(fs::is_symlink(log / "20200102" / "120001.bmp"));
+  EXPECT_TRUE(fs::is_symlink(log / "20200102" / "folder"));
+  EXPECT_FALSE(fs::exists(log / "20200102" / "120000.bmp"));
+  EXPECT_FALSE(fs::exists(log / "20200103"));
+  EXPECT_EQ(FileBytes(log / "20240301" / "090000.bmp"), Bmp(3, 2, pixels));
+}
+
+// The question is put to the Env: what it calls a link is left alone.
+TEST(ImageLog, TheEnvSaysWhatIsALink) {
+  class LinkEnv : public ExtractEnv {
+   public:
+    bool IsSymbolicLink(const Text& path) override {
+      return path.ends_with(u"20200101") || path.ends_with(u"kept.bmp") ||
+             target().IsSymbolicLink(path);
+    }
+  };
+  LibraryFolder library;
+  const fs::path log = fs::path(library.path()) / "imglog";
+  fs::create_directories(log / "20200101");
+  Touch(log / "20200101" / "gone.bmp");
+  fs::create_directories(log / "20200102");
+  Touch(log / "20200102" / "kept.bmp");
+  Touch(log / "20200102" / "gone.bmp");
+  LinkEnv env;
+  env.now = {2024, 3, 1, 9, 0, 0, 0};
+  ASSERT_TRUE(GravarLogImagem(env, library.text(), 1, 1, Picture(1, 1, 0)));
+  EXPECT_TRUE(fs::exists(log / "20200101" / "gone.bmp"));
+  EXPECT_TRUE(fs::exists(log / "20200102" / "kept.bmp"));
+  EXPECT_FALSE(fs::exists(log / "20200102" / "gone.bmp"));
+}
+
 TEST(ImageLog, CreatesTheFoldersAndKeepsTheLaterImageOfOneSecond) {
   LibraryFolder library;
   ExtractEnv env;
