@@ -92,7 +92,7 @@ public final class MinutiaeDrawing {
     }
     g = image.createGraphics();
     // Marks grow with the picture so that they stay visible on large images.
-    radius = Math.max(3, Math.min(width, height) / 100);
+    radius = Math.max(4, Math.min(width, height) / 60);
   }
 
   /** Draws the minutiae, cores, deltas and double cores of {@code record}. */

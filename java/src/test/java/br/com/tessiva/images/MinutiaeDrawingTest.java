@@ -92,7 +92,7 @@ class MinutiaeDrawingTest {
     assertEquals(W, img.getWidth());
     assertEquals(H, img.getHeight());
     assertEquals(0, d.outside());
-    int r = 3;  // the radius on a picture this small
+    int r = 4;  // the radius on a picture this small
     // Ending at (30, 30) pointing along +x: the line right of the circle, none left of it.
     assertEquals(MinutiaeDrawing.ENDING.getRGB() & 0xFFFFFF, rgb(img, 30 + r + 3, 30));
     assertEquals(gray(pixels, 30 - r - 3, 30), rgb(img, 30 - r - 3, 30));
