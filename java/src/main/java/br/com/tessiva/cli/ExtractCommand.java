@@ -11,6 +11,7 @@ import java.io.PrintStream;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
+import java.util.HashSet;
 import java.util.Set;
 
 /**
@@ -57,10 +58,11 @@ final class ExtractCommand implements Command {
       }
     }
     int failed = 0;
+    Set<Path> written = new HashSet<>();
     try (NFExtractor extractor = open()) {
       for (String name : args.operands()) {
         try {
-          extract(extractor, Paths.get(name), folder, out);
+          extract(extractor, Paths.get(name), folder, written, out);
         } catch (CliException e) {
           if (args.operands().size() == 1) throw e;
           err.println("dactyra: " + Dactyra.oneLine(e.getMessage()));
@@ -83,8 +85,8 @@ final class ExtractCommand implements Command {
     }
   }
 
-  private static void extract(NFExtractor extractor, Path file, Path folder, PrintStream out)
-      throws CliException {
+  private static void extract(NFExtractor extractor, Path file, Path folder, Set<Path> written,
+      PrintStream out) throws CliException {
     NImage image = GrayImages.read(file);
     if (image.width == 0 || image.height == 0) {
       throw CliException.failure("extract: " + file + ": the picture has no pixels");
@@ -100,6 +102,11 @@ final class ExtractCommand implements Command {
     if (dot > 0) stem = stem.substring(0, dot);
     Path target = folder != null ? folder.resolve(stem + EXTENSION)
                                  : file.resolveSibling(stem + EXTENSION);
+    // Two pictures of one name into one folder: the second would replace the first's record.
+    if (!written.add(target.toAbsolutePath().normalize())) {
+      throw CliException.failure("extract: " + file + ": " + target
+          + " is the record of an earlier picture already");
+    }
     try {
       Files.write(target, record.getData());
     } catch (IOException e) {

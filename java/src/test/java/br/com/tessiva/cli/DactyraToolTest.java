@@ -457,6 +457,15 @@ class DactyraToolTest {
     assertEquals(1, mixed.code, mixed.toString());
     assertTrue(Files.exists(dir.resolve("finger0.tpl")), mixed.toString());
     assertTrue(mixed.err.contains("1 of 2 pictures failed"), mixed.err);
+    // Two pictures of one name into one folder: the first keeps its record.
+    Path other = Files.createDirectories(dir.resolve("other")).resolve("finger0.bmp");
+    Files.copy(fingers.resolve("finger1.bmp"), other);
+    Path both = Files.createDirectories(dir.resolve("both"));
+    Run twice = dactyra("extract", finger.toString(), other.toString(), "--out", both.toString());
+    assertEquals(1, twice.code, twice.toString());
+    assertTrue(twice.err.contains("is the record of an earlier picture already"), twice.err);
+    assertArrayEquals(Files.readAllBytes(dir.resolve("finger0.tpl")),
+        Files.readAllBytes(both.resolve("finger0.tpl")));
     // No engine beside the library, and no library at all.
     Map<String, String> bare = new HashMap<>();
     bare.put("DACTYRA_LIBRARY_DIR", System.getProperty("dactyra.cli.bare"));
