@@ -156,9 +156,21 @@ void ServeMain(std::unique_ptr<NamedPipe> client, const Options& o) {
   }
 }
 
+// One lock per served sensor: clients of one device pipe (a listing and a
+// capture of another process, say) take turns, one whole exchange each, as
+// the sensor's one pair of USB pipes needs; interleaved, their requests and
+// answers would mix on the pipes.
+std::mutex& SensorLock(const std::string& device_path) {
+  static std::mutex guard;
+  static std::map<std::string, std::mutex> locks;
+  std::lock_guard lock(guard);
+  return locks[device_path];
+}
+
 // One client of a served device's pipe: each usbcb-framed request goes to
 // the sensor's USB pipes and its answer comes back the same way.
 void Relay(std::unique_ptr<NamedPipe> client, std::string device_path) {
+  std::mutex& sensor = SensorLock(device_path);
   const platform::Text base = platform::FromUtf8(device_path);
   auto out = platform::DevicePipe::Open(base + u"\\PIPE_0x01");
   auto in = platform::DevicePipe::Open(base + u"\\PIPE_0x00");
@@ -174,6 +186,7 @@ void Relay(std::unique_ptr<NamedPipe> client, std::string device_path) {
     if (size > kLongest) return;
     buffer.resize(size);
     if (!ReadWhole(*client, buffer.data(), size)) return;
+    std::lock_guard exchange(sensor);
     if (!out->Write(usbcb, kUsbcbSize, kSensorWait).done() ||
         !out->Write(buffer.data(), size, kSensorWait).done()) {
       return;

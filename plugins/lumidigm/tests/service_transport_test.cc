@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "plugins/lumidigm/tests/private_runtime.h"
 #include "plugins/lumidigm/tests/sim_process.h"
@@ -60,6 +61,37 @@ TEST_F(ServiceTest, AServedSensorIsReachedThroughItsOwnPipe) {
   EXPECT_EQ(length, 352u * 544u);
   EXPECT_EQ(leading, 0);
   CloseTransport(info);
+}
+
+TEST_F(ServiceTest, TwoClientsOfOneServedSensorTakeTurnsWholeExchanges) {
+  // A listing reads the configuration while a capture fetches images: the
+  // service must keep their exchanges with the one sensor apart.
+  auto sensor = Start(V100_SENSOR_PATH, {"--name", "shared", "--serial-low", "0x4343"});
+  auto service = Start(
+      DEVICE_SERVICE_PATH,
+      {"--device", "id=5,index=0,kind=3,status=0,pipe=LumiSensor5,second=F,relay=\\\\?\\shared"});
+  V100TransportInfo capture, listing;
+  ASSERT_EQ(OpenTransport(capture), 0);
+  ASSERT_EQ(OpenTransport(listing), 0);
+  int images_ok = 0, configs_ok = 0;
+  std::thread images([&] {
+    std::vector<uint8_t> image(352 * 544);
+    for (int i = 0; i < 6; ++i) {
+      int32_t leading = 0;
+      uint32_t length = 0;
+      images_ok += GetCompositeImage(capture, leading, length, image) == 0 && length == image.size();
+    }
+  });
+  for (int i = 0; i < 40; ++i) {
+    V100Config config;
+    configs_ok += GetConfig(listing, config) == 0 &&
+                  config.Field16(V100Config::kSerialLowOffset) == 0x4343;
+  }
+  images.join();
+  EXPECT_EQ(images_ok, 6);
+  EXPECT_EQ(configs_ok, 40);
+  CloseTransport(listing);
+  CloseTransport(capture);
 }
 
 TEST_F(ServiceTest, KindTwoOpensTheLocalSensorAtTheRepliedIndex) {
