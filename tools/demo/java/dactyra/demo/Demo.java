@@ -3,6 +3,7 @@ package dactyra.demo;
 import br.com.tessiva.fingers.NFExtractor;
 import br.com.tessiva.fingers.NFImpressionType;
 import br.com.tessiva.fingers.NFPosition;
+import br.com.tessiva.images.MinutiaeDrawing;
 import br.com.tessiva.images.NImage;
 import br.com.tessiva.scanners.ScanEventKind;
 import br.com.tessiva.scanners.ScanImage;
@@ -277,8 +278,10 @@ public final class Demo {
         System.out.println("FAILED " + run.name + ": " + run.failure);
       }
     }
-    System.out.println("Pictures (" + pictures.size() + ", BMP as captured, PNG with minutiae): "
-        + out.toAbsolutePath());
+    System.out.println("Pictures (" + pictures.size() + "): " + out.toAbsolutePath());
+    System.out.println("  <reader>-<n>.bmp as captured; <reader>-<n>.png with the minutiae found"
+        + " (red circles: endings, blue squares: bifurcations, green: cores, magenta: deltas)"
+        + " over the true ones (yellow diamonds)");
     return failed ? 1 : 0;
   }
 
@@ -323,6 +326,14 @@ public final class Demo {
     run.deltas += deltas.size();
     run.trueDeltas += truth.deltas.size();
 
+    // The true minutiae first (yellow diamonds), the record's features over them.
+    List<MinutiaeDrawing.Mark> marks = new ArrayList<>();
+    for (double[] t : truth.minutiae) {
+      marks.add(new MinutiaeDrawing.Mark(t[0], t[1], t[2]));
+    }
+    Path png = out.resolve(stem + ".png");
+    new MinutiaeDrawing(image).drawMarks(marks).drawRecord(record).writePNG(png);
+    pictures.add(png.toString());
     return null;
   }
 
