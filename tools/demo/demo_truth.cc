@@ -143,9 +143,9 @@ int main(int argc, char** argv) {
   const fp::Finger finger = fp::Finger::Generate(seed);
   if (virdi_frames > 0) {
     for (int k = 0; k < virdi_frames; ++k) {
-      const auto imp =
-          finger.Render(width, height, dactyra::sim::virdi::FrameOptions(seed, k));
-      if (!Write(out, imp.pixels, width, height, imp, Mapping{1, 1, false, width, height})) return 1;
+      const auto imp = finger.Render(width, height, dactyra::sim::virdi::FrameOptions(seed, k));
+      if (!Write(out, imp.pixels, width, height, imp, Mapping{1, 1, false, width, height}))
+        return 1;
     }
     return 0;
   }

@@ -79,13 +79,14 @@ TEST_F(ServiceTest, TwoClientsOfOneServedSensorTakeTurnsWholeExchanges) {
     for (int i = 0; i < 6; ++i) {
       int32_t leading = 0;
       uint32_t length = 0;
-      images_ok += GetCompositeImage(capture, leading, length, image) == 0 && length == image.size();
+      images_ok +=
+          GetCompositeImage(capture, leading, length, image) == 0 && length == image.size();
     }
   });
   for (int i = 0; i < 40; ++i) {
     V100Config config;
-    configs_ok += GetConfig(listing, config) == 0 &&
-                  config.Field16(V100Config::kSerialLowOffset) == 0x4343;
+    configs_ok +=
+        GetConfig(listing, config) == 0 && config.Field16(V100Config::kSerialLowOffset) == 0x4343;
   }
   images.join();
   EXPECT_EQ(images_ok, 6);
