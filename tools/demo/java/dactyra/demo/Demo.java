@@ -22,6 +22,7 @@ import java.util.List;
 import java.util.Locale;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicBoolean;
 
 /**
  * The demo: every reader attached, a few images from each at once through scan events, each saved
@@ -203,11 +204,24 @@ public final class Demo {
       usage("--out and --truth are needed; --count and --timeout must be positive");
     }
     Files.createDirectories(out);
+    // Ended by a signal (Ctrl-C, a kill), the VM still stops every reader
+    // before it goes, so no reader is left delivering into a closing process.
+    AtomicBoolean stopped = new AtomicBoolean();
+    Runnable stopAll = () -> {
+      if (stopped.compareAndSet(false, true)) {
+        try {
+          ScannerMan.uninitialize();
+        } catch (ScanManException e) {
+          System.err.println("demo: " + e.getMessage());
+        }
+      }
+    };
+    Runtime.getRuntime().addShutdownHook(new Thread(stopAll, "demo-stop"));
     int status;
     try {
       status = run(out, truthDir, count, expectedReaders, timeoutSeconds);
     } finally {
-      ScannerMan.uninitialize();
+      stopAll.run();
     }
     System.exit(status);
   }
