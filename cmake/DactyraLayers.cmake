@@ -26,7 +26,7 @@ set(DACTYRA_MAY_INCLUDE_scanning
   platform support bridge imaging templates capture plugins/interface)
 set(DACTYRA_MAY_INCLUDE_plugins platform plugins/interface)
 set(DACTYRA_MAY_INCLUDE_sim platform plugins sim)
-set(DACTYRA_MAY_INCLUDE_tools platform support bridge imaging templates capture scanning)
+set(DACTYRA_MAY_INCLUDE_tools platform support bridge imaging templates capture scanning sim)
 set(DACTYRA_MAY_INCLUDE_bench
   platform support bridge imaging templates capture scanning plugins sim)
 set(DACTYRA_MAY_INCLUDE_fuzz
