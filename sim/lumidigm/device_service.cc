@@ -177,6 +177,16 @@ void Relay(std::unique_ptr<NamedPipe> client, std::string device_path) {
     std::fprintf(stderr, "device service: sensor %s is not there\n", device_path.c_str());
     return;
   }
+  {
+    // Whatever the sensor sent that no relay took (an answer to a client,
+    // or to a service, that went away mid-exchange) would be taken for the
+    // answer to this client's first request: a new owner starts from an
+    // empty pipe, as reopening a device resets its pipes.
+    std::lock_guard exchange(sensor);
+    uint8_t stale[4096];
+    while (in->Read(stale, sizeof stale, 0).bytes != 0) {
+    }
+  }
   std::vector<uint8_t> buffer;
   for (;;) {
     uint8_t usbcb[kUsbcbSize];
