@@ -1,7 +1,8 @@
 // The simulated Lumidigm device service. It serves the main pipe
 // "LumiDeviceServiceMainPipe" (counting, describing and naming devices)
 // and, for each device it serves itself, a pipe of that device's own that
-// relays usbcb-framed packets to a simulated sensor's USB pipes. It runs
+// relays usbcb-framed packets to a simulated sensor's USB pipes (one
+// exchange at a time per sensor, whatever the number of clients). It runs
 // until its standard input ends; "ready" on standard output tells that its
 // pipes are there.
 //
