@@ -1,7 +1,8 @@
 // The simulated Lumidigm device service. It serves the main pipe
 // "LumiDeviceServiceMainPipe" (counting, describing and naming devices)
 // and, for each device it serves itself, a pipe of that device's own that
-// relays usbcb-framed packets to a simulated sensor's USB pipes. It runs
+// relays usbcb-framed packets to a simulated sensor's USB pipes (one
+// exchange at a time per sensor, whatever the number of clients). It runs
 // until its standard input ends; "ready" on standard output tells that its
 // pipes are there.
 //
@@ -176,6 +177,16 @@ void Relay(std::unique_ptr<NamedPipe> client, std::string device_path) {
   if (!out || !in) {
     std::fprintf(stderr, "device service: sensor %s is not there\n", device_path.c_str());
     return;
+  }
+  {
+    // Whatever the sensor sent that no relay took (an answer to a client,
+    // or to a service, that went away mid-exchange) would be taken for the
+    // answer to this client's first request: a new owner starts from an
+    // empty pipe, as reopening a device resets its pipes.
+    std::lock_guard exchange(sensor);
+    uint8_t stale[4096];
+    while (in->Read(stale, sizeof stale, 0).bytes != 0) {
+    }
   }
   std::vector<uint8_t> buffer;
   for (;;) {

@@ -16,6 +16,7 @@
 // stall:MS, vanish. --raw-copy N answers every byte received with N bytes
 // of the image and nothing else (the floor of an exchange, for benchmarks).
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -44,15 +45,31 @@ constexpr uint32_t kLongest = 64u << 20;
 
 std::atomic<bool> stopping{false};
 
-// Reads exactly `size` bytes, waiting as long as it takes unless stopping.
-bool ReadWhole(DevicePipe& pipe, uint8_t* data, uint32_t size) {
+// Once a request has begun, the rest of it must follow within this time:
+// a host that went away halfway through sending leaves a piece the
+// firmware drops, rather than taking the next host's bytes for its rest.
+constexpr uint32_t kRestOfRequestMs = 1000;
+
+// Reads exactly `size` bytes, waiting as long as it takes unless stopping,
+// or at most `within_ms` when that is not 0.
+bool ReadWhole(DevicePipe& pipe, uint8_t* data, uint32_t size, uint32_t within_ms = 0) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(within_ms);
   uint32_t got = 0;
   while (got < size) {
     const platform::IoResult r = pipe.Read(data + got, size - got, kPoll);
     got += r.bytes;
     if (r.status == IoStatus::kFailed || stopping) return false;
+    if (got < size && within_ms != 0 && std::chrono::steady_clock::now() >= end) return false;
   }
   return true;
+}
+
+// The rest of a request that has begun; false (and a word) when it is cut
+// short.
+bool ReadRest(DevicePipe& pipe, uint8_t* data, uint32_t size) {
+  if (ReadWhole(pipe, data, size, kRestOfRequestMs)) return true;
+  if (!stopping) std::fprintf(stderr, "v100 sensor: request cut short, dropped\n");
+  return false;
 }
 
 bool Send(DevicePipe& pipe, const uint8_t* data, uint32_t size) {
@@ -67,7 +84,7 @@ void ServeUsb(platform::PresentDevice& device, SensorModel& model) {
   DevicePipe& out = device.to_host();
   while (!stopping) {
     uint8_t usbcb[v100::kUsbcbSize];
-    if (!ReadWhole(in, usbcb, v100::kUsbcbSize)) continue;
+    if (!ReadWhole(in, usbcb, 1) || !ReadRest(in, usbcb + 1, v100::kUsbcbSize - 1)) continue;
     if (v100::LoadU32(usbcb) != 0 || v100::LoadU32(usbcb + 4) != 0) {
       std::fprintf(stderr, "v100 sensor: usbcb words 0 and 4 are not zero\n");
     }
@@ -77,7 +94,7 @@ void ServeUsb(platform::PresentDevice& device, SensorModel& model) {
       continue;
     }
     std::vector<uint8_t> request(size);
-    if (!ReadWhole(in, request.data(), size)) continue;
+    if (!ReadRest(in, request.data(), size)) continue;
     const Answer a = model.Respond(request);
     if (a.silent) continue;
     Sleep(a.delay_ms);

@@ -179,8 +179,11 @@ class LumidigmScannerTest : public v100::testing::PrivateRuntimeTest,
                      ",kind=3,status=0,pipe=Lumi" + specs[i].name + ",second=Front,relay=\\\\?\\" +
                      specs[i].name);
     }
+    service_args_ = args;
     service_ = Spawn(DEVICE_SERVICE_PATH, std::move(args));
   }
+  // Starts the device service again as StartReaders last started it.
+  void RestartService() { service_ = Spawn(DEVICE_SERVICE_PATH, service_args_); }
 
   std::unique_ptr<SimProcess> Spawn(const char* program, std::vector<std::string> args) {
     const bool hidden = GetParam() == Road::kService;
@@ -199,6 +202,7 @@ class LumidigmScannerTest : public v100::testing::PrivateRuntimeTest,
 
   std::vector<std::unique_ptr<SimProcess>> sensors_;
   std::unique_ptr<SimProcess> service_;
+  std::vector<std::string> service_args_;
   std::string hidden_devices_;
 };
 
@@ -293,12 +297,16 @@ TEST_P(LumidigmScannerTest, TheCaptureModuleDeliversTheSensorsPixels) {
   EXPECT_FALSE(device->WaitImage());
 }
 
-// How a sensor goes away in the middle of capturing.
-enum class Loss { kVanishesMidAnswer, kKilled };
+// How a sensor goes away in the middle of capturing: its program exits
+// halfway through an answer or is killed, or (on the service road) the
+// device service between the plug-in and the sensor is killed.
+enum class Loss { kVanishesMidAnswer, kKilled, kServiceKilled };
 
 TEST_P(LumidigmScannerTest, AVanishedSensorDeliversNothingAndCaptureResumesWhenItReturns) {
-  for (const Loss loss : {Loss::kVanishesMidAnswer, Loss::kKilled}) {
-    SCOPED_TRACE(loss == Loss::kKilled ? "killed" : "vanishes mid-answer");
+  std::vector<Loss> losses = {Loss::kVanishesMidAnswer, Loss::kKilled};
+  if (GetParam() == Road::kService) losses.push_back(Loss::kServiceKilled);
+  for (const Loss loss : losses) {
+    SCOPED_TRACE(static_cast<int>(loss));
     // The third composite image is cut off halfway by the sensor's exit.
     std::vector<std::string> fault;
     if (loss == Loss::kVanishesMidAnswer) fault = {"--fault", "vanish@3#67"};
@@ -310,12 +318,19 @@ TEST_P(LumidigmScannerTest, AVanishedSensorDeliversNothingAndCaptureResumesWhenI
     Leitores leitores(gestor);
     Scanner s(leitores, u"Lumidigm\\12340D01", {Finger(41), Finger(42)});
     s.Start();
-    if (loss == Loss::kVanishesMidAnswer) {
-      ASSERT_TRUE(WaitUntil([&] { return sensors_[0]->Exited(); }));
-      EXPECT_EQ(s.received.Count(0), 2) << "the cut image is not delivered";
-    } else {
-      ASSERT_TRUE(WaitUntil([&] { return s.received.Count(0) >= 2; }));
-      sensors_[0]->Kill();
+    switch (loss) {
+      case Loss::kVanishesMidAnswer:
+        ASSERT_TRUE(WaitUntil([&] { return sensors_[0]->Exited(); }));
+        EXPECT_EQ(s.received.Count(0), 2) << "the cut image is not delivered";
+        break;
+      case Loss::kKilled:
+        ASSERT_TRUE(WaitUntil([&] { return s.received.Count(0) >= 2; }));
+        sensors_[0]->Kill();
+        break;
+      case Loss::kServiceKilled:
+        ASSERT_TRUE(WaitUntil([&] { return s.received.Count(0) >= 2; }));
+        service_->Kill();
+        break;
     }
     // Gone: the scanner stays active and delivers nothing.
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
@@ -324,16 +339,51 @@ TEST_P(LumidigmScannerTest, AVanishedSensorDeliversNothingAndCaptureResumesWhenI
     EXPECT_EQ(s.received.Total(), while_gone);
     EXPECT_TRUE(s.fp.Ativo());
 
-    // Back, with another finger on it: capture goes on by itself. A
-    // process that died leaves its device folder behind; the system would
-    // have removed the interface of a device that went away.
-    std::filesystem::remove_all(DeviceFolder("sv"));
-    sensors_[0] = StartSensor({"sv", "0x0D01", 42, {}});
-    EXPECT_TRUE(WaitUntil([&] { return s.received.Count(1) >= 3; }))
-        << s.received.Count(1) << " images after the return";
+    // Back (the sensor with another finger on it): capture goes on by
+    // itself. A process that died leaves its device folder behind; the
+    // system would have removed the interface of a device that went away.
+    int expected_finger = 1;
+    if (loss == Loss::kServiceKilled) {
+      expected_finger = 0;
+      RestartService();
+    } else {
+      std::filesystem::remove_all(DeviceFolder("sv"));
+      sensors_[0] = StartSensor({"sv", "0x0D01", 42, {}});
+    }
+    const int before = s.received.Count(expected_finger);
+    EXPECT_TRUE(WaitUntil([&] { return s.received.Count(expected_finger) >= before + 3; }))
+        << s.received.Count(expected_finger) - before << " images after the return";
     s.Stop();
     EXPECT_EQ(s.received.Mismatches(), 0);
   }
+}
+
+// Deactivating a scanner while its capture thread is inside an exchange
+// (every status poll answered late) shuts the plug-in's device down without
+// closing the transport under that exchange, and returns within the
+// exchange's time.
+TEST_P(LumidigmScannerTest, AScannerStopsWhileAnExchangeIsUnderWay) {
+  StartReaders({{"ss", "0x0E01", 43, {"--fault", "slow:300#72"}}});
+  TVxGestorLeitores gestor(true, platform::Env::Default(), SemUareU());
+  Leitores leitores(gestor);
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    Scanner s(leitores, u"Lumidigm\\12340E01", {Finger(43)});
+    s.Start();
+    // Into a status poll (the arming's polls come first).
+    std::this_thread::sleep_for(std::chrono::milliseconds(100 + 150 * round));
+    const auto start = std::chrono::steady_clock::now();
+    s.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_FALSE(s.fp.Ativo());
+    EXPECT_EQ(s.received.Mismatches(), 0);
+  }
+  // Nothing was left half-done: the next scanner gets the finger.
+  Scanner s(leitores, u"Lumidigm\\12340E01", {Finger(43)});
+  s.Start();
+  EXPECT_TRUE(WaitUntil([&] { return s.received.Count(0) >= 1; }));
+  s.Stop();
+  EXPECT_EQ(s.received.Mismatches(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Roads, LumidigmScannerTest, ::testing::Values(Road::kUsb, Road::kService),

@@ -99,6 +99,37 @@ TEST_F(ServiceTest, TwoConnectionsToOneServedSensorExchangeSideBySide) {
   EXPECT_EQ(failures, 0);
 }
 
+// A service killed while the sensor was still answering leaves that answer
+// behind; a service started again hands each new request its own answer,
+// not the one nobody took.
+TEST_F(ServiceTest, AnAnswerLeftByAKilledServiceIsNotHandedToTheNextRequest) {
+  auto sensor = Start(V100_SENSOR_PATH,
+                      {"--name", "left", "--serial-low", "0x6161", "--fault", "slow:400@2"});
+  const std::vector<std::string> args = {
+      "--device", "id=6,index=0,kind=3,status=0,pipe=LumiLeft,relay=\\\\?\\left"};
+  auto service = Start(DEVICE_SERVICE_PATH, args);
+  V100TransportInfo info;
+  ASSERT_EQ(OpenTransport(info), 0);
+  uint32_t status = 9;
+  ASSERT_EQ(GetAcqStatus(info, status), 0);  // exchange 1
+  // Exchange 2 is answered late; the service dies while the sensor is on it.
+  std::thread late([&] { GetAcqStatus(info, status); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  service->Kill();
+  late.join();
+  CloseTransport(info);
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the late answer is in
+
+  service = Start(DEVICE_SERVICE_PATH, args);
+  ASSERT_EQ(OpenTransport(info), 0);
+  for (int i = 0; i < 3; ++i) {
+    V100Config config;
+    ASSERT_EQ(GetConfig(info, config), 0) << i;
+    EXPECT_EQ(config.Field16(V100Config::kSerialLowOffset), 0x6161);
+  }
+  CloseTransport(info);
+}
+
 TEST_F(ServiceTest, KindTwoOpensTheLocalSensorAtTheRepliedIndex) {
   auto sensor = Start(V100_SENSOR_PATH, {"--name", "a", "--name", "b"});
   auto service =

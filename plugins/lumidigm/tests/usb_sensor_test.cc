@@ -13,6 +13,7 @@
 #include "plugins/lumidigm/transport/device_handler.h"
 #include "plugins/lumidigm/transport/open_transport.h"
 #include "plugins/lumidigm/transport/transport_usb.h"
+#include "plugins/lumidigm/transport/usbcb.h"
 #include "plugins/lumidigm/v100/catalogue.h"
 #include "plugins/lumidigm/v100/execute.h"
 #include "plugins/lumidigm/v100/host_calls.h"
@@ -51,6 +52,32 @@ class SensorTest : public testing::PrivateRuntimeTest {
     return usb;
   }
 };
+
+// A host that went away halfway through a request leaves a piece in the
+// sensor's pipe; the sensor drops it rather than taking the next host's
+// bytes for its rest, and the next host is answered.
+TEST_F(SensorTest, AHalfSentRequestIsDroppedAndTheNextHostIsAnswered) {
+  auto sensor = Sensor({"--name", "cut", "--serial-low", "0x7171"});
+  for (const uint32_t sent : {5u, 12u + 5u}) {  // cut within the usbcb, within the packet
+    SCOPED_TRACE(sent);
+    {
+      auto pipe = platform::DevicePipe::Open(u"\\\\?\\cut\\PIPE_0x01");
+      ASSERT_NE(pipe, nullptr);
+      std::vector<uint8_t> bytes(kUsbcbSize + 18, 0);
+      const auto head = MakeUsbcb(18);
+      std::copy(head.begin(), head.end(), bytes.begin());
+      ASSERT_TRUE(pipe->Write(bytes.data(), sent, 1000).done());
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    V100TransportInfo info;
+    auto usb = OpenShort(info, 0);
+    V100Config config;
+    EXPECT_EQ(GetConfig(info, config), 0);
+    EXPECT_EQ(config.Field16(V100Config::kSerialLowOffset), 0x7171);
+    usb->Close(info);
+    info.transport = nullptr;
+  }
+}
 
 TEST_F(SensorTest, OpensThroughTheHandlerAndReadsConfigAndImage) {
   auto sensor = Sensor({"--name", "s0", "--serial-high", "0x1234", "--serial-low", "0xAB",
