@@ -408,8 +408,12 @@ def failure_rows(results):
     return rows
 
 
+def all_rows(results):
+    return google_rows(results) + text_rows(results) + failure_rows(results)
+
+
 def table(results):
-    rows = google_rows(results) + text_rows(results) + failure_rows(results)
+    rows = all_rows(results)
     header = ("figure", "ours", "peer or floor", "theirs", "ratio", "goal", "")
     cells = [row.cells() for row in rows]
     widths = [max(len(c[i]) for c in cells + [header]) for i in range(len(header))]

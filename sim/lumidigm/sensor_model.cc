@@ -69,10 +69,11 @@ V100Config SensorModel::Config() const {
   return c;
 }
 
-std::vector<uint8_t> SensorModel::Build(const std::vector<uint8_t>& request) {
+void SensorModel::Build(const std::vector<uint8_t>& request, Answer& answer) {
   if (request.size() < kHeaderSize) {
     std::fprintf(stderr, "v100 sensor: request of %zu bytes has no header\n", request.size());
-    return ErrorPacket(0xFFFF);
+    answer.packet = ErrorPacket(0xFFFF);
+    return;
   }
   const V100PacketHeader header = ReadHeader(request.data());
   if (header.sync != kSync) std::fprintf(stderr, "v100 sensor: request sync %04X\n", header.sync);
@@ -83,7 +84,8 @@ std::vector<uint8_t> SensorModel::Build(const std::vector<uint8_t>& request) {
   std::unique_ptr<ICmd> command = CommandFactory(header.command);
   if (!command || !command->UnpackRequest(request)) {
     std::fprintf(stderr, "v100 sensor: request code %u not understood\n", header.command);
-    return ErrorPacket(0xFFFF);
+    answer.packet = ErrorPacket(0xFFFF);
+    return;
   }
   switch (header.command) {
     case Atomic_Arm_Trigger::kCode: {
@@ -106,7 +108,7 @@ std::vector<uint8_t> SensorModel::Build(const std::vector<uint8_t>& request) {
       break;
     case Atomic_Get_Composite_Image::kCode:
       // The firmware holds its image answer ready: built once, the packet
-      // costs a copy per exchange rather than a rebuild.
+      // is sent from where it is kept, with neither a rebuild nor a copy.
       if (image_response_.empty()) {
         auto& image = static_cast<Atomic_Get_Composite_Image&>(*command);
         image.SetLeadingValue(config_.leading_value);
@@ -115,7 +117,8 @@ std::vector<uint8_t> SensorModel::Build(const std::vector<uint8_t>& request) {
         image.PackResponse(packet);
         image_response_.assign(packet.begin(), packet.end());
       }
-      return image_response_;
+      answer.held = &image_response_;
+      return;
     case Atomic_Get_Cmd::kCode:
       static_cast<Atomic_Get_Cmd&>(*command).SetSettings(settings_);
       break;
@@ -126,8 +129,11 @@ std::vector<uint8_t> SensorModel::Build(const std::vector<uint8_t>& request) {
       break;  // every other command answers with its empty response
   }
   std::span<const uint8_t> packet;
-  if (!command->PackResponse(packet) && packet.empty()) return ErrorPacket(0xFFFF);
-  return {packet.begin(), packet.end()};
+  if (!command->PackResponse(packet) && packet.empty()) {
+    answer.packet = ErrorPacket(0xFFFF);
+    return;
+  }
+  answer.packet.assign(packet.begin(), packet.end());
 }
 
 Answer SensorModel::Respond(const std::vector<uint8_t>& request) {
@@ -135,8 +141,8 @@ Answer SensorModel::Respond(const std::vector<uint8_t>& request) {
   ++exchanges_;
   const uint32_t nth_of_code = ++exchanges_by_code_[code];
   Answer answer;
-  answer.packet = Build(request);
-  answer.announced = static_cast<uint32_t>(answer.packet.size());
+  Build(request, answer);
+  answer.announced = static_cast<uint32_t>(answer.Bytes().size());
   for (const Fault& f : config_.faults) {
     const uint32_t nth = f.command != 0 ? nth_of_code : exchanges_;
     if ((f.command != 0 && f.command != code) || (f.at != 0 && f.at != nth)) continue;
@@ -148,9 +154,11 @@ Answer SensorModel::Respond(const std::vector<uint8_t>& request) {
         answer.cut_to = answer.announced / 2;
         break;
       case FaultKind::kWrongCode:
+        answer.Own();
         StoreU32(answer.packet.data() + 2, kUnknownCode);
         break;
       case FaultKind::kError:
+        answer.held = nullptr;
         answer.packet = ErrorPacket(static_cast<uint16_t>(f.value));
         answer.announced = static_cast<uint32_t>(answer.packet.size());
         break;
@@ -158,6 +166,7 @@ Answer SensorModel::Respond(const std::vector<uint8_t>& request) {
         answer.delay_ms = f.value;
         break;
       case FaultKind::kLongAnswer:
+        answer.Own();
         answer.packet.resize(answer.packet.size() + f.value, 0xEE);
         break;
       case FaultKind::kOversize:

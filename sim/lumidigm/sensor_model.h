@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -60,9 +61,21 @@ std::optional<Fault> ParseFault(const std::string& text);
 
 // What the transport sends back for one request.
 struct Answer {
-  std::vector<uint8_t> packet;  // the response packet
-  uint32_t announced = 0;       // the size its usbcb announces
-  uint32_t delay_ms = 0;        // before anything is sent
+  // The response packet: `packet`, or the one the model holds ready when
+  // `held` is set (the composite image, answered without a copy; valid
+  // until the model's next Respond). Bytes() is the packet either way.
+  std::vector<uint8_t> packet;
+  const std::vector<uint8_t>* held = nullptr;
+  std::span<const uint8_t> Bytes() const {
+    return held != nullptr ? std::span<const uint8_t>(*held) : std::span<const uint8_t>(packet);
+  }
+  // Makes `packet` the answer's own copy, for a fault to change it.
+  void Own() {
+    if (held != nullptr) packet = *held;
+    held = nullptr;
+  }
+  uint32_t announced = 0;  // the size its usbcb announces
+  uint32_t delay_ms = 0;   // before anything is sent
   // Bytes to send before a pause of `stall_ms`, after which the whole
   // packet follows again; 0 for none.
   uint32_t stall_bytes = 0;
@@ -85,7 +98,8 @@ class SensorModel {
   uint32_t exchanges() const { return exchanges_; }
 
  private:
-  std::vector<uint8_t> Build(const std::vector<uint8_t>& request);
+  // The response to `request` into `answer`.
+  void Build(const std::vector<uint8_t>& request, Answer& answer);
 
   SensorConfig config_;
   std::vector<uint8_t> image_;

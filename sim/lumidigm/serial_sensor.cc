@@ -50,8 +50,8 @@ void ServeXModem(XModem& port, SensorModel& model) {
     std::this_thread::sleep_for(std::chrono::milliseconds(a.delay_ms));
     port.WriteControl(xmodem::kNak);
     port.WriteControl(xmodem::kNak);
-    const uint32_t n = std::min<uint32_t>(a.cut_to, static_cast<uint32_t>(a.packet.size()));
-    const int sent = port.Send({a.packet.data(), n});
+    const uint32_t n = std::min<uint32_t>(a.cut_to, static_cast<uint32_t>(a.Bytes().size()));
+    const int sent = port.Send({a.Bytes().data(), n});
     if (sent < 128) std::fprintf(stderr, "v100 sensor: XMODEM send ended with %d\n", sent);
   }
 }
@@ -77,10 +77,10 @@ void ServeNx(SerialCom& port, SensorModel& model) {
     const Answer a = model.Respond(request);
     if (a.silent) continue;
     std::this_thread::sleep_for(std::chrono::milliseconds(a.delay_ms));
-    const uint32_t n = std::min<uint32_t>(a.cut_to, static_cast<uint32_t>(a.packet.size()));
+    const uint32_t n = std::min<uint32_t>(a.cut_to, static_cast<uint32_t>(a.Bytes().size()));
     StoreU32(size_bytes, a.announced);
     port.Write(size_bytes, 4);
-    port.Write(a.packet.data(), n);
+    port.Write(a.Bytes().data(), n);
   }
 }
 

@@ -101,11 +101,11 @@ void ServeUsb(platform::PresentDevice& device, SensorModel& model) {
     const auto head = v100::MakeUsbcb(a.announced);
     if (!Send(out, head.data(), v100::kUsbcbSize)) continue;
     if (a.stall_ms != 0) {
-      Send(out, a.packet.data(), a.stall_bytes);
+      Send(out, a.Bytes().data(), a.stall_bytes);
       Sleep(a.stall_ms);
     }
-    const uint32_t n = std::min<uint32_t>(a.cut_to, static_cast<uint32_t>(a.packet.size()));
-    Send(out, a.packet.data(), n);
+    const uint32_t n = std::min<uint32_t>(a.cut_to, static_cast<uint32_t>(a.Bytes().size()));
+    Send(out, a.Bytes().data(), n);
     if (a.vanish) {
       std::fflush(stdout);
       std::_Exit(3);  // gone: the system closes the pipes mid-exchange
