@@ -184,7 +184,15 @@ bool LumidigmFront::RearmCapture(V100Device& device) {
 
 bool LumidigmFront::GetImage(V100Device* device, PVxrImage image) {
   if (!Live(device) || !image) return false;
-  V100Device& d = *device;
+  bool absent = false;
+  const bool delivered = Step(*device, image, absent);
+  // Outside the step, so a shutdown does not wait for the pause; the device
+  // is not touched after it.
+  if (absent) sensors_.Pause(kAbsentPauseMs);
+  return delivered;
+}
+
+bool LumidigmFront::Step(V100Device& d, PVxrImage image, bool& absent) {
   if (d.stop.load() || !d.size_known || d.size_cache.ByteSize < 0) return false;
   std::lock_guard step(d.step);
   if (d.stop.load()) return false;
@@ -194,7 +202,10 @@ bool LumidigmFront::GetImage(V100Device* device, PVxrImage image) {
   if (polled != 0 || status == 3) {
     // No answer at all: the sensor may have gone and come back under a new
     // transport; the re-arm then starts its capture afresh.
-    if (polled == v100::kNoResponse && !Reconnect(d)) return false;
+    if (polled == v100::kNoResponse && !Reconnect(d)) {
+      absent = !d.stop.load();
+      return false;
+    }
     RearmCapture(d);
     return false;
   }

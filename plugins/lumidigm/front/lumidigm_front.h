@@ -12,7 +12,9 @@
 //   copied past the caller's buffer, and the sensor re-armed.
 // - A sensor that stops answering (pulled out, its service gone) is looked
 //   for again by serial after each failed status poll, so capture goes on
-//   when it comes back, under whatever device number it then has.
+//   when it comes back, under whatever device number it then has. A call
+//   that does not find it pauses (kAbsentPauseMs) before it returns false,
+//   outside the step, so a host's capture loop does not spin meanwhile.
 // - Shutdown from another thread waits for a running step (which sees the
 //   stop flag before its next status poll) before it closes the transport,
 //   so no exchange runs on a closed transport.
@@ -34,6 +36,9 @@ namespace dactyra::lumidigm {
 
 // The prefix text; its address tags every live device.
 extern const char kPrefix[];
+
+// The pause of a capture step that found its sensor gone.
+inline constexpr uint32_t kAbsentPauseMs = 100;
 
 enum class CaptureState : uint32_t {
   kIdle = 0,
@@ -85,6 +90,9 @@ class LumidigmFront {
   bool OpenSensor(uint32_t number, v100::V100TransportInfo& info, v100::V100Config& config);
   bool Live(V100Device* device);
   void Shutdown(V100Device& device);
+  // One capture step under the device's step lock; `absent` is set when the
+  // sensor stopped answering and was not found again.
+  bool Step(V100Device& d, PVxrImage image, bool& absent);
   bool RearmCapture(V100Device& device);
   // Closes the device's transport and opens the sensor with the device's
   // serial again; false when it is not there.

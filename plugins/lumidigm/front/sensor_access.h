@@ -18,6 +18,9 @@ class SensorAccess {
   // it again. On success `info.transport` is the open transport.
   virtual int32_t OpenTransport(v100::V100TransportInfo& info) = 0;
   virtual int32_t CloseTransport(v100::V100TransportInfo& info) = 0;
+  // Waits `ms` milliseconds: the pause after a sensor could not be found
+  // again, so that a host calling again at once does not spin on the search.
+  virtual void Pause(uint32_t ms) = 0;
 };
 
 }  // namespace dactyra::lumidigm

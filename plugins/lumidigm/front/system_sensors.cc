@@ -2,6 +2,7 @@
 // counts them, the transport table opens each.
 #include "plugins/lumidigm/front/system_sensors.h"
 
+#include "platform/env.h"
 #include "plugins/lumidigm/transport/device_handler.h"
 #include "plugins/lumidigm/transport/open_transport.h"
 
@@ -23,6 +24,7 @@ class SystemSensors final : public SensorAccess {
   int32_t CloseTransport(v100::V100TransportInfo& info) override {
     return v100::CloseTransport(info);
   }
+  void Pause(uint32_t ms) override { platform::Env::Default().Sleep(ms); }
 };
 
 }  // namespace

@@ -141,6 +141,9 @@ class FakeSensors : public SensorAccess {
     ++closes;
     return info.transport->Close(info);
   }
+  // Recorded, not waited.
+  std::vector<uint32_t> pauses;
+  void Pause(uint32_t ms) override { pauses.push_back(ms); }
 };
 
 }  // namespace dactyra::lumidigm::testing

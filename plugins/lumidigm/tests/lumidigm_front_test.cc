@@ -264,6 +264,18 @@ TEST_F(FrontTest, StatusThreeAndFailedPollsRearm) {
   s->statuses = {3, 0};
   EXPECT_EQ(CallsUntilImage(front_, d, buffer, 1), -1);
   EXPECT_EQ(s->Count(kArm, 1), 2u) << "status 3 re-arms";
+  EXPECT_TRUE(sensors_.pauses.empty()) << "an answering sensor is not paused for";
+  // Gone and not found again: each call pauses once before its false.
+  s->silent = true;
+  EXPECT_EQ(CallsUntilImage(front_, d, buffer, 3), -1);
+  EXPECT_EQ(sensors_.pauses,
+            (std::vector<uint32_t>{kAbsentPauseMs, kAbsentPauseMs, kAbsentPauseMs}));
+  // Back: it is found again and the calls go on without pauses.
+  // The first call finds it and re-arms (settle on 0), then 4, then 0.
+  s->silent = false;
+  s->statuses = {0, 4, 0, 0};
+  EXPECT_EQ(CallsUntilImage(front_, d, buffer, 6), 2);
+  EXPECT_EQ(sensors_.pauses.size(), 3u);
   EXPECT_TRUE(front_.CloseDevice(d));
 }
 
