@@ -76,8 +76,12 @@ class TEntregaJava final : public TEntregaEventos {
           Campo(env, evento.get(), u"kind", AssinaturaClasse(NomeClasse(env, classeTipo.get())));
       c.image = Campo(env, evento.get(), u"image", AssinaturaClasse(NomeClasse(env, imagem.get())));
       c.buffer = Campo(env, imagem.get(), u"buffer", u"[B");
-      c.fireEvent = env.GetMethodID(classe.get(), u"fireEvent",
-                                    u"(" + AssinaturaClasse(kClasseEvento) + u")V");
+      // Appended rather than summed: g++ 12 at -O3 sees a false overlap
+      // (-Wrestrict) in the operator+ chain.
+      std::u16string assinaturaFire = u"(";
+      assinaturaFire += AssinaturaClasse(kClasseEvento);
+      assinaturaFire += u")V";
+      c.fireEvent = env.GetMethodID(classe.get(), u"fireEvent", assinaturaFire);
       if (c.fireEvent == nullptr) env.ExceptionDescribe();
 
       FContrato = &c;
