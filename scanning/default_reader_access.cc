@@ -11,19 +11,8 @@ namespace {
 
 namespace dp = capture::digitalpersona;
 
-class TAcessoPadrao final : public TAcessoLeitores {
+class TAcessoPadrao final : public TAcessoGestor {
  public:
-  void Adicionar(TVelmoraFP& velmoraFP) override { Gestor().Adicionar(&velmoraFP); }
-  void Remover(TVelmoraFP& velmoraFP) override { Gestor().Remover(&velmoraFP); }
-  void IniciouConexao(TVelmoraFP& velmoraFP) override { Gestor().IniciouConexao(velmoraFP); }
-  int32_t PegNumerosSerie(std::vector<platform::Text>& lista) override {
-    return Gestor().PegNumerosSerie(lista);
-  }
-  std::unique_ptr<TVxCaptureDevice> AbrirDispositivo(const platform::Text& numSerie) override {
-    return Gestor().AbrirDispositivo(numSerie);
-  }
-  void FecharDispositivo(TVxCaptureDevice& disp) override { Gestor().FecharDispositivo(disp); }
-
   bool SMLoad() override { return dp::SMLoad(); }
   int32_t SMDeviceCount() override { return dp::SMDeviceCount(); }
   platform::Text SMGetScannerId(int32_t index) override { return dp::SMGetScannerId(index); }
@@ -34,7 +23,8 @@ class TAcessoPadrao final : public TAcessoLeitores {
   int32_t SMStopCapture(const platform::Text& name) override { return dp::SMStopCapture(name); }
 
  private:
-  static TVxGestorLeitores& Gestor() { return GarantirGestor(true); }
+  // Created at first use, not at load.
+  TVxGestorLeitores& Gestor() override { return GarantirGestor(true); }
 };
 
 }  // namespace

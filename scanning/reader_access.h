@@ -54,6 +54,37 @@ class TAcessoLeitores {
   virtual int32_t SMStopCapture(const platform::Text& name) = 0;
 };
 
+// The readers of one reader manager and no DigitalPersona readers: the
+// manager's part of the library's own access, and the access of a program
+// (or test) that keeps a manager of its own.
+class TAcessoGestor : public TAcessoLeitores {
+ public:
+  explicit TAcessoGestor(TVxGestorLeitores& gestor) : FGestor(&gestor) {}
+
+  void Adicionar(TVelmoraFP& velmoraFP) override;
+  void Remover(TVelmoraFP& velmoraFP) override;
+  void IniciouConexao(TVelmoraFP& velmoraFP) override;
+  int32_t PegNumerosSerie(std::vector<platform::Text>& lista) override;
+  std::unique_ptr<TVxCaptureDevice> AbrirDispositivo(const platform::Text& numSerie) override;
+  void FecharDispositivo(TVxCaptureDevice& disp) override;
+
+  bool SMLoad() override { return false; }
+  int32_t SMDeviceCount() override { return 0; }
+  platform::Text SMGetScannerId(int32_t index) override;
+  int32_t SMStartCapture(const platform::Text&, TSMImageProc, int32_t, void*) override {
+    return -1;
+  }
+  int32_t SMStopCapture(const platform::Text&) override { return 0; }
+
+ protected:
+  // Without a manager: Gestor() says which, at each use.
+  TAcessoGestor() = default;
+  virtual TVxGestorLeitores& Gestor() { return *FGestor; }
+
+ private:
+  TVxGestorLeitores* FGestor = nullptr;
+};
+
 // The library's own: the process-wide reader manager and DigitalPersona
 // binding.
 TAcessoLeitores& AcessoLeitoresPadrao();

@@ -56,31 +56,6 @@ const TLeitoresUareU& SemUareU() {
   return binding;
 }
 
-// The library's reader access over a manager of the test's own, without
-// DigitalPersona.
-class Leitores final : public TAcessoLeitores {
- public:
-  explicit Leitores(TVxGestorLeitores& gestor) : gestor_(gestor) {}
-  void Adicionar(TVelmoraFP& v) override { gestor_.Adicionar(&v); }
-  void Remover(TVelmoraFP& v) override { gestor_.Remover(&v); }
-  void IniciouConexao(TVelmoraFP& v) override { gestor_.IniciouConexao(v); }
-  int32_t PegNumerosSerie(std::vector<Text>& lista) override {
-    return gestor_.PegNumerosSerie(lista);
-  }
-  std::unique_ptr<TVxCaptureDevice> AbrirDispositivo(const Text& numSerie) override {
-    return gestor_.AbrirDispositivo(numSerie);
-  }
-  void FecharDispositivo(TVxCaptureDevice& disp) override { gestor_.FecharDispositivo(disp); }
-  bool SMLoad() override { return false; }
-  int32_t SMDeviceCount() override { return 0; }
-  Text SMGetScannerId(int32_t) override { return {}; }
-  int32_t SMStartCapture(const Text&, TSMImageProc, int32_t, void*) override { return -1; }
-  int32_t SMStopCapture(const Text&) override { return 0; }
-
- private:
-  TVxGestorLeitores& gestor_;
-};
-
 // The images one scanner delivered, sorted by the finger they show: the
 // index of the expected finger they equal, or a mismatch.
 class Received {
@@ -238,7 +213,7 @@ TEST_P(LumidigmScannerTest, TheManagerNamesTheSensorsAndScannersCaptureTheirFing
 
   // Both at once, each on its own capture thread; every image must be the
   // finger of its own sensor.
-  Leitores leitores(gestor);
+  TAcessoGestor leitores(gestor);
   const std::vector<std::vector<uint8_t>> fingers = {Finger(31), Finger(32)};
   ASSERT_NE(fingers[0], fingers[1]);
   Scanner a(leitores, u"Lumidigm\\12340A01", fingers);
@@ -315,7 +290,7 @@ TEST_P(LumidigmScannerTest, AVanishedSensorDeliversNothingAndCaptureResumesWhenI
     StartReaders({{"sv", "0x0D01", 41, fault}});
 
     TVxGestorLeitores gestor(true, platform::Env::Default(), SemUareU());
-    Leitores leitores(gestor);
+    TAcessoGestor leitores(gestor);
     Scanner s(leitores, u"Lumidigm\\12340D01", {Finger(41), Finger(42)});
     s.Start();
     switch (loss) {
@@ -365,7 +340,7 @@ TEST_P(LumidigmScannerTest, AVanishedSensorDeliversNothingAndCaptureResumesWhenI
 TEST_P(LumidigmScannerTest, AScannerStopsWhileAnExchangeIsUnderWay) {
   StartReaders({{"ss", "0x0E01", 43, {"--fault", "slow:300#72"}}});
   TVxGestorLeitores gestor(true, platform::Env::Default(), SemUareU());
-  Leitores leitores(gestor);
+  TAcessoGestor leitores(gestor);
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE(round);
     Scanner s(leitores, u"Lumidigm\\12340E01", {Finger(43)});

@@ -76,31 +76,6 @@ const TLeitoresUareU kSemUareU{
     [](int) -> Text { throw Exception(u"Can not retrieve scanner id"); },
 };
 
-// The scanner component's view of one reader manager, as the library's own
-// access gives it the process-wide one.
-class ManagerAccess final : public TAcessoLeitores {
- public:
-  explicit ManagerAccess(TVxGestorLeitores& manager) : manager_(manager) {}
-  void Adicionar(TVelmoraFP& v) override { manager_.Adicionar(&v); }
-  void Remover(TVelmoraFP& v) override { manager_.Remover(&v); }
-  void IniciouConexao(TVelmoraFP& v) override { manager_.IniciouConexao(v); }
-  int32_t PegNumerosSerie(std::vector<Text>& lista) override {
-    return manager_.PegNumerosSerie(lista);
-  }
-  std::unique_ptr<TVxCaptureDevice> AbrirDispositivo(const Text& numSerie) override {
-    return manager_.AbrirDispositivo(numSerie);
-  }
-  void FecharDispositivo(TVxCaptureDevice& disp) override { manager_.FecharDispositivo(disp); }
-  bool SMLoad() override { return false; }
-  int32_t SMDeviceCount() override { return 0; }
-  Text SMGetScannerId(int32_t) override { throw Exception(u"Can not retrieve scanner id"); }
-  int32_t SMStartCapture(const Text&, TSMImageProc, int32_t, void*) override { return -1; }
-  int32_t SMStopCapture(const Text&) override { return 0; }
-
- private:
-  TVxGestorLeitores& manager_;
-};
-
 struct Component : TComponenteLeitor {
   Text NumSerieLeitor() const override { return u""; }
   int32_t IndiceLeitor() const override { return 0; }
@@ -333,7 +308,7 @@ TEST_F(VirdiLibraryTest, AScannerComponentCapturesTheStandInsFrames) {
   InstallPlugin();
   InstallUCBioBSP();
   auto manager = Manager();
-  ManagerAccess access(*manager);
+  TAcessoGestor access(*manager);
   ASSERT_TRUE(AttachStandIn());
 
   struct Case {
@@ -383,7 +358,7 @@ TEST_F(VirdiLibraryTest, DeactivationWhileFramesArriveEndsTheCaptureAndClosesThe
   InstallPlugin();
   InstallUCBioBSP();
   auto manager = Manager();
-  ManagerAccess access(*manager);
+  TAcessoGestor access(*manager);
   ASSERT_TRUE(AttachStandIn());
 
   // What the handlers fill outlives the components.
