@@ -92,23 +92,32 @@ void TVelmoraFP::SetModoOperacao(TModoOperacao value) {
     return m == TModoOperacao::moCadastro || m == TModoOperacao::moPesquisa;
   };
   if (ehBase(value) && !ehBase(atual)) VerificarBase();
-  if (!Ativo() && value != TModoOperacao::moInativo) {
-    Ativar(value);
-  } else if (Ativo() && value == TModoOperacao::moInativo) {
-    Desativar();
-  } else {
-    AjustarModo(value);
-  }
-  // The search thread is made here, on the caller's thread, rather than by
-  // the first search on the image thread: this function reads the pointer
-  // without a lock.
+  // The search thread is made here, on the caller's thread and before any
+  // image of the new mode can arrive, rather than by the first search on the
+  // image thread: the image thread reads the pointer without a lock.
   if (value == TModoOperacao::moPesquisa) CriarThreadPesquisa();
-  FModoOperacao.store(value);
+  // Enrollment starts afresh before its first image can arrive.
   if (value == TModoOperacao::moCadastro) {
     IndImpressaoCapturada = 0;
     UniuImagens = false;
     if (FBase != nullptr) FBase->ReiniciarCadastro();
   }
+  if (!Ativo() && value != TModoOperacao::moInativo) {
+    // The mode is in place before the capture thread starts: an image that
+    // arrives at once is not dropped as one of an inactive component.
+    FModoOperacao.store(value);
+    try {
+      Ativar(value);
+    } catch (...) {
+      FModoOperacao.store(atual);
+      throw;
+    }
+  } else if (Ativo() && value == TModoOperacao::moInativo) {
+    Desativar();
+  } else {
+    AjustarModo(value);
+  }
+  FModoOperacao.store(value);
   DoMudouModoOperacao();
 }
 
