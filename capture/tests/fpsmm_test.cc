@@ -28,15 +28,6 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return platform::ToUtf8(e.message());
-  }
-  return "(no error)";
-}
-
 // A loaded module that hides one export.
 class HidingModule : public platform::Module {
  public:

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <thread>
 
+#include "support/exception.h"
+
 namespace dactyra::testing {
 
 std::string PluginPath(const std::string& file_name) {
@@ -14,6 +16,15 @@ std::string PluginPath(const std::string& file_name) {
 }
 
 platform::Text T(const std::string& utf8) { return platform::FromUtf8(utf8); }
+
+std::string MessageOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Exception& e) {
+    return platform::ToUtf8(e.message());
+  }
+  return "(no error)";
+}
 
 void PluginTest::SetUp() {
   std::string pattern =

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,5 +38,8 @@ class PluginTest : public ::testing::Test {
 };
 
 platform::Text T(const std::string& utf8);
+
+// The message of the library exception `action` raises, or "(no error)".
+std::string MessageOf(const std::function<void()>& action);
 
 }  // namespace dactyra::testing

@@ -38,15 +38,6 @@ int ListSize(const std::vector<std::string>& serials) {
   return static_cast<int>(size);
 }
 
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return platform::ToUtf8(e.message());
-  }
-  return "(no error)";
-}
-
 class VxrModuleTest : public PluginTest {};
 
 TEST_F(VxrModuleTest, BindsPlainNamesAndReadsThePrefixOnce) {

@@ -81,15 +81,6 @@ struct Component : TComponenteLeitor {
   int32_t IndiceLeitor() const override { return 0; }
 };
 
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return platform::ToUtf8(e.message());
-  }
-  return "(no error)";
-}
-
 bool WaitFor(const std::function<bool()>& done) {
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (std::chrono::steady_clock::now() < give_up) {
