@@ -5,12 +5,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/env.h"
 #include "platform/files.h"
+#include "platform/folder.h"
 #include "platform/text.h"
 
 namespace dactyra::platform {
@@ -33,16 +36,23 @@ bool FolderExists(const Text& path);
 // link counts).
 bool IsSymbolicLink(const Text& path);
 
-// Creates `path` and every missing parent. True when the folder exists
-// afterwards.
+// Creates `path` and every missing parent, each one for this user only.
+// True when the folder exists afterwards.
 bool CreateFolders(const Text& path);
 bool DeleteFile(const Text& path);
 // Removes an empty folder.
 bool RemoveFolder(const Text& path);
 
-// Whole-file reads and writes; a write replaces the file.
+// Whole-file reads and writes. A write replaces the file as
+// Folder::WriteFile does, in the folder `path` names.
 std::optional<std::string> ReadFileBytes(const Text& path);
 bool WriteFileBytes(const Text& path, std::string_view bytes);
+
+// An existing folder, held open (platform/folder.h).
+std::unique_ptr<Folder> OpenFolder(const Text& path, Text* error);
+
+// Whether modules may be loaded from `folder` (Env::CheckModuleFolder).
+bool CheckModuleFolder(const Text& folder, Text* reason);
 
 // Full path of the running program's executable (for a Java program, the
 // Java launcher). Empty when the system cannot tell.
@@ -61,5 +71,8 @@ void Sleep(uint32_t ms);
 // Milliseconds since an arbitrary start, wrapping at 2^32 like
 // GetTickCount. Compare tick counts by unsigned difference.
 uint32_t TickCount();
+
+// The local date and time now.
+LocalTime LocalNow();
 
 }  // namespace dactyra::platform

@@ -2,6 +2,12 @@
 // the pipes below a device path, with the host's bounded, cancellable reads
 // and writes, and the device's side of the same pipes for stand-ins.
 //
+// On Windows the interfaces are SetupAPI's, and a pipe is opened with
+// CreateFile for overlapped I/O. A stand-in cannot add a device to
+// SetupAPI's list (a driver does that): it presents its device as the named
+// pipes "\\.\pipe\dactyra-devices\{CLASS}\<name>\PIPE_0xNN", reached by that
+// path (its device_path()) but not listed.
+//
 // On POSIX the interfaces of class {GUID} are the sub-folders of
 // <devices>/{GUID}/, where <devices> is $DACTYRA_DEVICES, else "devices" in
 // the per-user runtime folder; the n-th folder name in byte order is
@@ -61,8 +67,9 @@ class DevicePipe {
 };
 
 // The device's side: a stand-in presents itself as interface `name` of
-// `class_guid`, creating its folder and both FIFOs, and keeps them open
-// while the object lives; destroying it removes them (the device goes).
+// `class_guid`, creating its folder and both FIFOs (Windows: both named
+// pipes), and keeps them open while the object lives; destroying it removes
+// them (the device goes). Hosts may come and go while it is present.
 class PresentDevice {
  public:
   static std::unique_ptr<PresentDevice> Create(const Text& class_guid, const Text& name,

@@ -21,6 +21,7 @@
 
 #include "platform/device_interfaces.h"
 #include "platform/files.h"
+#include "platform/folder.h"
 #include "platform/message_queue.h"
 #include "platform/module.h"
 #include "platform/named_objects.h"
@@ -68,6 +69,14 @@ class Env {
   // Full path of the running program (for a Java program, the launcher);
   // empty when the system cannot tell.
   virtual Text ExecutablePath() = 0;
+  // Whether modules may be loaded from `folder`: an absolute path to a
+  // folder that no user but this one or the administrator owns or can
+  // write, and whose parents let no other user rename or replace it (a
+  // shared parent such as /tmp must keep others' hands off: sticky). A
+  // module found there runs as this user, so a folder another user can
+  // plant a file in would run that user's code. False, with why in
+  // `reason` (naming the folder), when not.
+  virtual bool CheckModuleFolder(const Text& folder, Text* reason = nullptr) = 0;
 
   // --- Files and folders -----------------------------------------------------
   // The meanings are those of the free functions of platform/files.h.
@@ -84,9 +93,15 @@ class Env {
   virtual bool DeleteFile(const Text& path) = 0;
   virtual bool RemoveFolder(const Text& path) = 0;
   virtual std::optional<std::string> ReadFileBytes(const Text& path) = 0;
-  // Replaces the file; false when it could not be written whole (a full
-  // disk leaves no partial file behind).
+  // Replaces the file, as Folder::WriteFile does in the folder that `path`
+  // names: readable by this user only, all or nothing, never through a
+  // link at `path`. False when it could not be written whole.
   virtual bool WriteFileBytes(const Text& path, std::string_view bytes) = 0;
+  // An existing folder, held open: `path` may lead through links (a
+  // library's folder often does), what is reached below it through the
+  // Folder never does (platform/folder.h). Null, with why, when it cannot
+  // be opened.
+  virtual std::unique_ptr<Folder> OpenFolder(const Text& path, Text* error = nullptr) = 0;
   virtual Text CurrentFolder() = 0;
 
   // --- Registry --------------------------------------------------------------
@@ -153,6 +168,9 @@ class EnvWrapper : public Env {
   }
   Text ModuleFileNameOf(const void* address) override { return target_.ModuleFileNameOf(address); }
   Text ExecutablePath() override { return target_.ExecutablePath(); }
+  bool CheckModuleFolder(const Text& folder, Text* reason) override {
+    return target_.CheckModuleFolder(folder, reason);
+  }
 
   std::vector<Text> ListFiles(const Text& folder, const Text& mask) override {
     return target_.ListFiles(folder, mask);
@@ -171,6 +189,9 @@ class EnvWrapper : public Env {
   }
   bool WriteFileBytes(const Text& path, std::string_view bytes) override {
     return target_.WriteFileBytes(path, bytes);
+  }
+  std::unique_ptr<Folder> OpenFolder(const Text& path, Text* error) override {
+    return target_.OpenFolder(path, error);
   }
   Text CurrentFolder() override { return target_.CurrentFolder(); }
 

@@ -52,13 +52,12 @@ class MessageQueue {
  protected:
   // For queues of other making (test doubles): they override every virtual
   // operation.
-  MessageQueue() = default;
+  MessageQueue();
 
  private:
-  MessageQueue(MessageProcedure procedure, int read_fd, int write_fd);
-  MessageProcedure procedure_;
-  int read_fd_ = -1;
-  int write_fd_ = -1;
+  struct Impl;
+  explicit MessageQueue(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace dactyra::platform

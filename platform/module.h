@@ -60,4 +60,11 @@ class Module {
 // The platform's suffix for module files, ".so" here (".dll" on Windows).
 Text ModuleSuffix();
 
+// The address of the export `name` of the module `module` when the process
+// has loaded it already (never loads it), else of the running program's own
+// export of that name; null when neither has one. For the few functions a
+// library takes from its host process, as a JNI library takes
+// JNI_GetCreatedJavaVMs from the Java VM.
+void* LoadedSymbol(const Text& module, const char* name);
+
 }  // namespace dactyra::platform

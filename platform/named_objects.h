@@ -1,8 +1,17 @@
 // Named synchronisation objects shared by the threads of this process and by
-// every process of the same user. They vanish with their last holder: a
-// process that dies while holding one does not leave it taken. Names are
-// case-sensitive and may hold any character (backslashes included); an
-// empty name fails. Events and mutexes have separate name spaces.
+// every process of the same user. Names are case-sensitive; an empty name
+// fails.
+//
+// Windows: the kernel's events and mutexes under exactly the names given,
+// in the session's name space. Events and mutexes share it, and a
+// backslash names a name space ("Local", "Global"). An object vanishes
+// with its last handle; an event whose signal a dead process took stays
+// taken for those that still have it open.
+//
+// POSIX: lock files in the per-user runtime folder. A name may hold any
+// character, backslashes included, and events and mutexes have separate
+// name spaces. Objects vanish with their last holder, and a process that
+// dies holding one does not leave it taken.
 #pragma once
 
 #include <cstdint>

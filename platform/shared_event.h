@@ -30,11 +30,12 @@ class SharedEvent {
 
  protected:
   // For events of other making (test doubles).
-  SharedEvent() = default;
+  SharedEvent();
 
  private:
-  explicit SharedEvent(int fd);
-  int fd_ = -1;
+  struct Impl;
+  explicit SharedEvent(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace dactyra::platform

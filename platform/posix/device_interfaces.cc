@@ -92,6 +92,9 @@ struct DevicePipe::Impl {
   bool eof_is_failure = true;
   std::mutex lock;
   bool busy = false;
+  // A cancel was signalled during the operation in progress: its end reads
+  // the signal back (and only then, an operation's end costs no call).
+  bool signalled = false;
 
   void Begin() {
     std::lock_guard guard(lock);
@@ -100,6 +103,8 @@ struct DevicePipe::Impl {
   void End() {
     std::lock_guard guard(lock);
     busy = false;
+    if (!signalled) return;
+    signalled = false;
     uint64_t drained;
     while (read(cancel.get(), &drained, sizeof drained) > 0) {
     }
@@ -198,6 +203,7 @@ void DevicePipe::CancelIo() {
   if (!impl_->busy) return;
   const uint64_t one = 1;
   [[maybe_unused]] const auto n = write(impl_->cancel.get(), &one, sizeof one);
+  impl_->signalled = true;
 }
 
 std::unique_ptr<PresentDevice> PresentDevice::Create(const Text& class_guid, const Text& name,

@@ -132,7 +132,7 @@ bool CreateFolders(const Text& path) {
     if (i < p.size() && p[i] != '/') continue;
     if (p[i - 1] == '/') continue;
     const std::string part = p.substr(0, i);
-    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
   }
   return FolderExists(path);
 }
@@ -165,21 +165,12 @@ std::optional<std::string> ReadFileBytes(const Text& path) {
 }
 
 bool WriteFileBytes(const Text& path, std::string_view bytes) {
-  if (path.empty()) return false;
-  FdCloser f{open(Native(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)};
-  if (f.fd < 0) return false;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t put = write(f.fd, bytes.data() + done, bytes.size() - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(put);
-  }
-  const int fd = f.fd;
-  f.fd = -1;
-  return close(fd) == 0;
+  const size_t cut = path.rfind(u'/');
+  const Text folder = cut == Text::npos ? Text(u".") : cut == 0 ? Text(u"/") : path.substr(0, cut);
+  const Text name = cut == Text::npos ? path : path.substr(cut + 1);
+  if (!Folder::IsEntryName(name)) return false;
+  const std::unique_ptr<Folder> holder = OpenFolder(folder, nullptr);
+  return holder && holder->WriteFile(name, bytes);
 }
 
 Text ExecutablePath() {

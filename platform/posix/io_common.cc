@@ -112,29 +112,16 @@ IoError ErrorFromErrno(int error) {
   return IoError{code, SystemMessage(error)};
 }
 
-namespace {
-
-// The runtime folder shared with named objects, its failure as an I/O error.
-std::string RuntimeFolder(IoError* error) {
-  Text reason;
-  std::string folder = internal::RuntimeFolder(&reason);
-  if (folder.empty() && error) *error = MakeError(io_error::kAccessDenied);
-  return folder;
-}
-
-}  // namespace
-
 std::string IoFolder(const char* variable, const char* sub, IoError* error) {
   const char* over = std::getenv(variable);
-  if (over && *over) return over;
-  std::string runtime = RuntimeFolder(error);
-  if (runtime.empty()) return {};
-  std::string folder = runtime + "/" + sub;
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-    if (error) *error = ErrorFromErrno(errno);
+  if (over && *over) return PrivateFolder(over, variable, error);
+  Text reason;
+  const std::string runtime = RuntimeFolder(&reason);
+  if (runtime.empty()) {
+    if (error) *error = IoError{io_error::kAccessDenied, reason};
     return {};
   }
-  return folder;
+  return PrivateFolder(runtime + "/" + sub, "DACTYRA_RUNTIME", error);
 }
 
 long WriteNoSigpipe(int fd, const void* buffer, size_t size) {

@@ -50,8 +50,9 @@ class IoDeadline {
 IoError ErrorFromErrno(int error);
 IoError MakeError(uint32_t code);
 
-// <$variable>, else <runtime folder>/<sub>; created (private) on demand.
-// Empty when it cannot be made.
+// <$variable>, else <runtime folder>/<sub>; made on demand and held to
+// the runtime folder's rules (runtime_folder.h). Empty, with the reason,
+// when it cannot be made or is not private to this user.
 std::string IoFolder(const char* variable, const char* sub, IoError* error);
 
 // write() with SIGPIPE blocked for the calling thread and any SIGPIPE it

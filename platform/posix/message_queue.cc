@@ -15,6 +15,16 @@ namespace dactyra::platform {
 
 static_assert(sizeof(DactyraPostedMessage) <= PIPE_BUF, "records arrive whole");
 
+struct MessageQueue::Impl {
+  MessageProcedure procedure;
+  int read_fd = -1;
+  int write_fd = -1;
+  ~Impl() {
+    if (write_fd >= 0) close(write_fd);
+    if (read_fd >= 0) close(read_fd);
+  }
+};
+
 std::unique_ptr<MessageQueue> MessageQueue::Create(MessageProcedure procedure, Text* error) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -29,24 +39,24 @@ std::unique_ptr<MessageQueue> MessageQueue::Create(MessageProcedure procedure, T
     if (write_fd >= 0) close(write_fd);
     return nullptr;
   }
-  return std::unique_ptr<MessageQueue>(new MessageQueue(std::move(procedure), read_fd, write_fd));
+  auto impl = std::make_unique<Impl>();
+  impl->procedure = std::move(procedure);
+  impl->read_fd = read_fd;
+  impl->write_fd = write_fd;
+  return std::unique_ptr<MessageQueue>(new MessageQueue(std::move(impl)));
 }
 
-MessageQueue::MessageQueue(MessageProcedure procedure, int read_fd, int write_fd)
-    : procedure_(std::move(procedure)), read_fd_(read_fd), write_fd_(write_fd) {}
+MessageQueue::MessageQueue() = default;
+MessageQueue::MessageQueue(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+MessageQueue::~MessageQueue() = default;
 
-MessageQueue::~MessageQueue() {
-  if (write_fd_ >= 0) close(write_fd_);
-  if (read_fd_ >= 0) close(read_fd_);
-}
-
-void* MessageQueue::Handle() const { return DACTYRA_FD_HANDLE(write_fd_); }
+void* MessageQueue::Handle() const { return DACTYRA_FD_HANDLE(impl_->write_fd); }
 
 bool MessageQueue::Post(const QueuedMessage& message) {
   const DactyraPostedMessage record{message.message, 0, message.wparam, message.lparam};
   ssize_t written;
   do {
-    written = write(write_fd_, &record, sizeof record);
+    written = write(impl_->write_fd, &record, sizeof record);
   } while (written < 0 && errno == EINTR);
   return written == static_cast<ssize_t>(sizeof record);
 }
@@ -55,25 +65,25 @@ int MessageQueue::DispatchWaiting(const std::function<bool()>& stop) {
   // Only what is waiting now: a poster faster than the procedure must not
   // keep the owner in here for ever.
   int waiting_bytes = 0;
-  if (ioctl(read_fd_, FIONREAD, &waiting_bytes) != 0) return 0;
+  if (ioctl(impl_->read_fd, FIONREAD, &waiting_bytes) != 0) return 0;
   int dispatched = 0;
   for (int left = waiting_bytes / static_cast<int>(sizeof(DactyraPostedMessage)); left > 0;
        --left) {
     if (stop && stop()) break;
     DactyraPostedMessage record;
-    const ssize_t got = read(read_fd_, &record, sizeof record);
+    const ssize_t got = read(impl_->read_fd, &record, sizeof record);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;  // empty (EAGAIN) or closed
     // Posters write whole records; a short one is not a message.
     if (got != static_cast<ssize_t>(sizeof record)) continue;
     ++dispatched;
-    if (procedure_) procedure_(QueuedMessage{record.Message, record.WParam, record.LParam});
+    if (impl_->procedure) impl_->procedure(QueuedMessage{record.Message, record.WParam, record.LParam});
   }
   return dispatched;
 }
 
 bool MessageQueue::WaitForMessage(uint32_t timeout_ms) {
-  return internal::WaitReadable(read_fd_, timeout_ms);
+  return internal::WaitReadable(impl_->read_fd, timeout_ms);
 }
 
 }  // namespace dactyra::platform

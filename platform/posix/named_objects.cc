@@ -365,7 +365,19 @@ class OwnedMutexes {
   std::vector<std::weak_ptr<MutexState>> owned_;
 };
 
-thread_local OwnedMutexes owned_by_this_thread;
+// The calling thread's list. A thread's thread_local objects are destroyed
+// before the process's exit handlers run on it (a library's static objects
+// among them, which may still take and release mutexes), so a flag without
+// a destructor tells that the list is gone: the thread is ending, and what
+// it takes then is not tracked.
+thread_local bool owned_list_gone = false;
+struct OwnedList {
+  OwnedMutexes list;
+  ~OwnedList() { owned_list_gone = true; }
+};
+thread_local OwnedList owned_list;
+
+OwnedMutexes* OwnedByThisThread() { return owned_list_gone ? nullptr : &owned_list.list; }
 
 struct StateTable {
   std::mutex mutex;
@@ -467,7 +479,7 @@ WaitResult NamedMutex::Wait(uint32_t timeout_ms) {
   }
   s.owner = me;
   s.depth = 1;
-  owned_by_this_thread.Add(impl_->state);
+  if (OwnedMutexes* owned = OwnedByThisThread()) owned->Add(impl_->state);
   return abandoned ? WaitResult::kAbandoned : WaitResult::kSignalled;
 }
 
@@ -481,7 +493,7 @@ bool NamedMutex::Release() {
   LockByte(s.fd.get(), kObjectByte, LockKind::kNone, false);
   s.owner = 0;
   s.changed.notify_one();
-  owned_by_this_thread.Remove(&s);
+  if (OwnedMutexes* owned = OwnedByThisThread()) owned->Remove(&s);
   return true;
 }
 

@@ -88,6 +88,20 @@ int Connect(const std::string& socket_path, IoError* error) {
     }
     return -1;
   }
+  // Whoever serves the pipe receives what we send and feeds us what we
+  // read: it must be this user, or root. The credentials are the server's
+  // when it listened, so a server cannot pass its socket to another user.
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  if (getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
+      (peer.uid != geteuid() && peer.uid != 0)) {
+    if (error) {
+      *error = IoError{io_error::kAccessDenied,
+                       FromUtf8("the pipe " + socket_path + " is served by user " +
+                                std::to_string(peer.uid) + ", not by this user")};
+    }
+    return -1;
+  }
   return fd.release();
 }
 
@@ -196,7 +210,8 @@ std::unique_ptr<NamedPipeServer> NamedPipeServer::Create(const Text& path, int b
   if (lstat(socket_path.c_str(), &st) == 0) {
     IoError probe;
     const int live = Connect(socket_path, &probe);
-    if (live >= 0 || probe.code == io_error::kPipeBusy || !S_ISSOCK(st.st_mode)) {
+    if (live >= 0 || probe.code == io_error::kPipeBusy || probe.code == io_error::kAccessDenied ||
+        !S_ISSOCK(st.st_mode)) {
       if (live >= 0) close(live);
       if (error) *error = internal::MakeError(io_error::kAccessDenied);
       return nullptr;
@@ -204,10 +219,17 @@ std::unique_ptr<NamedPipeServer> NamedPipeServer::Create(const Text& path, int b
     unlink(socket_path.c_str());
   }
   const sockaddr_un address = Address(socket_path);
+  // The socket's mode comes from the umask at bind; it is made 0600 before
+  // listen, so no other user's connect can be taken at any moment.
   if (bind(impl->listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
-          0 ||
+      0) {
+    if (error) *error = internal::ErrorFromErrno(errno);
+    return nullptr;
+  }
+  if (chmod(socket_path.c_str(), 0600) != 0 ||
       listen(impl->listener.get(), backlog < 0 ? 0 : backlog) != 0) {
     if (error) *error = internal::ErrorFromErrno(errno);
+    unlink(socket_path.c_str());
     return nullptr;
   }
   return std::unique_ptr<NamedPipeServer>(new NamedPipeServer(std::move(impl)));

@@ -4,11 +4,11 @@
 // segment of a key path is looked up among the folder's entries.
 #include "platform/registry.h"
 
-#include <charconv>
 #include <cstdlib>
 #include <vector>
 
 #include "platform/backend.h"
+#include "platform/registry_values.h"
 
 extern char** environ;
 
@@ -19,14 +19,16 @@ constexpr TextView kUserEnvironment = u"Environment";
 constexpr TextView kMachineEnvironment =
     u"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 
+// Empty when there is none. A relative folder would be a different store
+// in every current folder, so it is none: keys do not open.
 Text StoreFolder() {
   if (const char* override = std::getenv("DACTYRA_REGISTRY"); override && *override) {
-    return FromUtf8(override);
+    return *override == '/' ? FromUtf8(override) : Text();
   }
   if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config == '/') {
     return FromUtf8(config) + u"/dactyra/registry";
   }
-  if (const char* home = std::getenv("HOME"); home && *home) {
+  if (const char* home = std::getenv("HOME"); home && *home == '/') {
     return FromUtf8(home) + u"/.config/dactyra/registry";
   }
   return Text();
@@ -73,51 +75,11 @@ bool IsEnvironmentKey(RegistryRoot root, TextView path) {
       path, root == RegistryRoot::kCurrentUser ? kUserEnvironment : kMachineEnvironment);
 }
 
-struct Value {
-  enum class Type { kInteger, kText } type;
-  uint32_t integer = 0;
-  Text text;
-};
-
-// Parses "dword:<decimal or 0x hex>" or "sz:<text>"; empty for anything
-// else, an integer that does not fit 32 bits included.
-std::optional<Value> ParseValue(std::string_view data) {
-  if (data.starts_with("sz:")) {
-    data.remove_prefix(3);
-    return Value{Value::Type::kText, 0, FromUtf8(data)};
-  }
-  if (!data.starts_with("dword:")) return std::nullopt;
-  data.remove_prefix(6);
-  int base = 10;
-  if (data.starts_with("0x") || data.starts_with("0X")) {
-    data.remove_prefix(2);
-    base = 16;
-  }
-  uint32_t number = 0;
-  const char* end = data.data() + data.size();
-  const auto [stop, error] = std::from_chars(data.data(), end, number, base);
-  if (data.empty() || error != std::errc() || stop != end) return std::nullopt;
-  return Value{Value::Type::kInteger, number, Text()};
-}
-
-// The value `name` in the "values" file of `folder`. The first line with
-// that name decides; blank lines and lines beginning with '#' are skipped.
-std::optional<Value> ReadValue(const Text& folder, const Text& name) {
+// The value `name` in the "values" file of `folder`.
+std::optional<RegistryValue> ReadValue(const Text& folder, const Text& name) {
   const std::optional<std::string> bytes = ReadFileBytes(folder + u"/values");
   if (!bytes) return std::nullopt;
-  std::string_view rest = *bytes;
-  while (!rest.empty()) {
-    const size_t cut = rest.find('\n');
-    std::string_view line = rest.substr(0, cut);
-    rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
-    if (line.ends_with('\r')) line.remove_suffix(1);
-    if (line.empty() || line.front() == '#') continue;
-    const size_t equals = line.find('=');
-    if (equals == std::string_view::npos) continue;
-    if (!SameTextNoCase(FromUtf8(line.substr(0, equals)), name)) continue;
-    return ParseValue(line.substr(equals + 1));
-  }
-  return std::nullopt;
+  return FindRegistryValue(*bytes, name);
 }
 
 // The environment variable `name`; an exact match wins, otherwise letter
@@ -172,15 +134,15 @@ std::unique_ptr<RegistryKey> RegistryKey::Open(RegistryRoot root, const Text& pa
 
 std::optional<uint32_t> RegistryKey::ReadInteger(const Text& name) const {
   if (impl_->environment) return std::nullopt;
-  const std::optional<Value> value = ReadValue(impl_->folder, name);
-  if (!value || value->type != Value::Type::kInteger) return std::nullopt;
+  const std::optional<RegistryValue> value = ReadValue(impl_->folder, name);
+  if (!value || value->type != RegistryValue::Type::kInteger) return std::nullopt;
   return value->integer;
 }
 
 std::optional<Text> RegistryKey::ReadText(const Text& name) const {
   if (impl_->environment) return ReadEnvironment(name);
-  std::optional<Value> value = ReadValue(impl_->folder, name);
-  if (!value || value->type != Value::Type::kText) return std::nullopt;
+  std::optional<RegistryValue> value = ReadValue(impl_->folder, name);
+  if (!value || value->type != RegistryValue::Type::kText) return std::nullopt;
   return std::move(value->text);
 }
 

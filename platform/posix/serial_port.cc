@@ -80,6 +80,15 @@ std::unique_ptr<SerialPort> SerialPort::Open(const Text& name, IoError* error) {
     return nullptr;
   }
   const char* folder = std::getenv("DACTYRA_SERIAL");
+  // A relative folder would name a different port in every current folder.
+  if (folder && *folder && *folder != '/') {
+    if (error) {
+      *error = IoError{io_error::kInvalidParameter,
+                       FromUtf8("DACTYRA_SERIAL is \"" + std::string(folder) +
+                                "\", not an absolute path")};
+    }
+    return nullptr;
+  }
   const std::string device = folder && *folder ? std::string(folder) + "/COM" + std::to_string(n)
                                                : "/dev/ttyS" + std::to_string(n - 1);
   OwnedFd fd(open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
@@ -180,11 +189,18 @@ bool SerialPort::Read(uint8_t* buffer, uint32_t size, uint32_t& read_count, IoEr
       at_once    ? 0
       : no_total ? kInfinite
                  : static_cast<uint32_t>(std::min<uint64_t>(total, 0xFFFFFFFEu)));
+  // A terminal hung up (the other side of a pseudo-terminal gone) reads
+  // nothing, as an idle one does, but polls as hung up besides.
+  bool hung_up = false;
   while (read_count < size) {
     const long n = ::read(impl_->fd.get(), buffer + read_count, size - read_count);
     if (n > 0) {
       read_count += static_cast<uint32_t>(n);
       continue;
+    }
+    if (n == 0 && hung_up) {
+      if (error) *error = internal::MakeError(io_error::kBrokenPipe);
+      return false;
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) {
@@ -211,6 +227,7 @@ bool SerialPort::Read(uint8_t* buffer, uint32_t size, uint32_t& read_count, IoEr
       if (error) *error = internal::MakeError(io_error::kBrokenPipe);
       return false;
     }
+    hung_up = ready > 0 && (fds.revents & (POLLHUP | POLLERR));
   }
   return true;
 }

@@ -12,27 +12,34 @@
 
 namespace dactyra::platform {
 
+struct SharedEvent::Impl {
+  int fd = -1;
+  ~Impl() {
+    if (fd >= 0) close(fd);
+  }
+};
+
 std::unique_ptr<SharedEvent> SharedEvent::Create(Text* error) {
   const int fd = internal::LiftDescriptor(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (fd < 0) {
     if (error) *error = internal::SystemMessage(errno);
     return nullptr;
   }
-  return std::unique_ptr<SharedEvent>(new SharedEvent(fd));
+  auto impl = std::make_unique<Impl>();
+  impl->fd = fd;
+  return std::unique_ptr<SharedEvent>(new SharedEvent(std::move(impl)));
 }
 
-SharedEvent::SharedEvent(int fd) : fd_(fd) {}
+SharedEvent::SharedEvent() = default;
+SharedEvent::SharedEvent(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+SharedEvent::~SharedEvent() = default;
 
-SharedEvent::~SharedEvent() {
-  if (fd_ >= 0) close(fd_);
-}
-
-void* SharedEvent::Handle() const { return DACTYRA_FD_HANDLE(fd_); }
+void* SharedEvent::Handle() const { return DACTYRA_FD_HANDLE(impl_->fd); }
 
 void SharedEvent::Set() {
   const uint64_t one = DACTYRA_EVENT_SIGNAL;
   // Fails only when the counter would overflow: it is signalled already.
-  while (write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
+  while (write(impl_->fd, &one, sizeof one) < 0 && errno == EINTR) {
   }
 }
 
@@ -42,7 +49,7 @@ bool SharedEvent::Wait(uint32_t timeout_ms) {
     uint64_t count;
     // Reading takes the whole count: every Set so far is consumed at once.
     // Several waiters may see the descriptor readable; only one reads.
-    const ssize_t got = read(fd_, &count, sizeof count);
+    const ssize_t got = read(impl_->fd, &count, sizeof count);
     if (got == static_cast<ssize_t>(sizeof count)) return true;
     if (got < 0 && errno == EINTR) continue;
     uint32_t remaining = kInfinite;
@@ -51,7 +58,7 @@ bool SharedEvent::Wait(uint32_t timeout_ms) {
       if (now >= deadline) return false;
       remaining = static_cast<uint32_t>(deadline - now);
     }
-    if (!internal::WaitReadable(fd_, remaining) && remaining != kInfinite) {
+    if (!internal::WaitReadable(impl_->fd, remaining) && remaining != kInfinite) {
       if (internal::MonotonicMs() >= deadline) return false;
     }
   }

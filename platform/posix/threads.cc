@@ -1,7 +1,9 @@
-// Threads and in-process synchronisation over the C++ library and POSIX.
+// Threads, in-process synchronisation and the clocks over the C++ library
+// and POSIX.
 #include "platform/threads.h"
 
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -182,6 +184,20 @@ uint32_t TickCount() {
   const auto since = std::chrono::steady_clock::now().time_since_epoch();
   return static_cast<uint32_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+}
+
+LocalTime LocalNow() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  return LocalTime{local.tm_year + 1900,
+                   local.tm_mon + 1,
+                   local.tm_mday,
+                   local.tm_hour,
+                   local.tm_min,
+                   local.tm_sec,
+                   static_cast<int>(now.tv_nsec / 1000000)};
 }
 
 }  // namespace dactyra::platform

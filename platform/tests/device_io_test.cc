@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -16,7 +17,7 @@
 #include "platform/env.h"
 #include "platform/named_pipes.h"
 #include "platform/serial_port.h"
-#include "platform/tests/temp_folder.h"
+#include "platform/testing/temp_folder.h"
 
 namespace dactyra::platform {
 namespace {
@@ -34,7 +35,7 @@ class DeviceIoTest : public ::testing::Test {
     setenv("DACTYRA_DEVICES", (folder_.path() + "/devices").c_str(), 1);
     setenv("DACTYRA_PIPES", folder_.path().c_str(), 1);
     setenv("DACTYRA_SERIAL", folder_.path().c_str(), 1);
-    std::filesystem::create_directory(folder_.path() + "/devices");
+    ASSERT_EQ(mkdir((folder_.path() + "/devices").c_str(), 0700), 0);
   }
   testing::TempFolder folder_;
 };

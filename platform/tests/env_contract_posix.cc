@@ -2,13 +2,14 @@
 // the same through an EnvWrapper that overrides nothing (every call must be
 // forwarded unchanged).
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <memory>
 
+#include "platform/testing/temp_folder.h"
 #include "platform/tests/env_contract.h"
-#include "platform/tests/temp_folder.h"
 
 namespace dactyra::platform::testing {
 namespace {
@@ -53,10 +54,20 @@ void SetEnvironment(const Text& name, const Text& value) {
   setenv(ToUtf8(name).c_str(), ToUtf8(value).c_str(), 1);
 }
 
+void OpenToOthers(const Text& path) { chmod(ToUtf8(path).c_str(), 0777); }
+
 EnvBackEnd PosixBackEnd(std::string name, std::function<Env&()> env) {
-  return EnvBackEnd{
-      std::move(name),           std::move(env), SetUp, TearDown, WriteKey, SetEnvironment,
-      FromUtf8(TEST_MODULE_PATH)};
+  return EnvBackEnd{std::move(name),
+                    std::move(env),
+                    SetUp,
+                    TearDown,
+                    WriteKey,
+                    SetEnvironment,
+                    [](const Text&) {},  // the leading "." hides it
+                    FromUtf8(TEST_MODULE_PATH),
+                    u"",  // each case has a runtime folder of its own
+                    5,
+                    OpenToOthers};
 }
 
 }  // namespace

@@ -22,6 +22,8 @@ struct Context {
   // The case's private folder, and a path in it.
   Text folder;
   Text operator/(std::u16string_view name) const { return folder + PathDelimiter() + Text(name); }
+  // The name of a named object of the case.
+  Text Named(std::u16string_view name) const { return back_end.object_prefix + Text(name); }
 };
 
 struct Case {
@@ -58,6 +60,20 @@ void ModulesLoadFindExportsAndRefuse(Context& c) {
             nullptr);
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(c.env.LoadModule(u"", Module::Search::kDefault, nullptr), nullptr);
+}
+
+void ModuleFoldersOthersCanWriteAreRefused(Context& c) {
+  Text reason;
+  EXPECT_TRUE(c.env.CheckModuleFolder(c.folder, &reason)) << ToUtf8(reason);
+  ASSERT_TRUE(c.env.CreateFolders(c / u"open"));
+  c.back_end.open_to_others(c / u"open");
+  ASSERT_TRUE(c.env.WriteFileBytes(c / u"file", "x"));
+  for (const Text& refused : {c / u"open", c / u"missing", c / u"file", Text(u"relative")}) {
+    SCOPED_TRACE(ToUtf8(refused));
+    reason.clear();
+    EXPECT_FALSE(c.env.CheckModuleFolder(refused, &reason));
+    EXPECT_NE(reason.find(refused), Text::npos) << ToUtf8(reason);
+  }
 }
 
 void ProgramPathsAreKnown(Context& c) {
@@ -98,6 +114,7 @@ void FoldersAreMadeListedAndRemoved(Context& c) {
   for (const char16_t* name : {u"vxr_one.so", u"VXR_Two.SO", u".vxr_hidden.so", u"other.so"}) {
     ASSERT_TRUE(c.env.WriteFileBytes(c / name, "x"));
   }
+  c.back_end.hide(c / u".vxr_hidden.so");
   ASSERT_TRUE(c.env.CreateFolders(c / u"vxr_folder.so"));
   // Masks ignore case and leave out folders and hidden files.
   EXPECT_EQ(Sorted(c.env.ListFiles(c.folder, u"vxr_*.so")),
@@ -120,13 +137,53 @@ void FoldersAreMadeListedAndRemoved(Context& c) {
   EXPECT_FALSE(c.env.FolderExists(deep));
 }
 
+void FoldersHeldOpenNameOnlyTheirOwnEntries(Context& c) {
+  Text error;
+  auto folder = c.env.OpenFolder(c.folder, &error);
+  ASSERT_NE(folder, nullptr) << ToUtf8(error);
+  EXPECT_EQ(c.env.OpenFolder(c / u"missing"), nullptr);
+  EXPECT_EQ(folder->OpenFolder(u"sub", false), nullptr);
+  auto sub = folder->OpenFolder(u"sub", true);
+  ASSERT_NE(sub, nullptr);
+  EXPECT_NE(folder->OpenFolder(u"sub", true), nullptr);  // there already
+  // A write replaces the file whole and leaves nothing else behind.
+  ASSERT_TRUE(sub->WriteFile(u"a.bmp", "first"));
+  ASSERT_TRUE(sub->WriteFile(u"a.bmp", "second"));
+  EXPECT_EQ(c.env.ReadFileBytes(c / u"sub" + PathDelimiter() + u"a.bmp"), "second");
+  ASSERT_EQ(sub->List().size(), 1u);
+  EXPECT_EQ(sub->List()[0].name, u"a.bmp");
+  EXPECT_EQ(sub->List()[0].kind, Folder::EntryKind::kFile);
+  ASSERT_EQ(folder->List().size(), 1u);
+  EXPECT_EQ(folder->List()[0].kind, Folder::EntryKind::kFolder);
+  // Names, never paths.
+  for (const Text& bad : {Text(), Text(u"."), Text(u".."), Text(u"sub/a.bmp"),
+                          Text(u"sub\\a.bmp"), Text(u"a\0b", 3)}) {
+    SCOPED_TRACE(ToUtf8(bad));
+    EXPECT_EQ(folder->OpenFolder(bad, true), nullptr);
+    EXPECT_FALSE(folder->WriteFile(bad, "x"));
+    EXPECT_FALSE(folder->DeleteFile(bad));
+    EXPECT_FALSE(folder->RemoveFolder(bad));
+  }
+  // A file is deleted, a folder never; a folder is removed only empty, and
+  // a write cannot replace one.
+  EXPECT_FALSE(folder->DeleteFile(u"sub"));
+  EXPECT_FALSE(folder->RemoveFolder(u"sub"));
+  EXPECT_FALSE(folder->WriteFile(u"sub", "x"));
+  EXPECT_EQ(folder->List().size(), 1u);
+  EXPECT_TRUE(sub->DeleteFile(u"a.bmp"));
+  EXPECT_FALSE(sub->DeleteFile(u"a.bmp"));
+  EXPECT_TRUE(folder->RemoveFolder(u"sub"));
+  EXPECT_TRUE(folder->List().empty());
+}
+
 void RegistryValuesAreReadByType(Context& c) {
-  c.back_end.write_key(u"Software\\Tessiva BR\\contract", {{u"Number", false, 0xFFFFFFFFu, u""},
-                                                           {u"Words", true, 0, u"Olá mundo"},
-                                                           {u"TextOne", true, 0, u"1"}});
+  const Text path = u"Software\\Tessiva BR\\" + c.Named(u"contract");
+  c.back_end.write_key(path, {{u"Number", false, 0xFFFFFFFFu, u""},
+                              {u"Words", true, 0, u"Olá mundo"},
+                              {u"TextOne", true, 0, u"1"}});
   EXPECT_EQ(c.env.OpenRegistryKey(RegistryRoot::kCurrentUser, u"Software\\Tessiva BR\\none"),
             nullptr);
-  auto key = c.env.OpenRegistryKey(RegistryRoot::kCurrentUser, u"Software\\Tessiva BR\\contract");
+  auto key = c.env.OpenRegistryKey(RegistryRoot::kCurrentUser, path);
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(key->ReadInteger(u"Number"), 0xFFFFFFFFu);
   EXPECT_EQ(key->ReadInteger(u"number"), 0xFFFFFFFFu);  // names ignore case
@@ -135,18 +192,19 @@ void RegistryValuesAreReadByType(Context& c) {
   EXPECT_EQ(key->ReadText(u"Number"), std::nullopt);
   EXPECT_EQ(key->ReadInteger(u"TextOne"), std::nullopt);
   EXPECT_EQ(key->ReadInteger(u"Missing"), std::nullopt);
-  // The user's Environment key reads the process environment.
-  c.back_end.set_environment(u"DACTYRA_CONTRACT", u"valor");
+  // The user's Environment key reads the user's environment values.
+  const Text variable = c.Named(u"DACTYRA_CONTRACT");
+  c.back_end.set_environment(variable, u"valor");
   auto environment = c.env.OpenRegistryKey(RegistryRoot::kCurrentUser, u"Environment");
   ASSERT_NE(environment, nullptr);
-  EXPECT_EQ(environment->ReadText(u"DACTYRA_CONTRACT"), u"valor");
+  EXPECT_EQ(environment->ReadText(variable), u"valor");
 }
 
 void NamedEventIsHeldByOneObjectAtATime(Context& c) {
   Text error;
-  auto mine = c.env.CreateNamedEvent(u"contract\\event", true, &error);
+  auto mine = c.env.CreateNamedEvent(c.Named(u"contract event"), true, &error);
   ASSERT_NE(mine, nullptr) << ToUtf8(error);
-  auto other = c.env.CreateNamedEvent(u"contract\\event", false);
+  auto other = c.env.CreateNamedEvent(c.Named(u"contract event"), false);
   ASSERT_NE(other, nullptr);
   // The initial state is that of the first opener.
   EXPECT_EQ(mine->Wait(0), WaitResult::kSignalled);
@@ -159,16 +217,15 @@ void NamedEventIsHeldByOneObjectAtATime(Context& c) {
   // Destroying the holder signals the event again.
   other.reset();
   EXPECT_EQ(mine->Wait(1000), WaitResult::kSignalled);
-  // Events and mutexes have separate names; an empty name fails.
-  EXPECT_NE(c.env.CreateNamedMutex(u"contract\\event"), nullptr);
+  // An empty name fails.
   error.clear();
   EXPECT_EQ(c.env.CreateNamedEvent(u"", true, &error), nullptr);
   EXPECT_FALSE(error.empty());
 }
 
 void NamedMutexIsRecursiveForItsOwner(Context& c) {
-  auto mutex = c.env.CreateNamedMutex(u"contract mutex");
-  auto other = c.env.CreateNamedMutex(u"contract mutex");
+  auto mutex = c.env.CreateNamedMutex(c.Named(u"contract mutex"));
+  auto other = c.env.CreateNamedMutex(c.Named(u"contract mutex"));
   ASSERT_NE(mutex, nullptr);
   ASSERT_NE(other, nullptr);
   EXPECT_FALSE(mutex->Release());  // not held
@@ -210,7 +267,7 @@ void ClockTicksAndSleeps(Context& c) {
   const uint32_t before = c.env.TickCount();
   c.env.Sleep(30);
   const uint32_t slept = c.env.TickCount() - before;  // unsigned: wraps correctly
-  EXPECT_GE(slept, 25u);
+  EXPECT_GE(slept + c.back_end.tick_step_ms, 30u);
   EXPECT_LT(slept, 5000u);
   const LocalTime now = c.env.Now();
   EXPECT_GE(now.year, 2024);
@@ -225,8 +282,10 @@ void ClockTicksAndSleeps(Context& c) {
 const Case kCases[] = {
     {"ModulesLoadFindExportsAndRefuse", ModulesLoadFindExportsAndRefuse},
     {"ProgramPathsAreKnown", ProgramPathsAreKnown},
+    {"ModuleFoldersOthersCanWriteAreRefused", ModuleFoldersOthersCanWriteAreRefused},
     {"FilesAreWrittenWholeAndReadBack", FilesAreWrittenWholeAndReadBack},
     {"FoldersAreMadeListedAndRemoved", FoldersAreMadeListedAndRemoved},
+    {"FoldersHeldOpenNameOnlyTheirOwnEntries", FoldersHeldOpenNameOnlyTheirOwnEntries},
     {"RegistryValuesAreReadByType", RegistryValuesAreReadByType},
     {"NamedEventIsHeldByOneObjectAtATime", NamedEventIsHeldByOneObjectAtATime},
     {"NamedMutexIsRecursiveForItsOwner", NamedMutexIsRecursiveForItsOwner},

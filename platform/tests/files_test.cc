@@ -1,11 +1,12 @@
 #include <gnu/libc-version.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
 
 #include "platform/backend.h"
-#include "platform/tests/temp_folder.h"
+#include "platform/testing/temp_folder.h"
 
 namespace dactyra::platform {
 namespace {
@@ -150,6 +151,51 @@ TEST_F(FilesTest, WholeFileReadsAndWritesKeepEveryByte) {
   EXPECT_EQ(ReadFileBytes(folder_ / u"absent"), std::nullopt);
   EXPECT_EQ(ReadFileBytes(folder_.text()), std::nullopt);
   EXPECT_FALSE(WriteFileBytes(folder_ / u"absent/data", "x"));
+}
+
+// What another user may plant in a shared folder: links to a file and a
+// folder of someone else's. A folder held open lists them as links, opens
+// neither, deletes only the link, writes over the link itself; and what it
+// makes is this user's alone, whatever the umask.
+TEST_F(FilesTest, FoldersHeldOpenNeverFollowALinkAndAreThisUsersAlone) {
+  TempFolder elsewhere;
+  ASSERT_TRUE(WriteFileBytes(elsewhere / u"victim", "precious"));
+  ASSERT_TRUE(CreateFolders(elsewhere / u"folder"));
+  fs::create_symlink(elsewhere.path() + "/victim", folder_.path() + "/to_file");
+  fs::create_directory_symlink(elsewhere.path() + "/folder", folder_.path() + "/to_folder");
+  fs::create_symlink(elsewhere.path() + "/victim", folder_.path() + "/path_link");
+  auto folder = OpenFolder(folder_.text(), nullptr);
+  ASSERT_NE(folder, nullptr);
+  for (const Folder::Entry& e : folder->List()) {
+    EXPECT_EQ(e.kind, Folder::EntryKind::kLink) << ToUtf8(e.name);
+  }
+  Text error;
+  EXPECT_EQ(folder->OpenFolder(u"to_folder", false, &error), nullptr);
+  EXPECT_NE(error.find(u"symbolic link"), Text::npos) << ToUtf8(error);
+  EXPECT_EQ(folder->OpenFolder(u"to_folder", true), nullptr);
+  EXPECT_FALSE(folder->RemoveFolder(u"to_folder"));
+  EXPECT_TRUE(FolderExists(elsewhere / u"folder"));
+  EXPECT_TRUE(folder->DeleteFile(u"to_folder"));
+  EXPECT_TRUE(FolderExists(elsewhere / u"folder"));
+
+  const mode_t previous = umask(0);
+  const bool written = folder->WriteFile(u"to_file", "image");
+  const bool by_path = WriteFileBytes(folder_ / u"path_link", "image");
+  auto made = folder->OpenFolder(u"made", true);
+  const bool deep = CreateFolders(folder_ / u"deep/er");
+  umask(previous);
+  ASSERT_TRUE(written && by_path && made && deep);
+  EXPECT_EQ(ReadFileBytes(elsewhere / u"victim"), "precious");
+  struct stat st;
+  for (const char* file : {"/to_file", "/path_link"}) {
+    ASSERT_EQ(lstat((folder_.path() + file).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << file;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
+  }
+  for (const char* made_folder : {"/made", "/deep", "/deep/er"}) {
+    ASSERT_EQ(lstat((folder_.path() + made_folder).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << made_folder;
+  }
 }
 
 TEST_F(FilesTest, PathsWithANulNameNoFile) {

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/backend.h"
 #include "platform/env.h"
-#include "platform/tests/temp_folder.h"
+#include "platform/testing/temp_folder.h"
 
 namespace dactyra::platform {
 namespace {
@@ -84,6 +87,36 @@ TEST(Module, MissingOrBadFileFailsWithAMessage) {
 
   EXPECT_EQ(Env::Default().LoadModule(u""), nullptr);
   EXPECT_EQ(Env::Default().LoadModule(Text(u"a\0b.so", 6)), nullptr);
+}
+
+// A half-copied module: the loader maps its segments from the file, and a
+// segment past the file's end is a SIGBUS at the first touch. Each cut copy
+// is refused with a message, or (cut only in what the loader never maps)
+// loads and works.
+TEST(Module, ACutShortCopyIsRefusedAndNeverKillsTheProcess) {
+  testing::TempFolder folder;
+  const fs::path from = fs::path(TEST_MODULE_PATH).parent_path();
+  fs::copy_file(from / "libtest_dependency.so", fs::path(folder.path()) / "libtest_dependency.so");
+  const std::optional<std::string> whole = ReadFileBytes(kModulePath);
+  ASSERT_TRUE(whole);
+  std::vector<size_t> cuts = {0, 15, 40, 1000, 4096};
+  for (size_t eighth = 1; eighth < 8; ++eighth) cuts.push_back(whole->size() * eighth / 8);
+  int refused = 0;
+  for (const size_t cut : cuts) {
+    SCOPED_TRACE("cut at " + std::to_string(cut));
+    const Text copy = folder / FromUtf8("cut" + std::to_string(cut) + ".so");
+    ASSERT_TRUE(WriteFileBytes(copy, std::string_view(*whole).substr(0, cut)));
+    Text error;
+    auto module = Env::Default().LoadModule(copy, Module::Search::kDefault, &error);
+    if (module) {
+      EXPECT_EQ(module->Function<int (*)()>("test_module_value")(), 42);
+    } else {
+      EXPECT_NE(error.find(copy), Text::npos) << ToUtf8(error);
+      ++refused;
+    }
+  }
+  // The module's own segments reach past its first half.
+  EXPECT_GE(refused, 8);
 }
 
 TEST(Module, BareNameGoesThroughTheLoadersSearch) {

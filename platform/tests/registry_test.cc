@@ -7,7 +7,7 @@
 
 #include "platform/backend.h"
 #include "platform/env.h"
-#include "platform/tests/temp_folder.h"
+#include "platform/testing/temp_folder.h"
 
 namespace dactyra::platform {
 namespace {

@@ -1,9 +1,7 @@
-// The POSIX back end's Env: each call goes to the POSIX implementation of
-// the service.
+// The default Env of every back end: each call goes to the back end's
+// implementation of the service (platform/backend.h and the classes' own
+// makers).
 #include "platform/env.h"
-
-#include <sys/time.h>
-#include <time.h>
 
 #include <new>
 
@@ -23,6 +21,9 @@ class internal::DefaultEnv final : public Env {
     return platform::ModuleFileNameOf(address);
   }
   Text ExecutablePath() override { return platform::ExecutablePath(); }
+  bool CheckModuleFolder(const Text& folder, Text* reason) override {
+    return platform::CheckModuleFolder(folder, reason);
+  }
 
   std::vector<Text> ListFiles(const Text& folder, const Text& mask) override {
     return platform::ListFiles(folder, mask);
@@ -41,6 +42,9 @@ class internal::DefaultEnv final : public Env {
   }
   bool WriteFileBytes(const Text& path, std::string_view bytes) override {
     return platform::WriteFileBytes(path, bytes);
+  }
+  std::unique_ptr<Folder> OpenFolder(const Text& path, Text* error) override {
+    return platform::OpenFolder(path, error);
   }
   Text CurrentFolder() override { return platform::CurrentFolder(); }
 
@@ -69,19 +73,7 @@ class internal::DefaultEnv final : public Env {
   }
   uint32_t TickCount() override { return platform::TickCount(); }
   void Sleep(uint32_t ms) override { platform::Sleep(ms); }
-  LocalTime Now() override {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    tm local{};
-    localtime_r(&now.tv_sec, &local);
-    return LocalTime{local.tm_year + 1900,
-                     local.tm_mon + 1,
-                     local.tm_mday,
-                     local.tm_hour,
-                     local.tm_min,
-                     local.tm_sec,
-                     static_cast<int>(now.tv_nsec / 1000000)};
-  }
+  LocalTime Now() override { return platform::LocalNow(); }
 
   bool ListDeviceInterfaces(const Text& class_guid, std::vector<Text>& device_paths,
                             IoError* error) override {
