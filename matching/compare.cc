@@ -1,0 +1,278 @@
+// The global score of two templates from the local similarities of their
+// cylinders: Local Similarity Sort with Relaxation (LSS-R) of the Minutia
+// Cylinder-Code paper (Cappelli, Ferrara and Maltoni, IEEE Trans. PAMI
+// 32(12), 2010), with its parameters.
+//
+// 1. Every cylinder of one template is compared with every cylinder of the
+//    other whose minutia direction is within δθ (the local similarity).
+// 2. The best pairs are taken, one to one, greedily by similarity (a
+//    counting sort over 1024 levels: cheaper than sorting the pairs).
+// 3. Relaxation: for a few rounds each pair's weight moves towards the
+//    weights of the pairs whose geometry agrees with it (distance, relative
+//    direction and radial angle between the two minutiae in each template),
+//    so pairs that agree only locally fade.
+// 4. The score is the mean weight of the nP pairs whose weight held up best,
+//    nP growing with the smaller template's size.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "matching/compare.h"
+#include "matching/cylinder.h"
+
+namespace dactyra::matching {
+namespace {
+
+// Consolidation parameters of the paper.
+constexpr int kMinPairs = 4;    // minNP
+constexpr int kMaxPairs = 12;   // maxNP
+constexpr double kMuPairs = 20;      // μP
+constexpr double kTauPairs = 0.4;    // τP
+constexpr int kRounds = 5;           // nrel
+constexpr float kKeep = 0.5f;        // wR
+constexpr double kMuDistance = 5, kTauDistance = -8.0 / 5;           // μ1ρ, τ1ρ
+constexpr double kMuTurn = std::numbers::pi / 12, kTauTurn = -30;    // μ2ρ, τ2ρ (also μ3ρ, τ3ρ)
+
+constexpr int kLevels = 1024;
+
+double Sigmoid(double v, double mu, double tau) { return 1 / (1 + std::exp(-tau * (v - mu))); }
+
+// The two compatibility sigmoids as tables: one over distance differences
+// (pixels), one over turns (binary angle sizes, 0 to π).
+struct Tables {
+  static constexpr int kDistanceSteps = 16;  // per pixel
+  static constexpr int kDistanceMax = 64;    // pixels; beyond, the value is below 1e-40
+  static constexpr int kAngleShift = 4;      // 2048 steps over [0, π]
+  std::array<float, kDistanceMax * kDistanceSteps + 1> distance{};
+  std::array<float, (32768 >> kAngleShift) + 1> angle{};
+  Tables() {
+    for (size_t i = 0; i < distance.size(); ++i)
+      distance[i] = static_cast<float>(
+          Sigmoid(static_cast<double>(i) / kDistanceSteps, kMuDistance, kTauDistance));
+    distance.back() = 0;  // and every difference beyond
+    for (size_t i = 0; i < angle.size(); ++i)
+      angle[i] = static_cast<float>(Sigmoid(
+          static_cast<double>(i << kAngleShift) * std::numbers::pi / 32768, kMuTurn, kTauTurn));
+  }
+  float Distance(float d) const {
+    const float i = std::min(d * kDistanceSteps + 0.5f, static_cast<float>(distance.size() - 1));
+    return distance[static_cast<size_t>(i)];
+  }
+  // A turn size from TurnSize.
+  float Angle(int size) const { return angle[static_cast<size_t>(size >> kAngleShift)]; }
+};
+
+const Tables& Compat() {
+  static const Tables tables;
+  return tables;
+}
+
+// atan2 as a binary angle, through a table of atan over [0, 1] and the
+// octant's symmetries, with selects rather than branches: the relaxation
+// needs one per two pairs, in an order no branch predictor can learn, and
+// its sigmoid is a soft threshold at 15 degrees, so 1/2048 of a right angle
+// is ample.
+struct ArcTangents {
+  static constexpr int kSteps = 2048;
+  std::array<uint16_t, kSteps + 1> v{};
+  ArcTangents() {
+    for (int i = 0; i <= kSteps; ++i)
+      v[static_cast<size_t>(i)] = static_cast<uint16_t>(
+          std::lround(std::atan(static_cast<double>(i) / kSteps) * 32768 / std::numbers::pi));
+  }
+};
+
+const ArcTangents& Arcs() {
+  static const ArcTangents arcs;
+  return arcs;
+}
+
+uint16_t FastAtan2(float y, float x, const ArcTangents& arcs) {
+  const float ax = std::fabs(x), ay = std::fabs(y);
+  const float hi = std::max(ax, ay), lo = std::min(ax, ay);
+  const float t = lo / std::max(hi, 1e-30f);
+  int r = arcs.v[static_cast<size_t>(t * ArcTangents::kSteps + 0.5f)];
+  r = ay > ax ? 16384 - r : r;
+  r = x < 0 ? 32768 - r : r;
+  r = y < 0 ? -r : r;
+  return static_cast<uint16_t>(r);
+}
+
+struct Pair {
+  uint16_t a = 0, b = 0;
+  float similarity = 0;
+};
+
+// Per-thread work space, so a comparison allocates nothing once warm.
+struct Scratch {
+  std::vector<LocalMatch> local;
+  std::vector<uint16_t> levels;
+  std::vector<uint32_t> sorted;
+  std::vector<uint8_t> used_a, used_b;
+  std::vector<Pair> pairs;
+  std::vector<float> weight, next, compat;
+  std::vector<uint16_t> order;
+};
+
+Scratch& Work() {
+  thread_local Scratch scratch;
+  return scratch;
+}
+
+int PairsToKeep(size_t smaller) {
+  const double z = Sigmoid(static_cast<double>(smaller), kMuPairs, kTauPairs);
+  return kMinPairs + static_cast<int>(std::lround(z * (kMaxPairs - kMinPairs)));
+}
+
+// Steps 1 and 2: the best one-to-one pairs by local similarity.
+void SelectPairs(const PreparedTemplate& a, const PreparedTemplate& b, Scratch& s) {
+  const size_t na = a.cylinders.size(), nb = b.cylinders.size();
+  s.local.clear();
+  LocalSimilarities(a, b, s.local);
+  // Counting sort by level, best level first; within a level the order of
+  // `local`, which is fixed.
+  std::array<uint32_t, kLevels> start{};
+  s.levels.resize(s.local.size());
+  for (size_t m = 0; m < s.local.size(); ++m) {
+    const auto level = std::min<uint32_t>(kLevels - 1, static_cast<uint32_t>(s.local[m].similarity * kLevels));
+    s.levels[m] = static_cast<uint16_t>(kLevels - 1 - level);
+    ++start[s.levels[m]];
+  }
+  uint32_t at = 0;
+  for (auto& h : start) {
+    const uint32_t count = h;
+    h = at;
+    at += count;
+  }
+  s.sorted.resize(s.local.size());
+  for (size_t m = 0; m < s.local.size(); ++m) s.sorted[start[s.levels[m]]++] = static_cast<uint32_t>(m);
+
+  s.used_a.assign(na, 0);
+  s.used_b.assign(nb, 0);
+  s.pairs.clear();
+  const size_t wanted = std::min(na, nb);
+  for (uint32_t m : s.sorted) {
+    const LocalMatch& p = s.local[m];
+    if (s.used_a[p.a] || s.used_b[p.b]) continue;
+    s.used_a[p.a] = s.used_b[p.b] = 1;
+    s.pairs.push_back({p.a, p.b, p.similarity});
+    if (s.pairs.size() == wanted) break;
+  }
+}
+
+// Step 3: the compatibility of the pairs with each other, and the rounds.
+// For pairs t and k, with A the line from t's minutia to k's in the first
+// template and B the same in the second: the lengths of A and B should
+// agree, the turn from t to k should be the same in both, and each
+// minutia's direction should make the same angle with the line in both.
+// Writing δ for a pair's turn (its first direction less its second) and φ
+// for the angle from B to A, the last two become |δt − δk| and |δt − φ|
+// (|δk − φ| seen from k): one arctangent serves both orders.
+void Relax(const PreparedTemplate& a, const PreparedTemplate& b, Scratch& s) {
+  const Tables& tables = Compat();
+  const ArcTangents& arcs = Arcs();
+  const size_t n = s.pairs.size();
+  s.compat.assign(n * n, 0.f);
+  for (size_t t = 0; t < n; ++t) {
+    const Point& at = a.points[s.pairs[t].a];
+    const Point& bt = b.points[s.pairs[t].b];
+    const auto turn_t = static_cast<uint16_t>(at.angle - bt.angle);
+    for (size_t k = t + 1; k < n; ++k) {
+      const Point& ak = a.points[s.pairs[k].a];
+      const Point& bk = b.points[s.pairs[k].b];
+      const float ax = ak.x - at.x, ay = ak.y - at.y;
+      const float bx = bk.x - bt.x, by = bk.y - bt.y;
+      const float la = ax * ax + ay * ay, lb = bx * bx + by * by;
+      // (No early way out for far pairs: the branch would be taken at
+      // random, and costs more than what it saves.)
+      const float c1 = tables.Distance(std::fabs(std::sqrt(la) - std::sqrt(lb)));
+      const auto turn_k = static_cast<uint16_t>(ak.angle - bk.angle);
+      const float c12 = c1 * tables.Angle(TurnSize(turn_t, turn_k));
+      const uint16_t phi = FastAtan2(bx * ay - by * ax, bx * ax + by * ay, arcs);
+      // Column by column: compat[k n + t] is what pair k lends pair t.
+      s.compat[k * n + t] = c12 * tables.Angle(TurnSize(turn_t, phi));
+      s.compat[t * n + k] = c12 * tables.Angle(TurnSize(turn_k, phi));
+    }
+  }
+  s.weight.resize(n);
+  s.next.resize(n);
+  for (size_t t = 0; t < n; ++t) s.weight[t] = s.pairs[t].similarity;
+  const float share = n > 1 ? (1 - kKeep) / static_cast<float>(n - 1) : 0.f;
+  for (int round = 0; round < kRounds; ++round) {
+    // Column after column, so that the inner loop runs over independent
+    // sums and the compiler can vectorise it.
+    for (size_t t = 0; t < n; ++t) s.next[t] = kKeep * s.weight[t];
+    for (size_t k = 0; k < n; ++k) {
+      const float lent = share * s.weight[k];
+      const float* column = &s.compat[k * n];
+      for (size_t t = 0; t < n; ++t) s.next[t] += column[t] * lent;
+    }
+    std::swap(s.weight, s.next);
+  }
+}
+
+Comparison Consolidate(const PreparedTemplate& a, const PreparedTemplate& b) {
+  Comparison result;
+  const size_t na = a.cylinders.size(), nb = b.cylinders.size();
+  if (na == 0 || nb == 0) return result;
+  Scratch& s = Work();
+  SelectPairs(a, b, s);
+  if (s.pairs.empty()) return result;
+  Relax(a, b, s);
+
+  // Step 4: the pairs whose weight held up best (efficiency: final weight
+  // over the first), nP of them; missing pairs count as zero.
+  const size_t n = s.pairs.size();
+  const size_t keep = std::min<size_t>(n, static_cast<size_t>(PairsToKeep(std::min(na, nb))));
+  s.order.resize(n);
+  for (size_t t = 0; t < n; ++t) s.order[t] = static_cast<uint16_t>(t);
+  std::partial_sort(s.order.begin(), s.order.begin() + static_cast<std::ptrdiff_t>(keep),
+                    s.order.end(), [&](uint16_t x, uint16_t y) {
+                      const float ex = s.weight[x] / s.pairs[x].similarity;
+                      const float ey = s.weight[y] / s.pairs[y].similarity;
+                      return ex > ey || (ex == ey && x < y);
+                    });
+  double total = 0;
+  for (size_t i = 0; i < keep; ++i) total += s.weight[s.order[i]];
+  const double score = total / PairsToKeep(std::min(na, nb));
+  result.score = static_cast<int32_t>(std::lround(std::clamp(score, 0.0, 1.0) * kMaxScore));
+  result.pairs = static_cast<int32_t>(keep);
+
+  // The move, from the kept pairs: the mean turn, then the mean shift left
+  // after turning (image coordinates, y down).
+  double sin_sum = 0, cos_sum = 0;
+  for (size_t i = 0; i < keep; ++i) {
+    const Pair& p = s.pairs[s.order[i]];
+    const double turn = b.points[p.b].direction - a.points[p.a].direction;
+    sin_sum += std::sin(turn);
+    cos_sum += std::cos(turn);
+  }
+  const double turn = std::atan2(sin_sum, cos_sum);
+  const double c = std::cos(turn), sn = std::sin(turn);
+  double dx = 0, dy = 0;
+  for (size_t i = 0; i < keep; ++i) {
+    const Pair& p = s.pairs[s.order[i]];
+    const double ax = a.points[p.a].x, ay = -a.points[p.a].y;
+    const double bx = b.points[p.b].x, by = -b.points[p.b].y;
+    dx += bx - (c * ax + sn * ay);
+    dy += by - (-sn * ax + c * ay);
+  }
+  result.rotation_degrees = turn * 180 / std::numbers::pi;
+  result.dx = dx / static_cast<double>(keep);
+  result.dy = dy / static_cast<double>(keep);
+  return result;
+}
+
+}  // namespace
+
+Comparison CompareDetailed(const Template& a, const Template& b) {
+  return Consolidate(a.prepared(), b.prepared());
+}
+
+int32_t Compare(const Template& a, const Template& b) {
+  return Consolidate(a.prepared(), b.prepared()).score;
+}
+
+}  // namespace dactyra::matching
