@@ -9,8 +9,12 @@
 // now and answers how many were posted; DPSim_LastPostNs is the steady-clock
 // time of the latest post; DPSim_Acquisitions counts the acquisitions that
 // exist; DPSim_Violations counts violations.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -76,6 +80,14 @@ void CopyText(const std::string& utf8, uint16_t* field, size_t capacity) {
   field[count] = 0;
 }
 
+#ifdef _WIN32
+bool WindowAlive(void* window) { return IsWindow(static_cast<HWND>(window)) != 0; }
+
+bool PostRecord(void* window, uint32_t message, uintptr_t wparam, const void* lparam) {
+  return PostMessageW(static_cast<HWND>(window), message, wparam,
+                      reinterpret_cast<LPARAM>(lparam)) != 0;
+}
+#else
 bool WindowAlive(void* window) {
   const int fd = DACTYRA_HANDLE_FD(window);
   return fd >= 3 && fcntl(fd, F_GETFD) != -1;
@@ -86,6 +98,7 @@ bool PostRecord(void* window, uint32_t message, uintptr_t wparam, const void* lp
   return write(DACTYRA_HANDLE_FD(window), &record, sizeof record) ==
          static_cast<ssize_t>(sizeof record);
 }
+#endif
 
 // Under g_mutex.
 bool PostImage(Acquisition& a) {

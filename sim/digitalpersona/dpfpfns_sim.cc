@@ -9,8 +9,12 @@
 // now and answers how many; FTSim_LastPostNs is the steady-clock time of the
 // latest signal; FTSim_Contexts counts open contexts; FTSim_Violations
 // counts violations.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -77,16 +81,31 @@ uint32_t AcquisitionBytes(const SimReader& reader) {
                                            static_cast<size_t>(std::max(reader.height, 0)));
 }
 
+// Whether `handle` is an event the system knows (platform/foreign_handles.h).
+bool IsEvent(void* handle) {
+#ifdef _WIN32
+  DWORD flags = 0;
+  return handle != nullptr && GetHandleInformation(handle, &flags) != 0;
+#else
+  const int fd = DACTYRA_HANDLE_FD(handle);
+  return fd >= 3 && fcntl(fd, F_GETFD) != -1;
+#endif
+}
+
 // Under g_mutex.
 bool Signal(Context& c) {
-  const int fd = DACTYRA_HANDLE_FD(c.image_ready);
-  if (fd < 3 || fcntl(fd, F_GETFD) == -1) {
+  if (!IsEvent(c.image_ready)) {
     Violation("the imageReady event went away while monitored");
     return false;
   }
   g_last_post_ns.store(NowNs());
+#ifdef _WIN32
+  return SetEvent(c.image_ready) != 0;
+#else
   const uint64_t one = DACTYRA_EVENT_SIGNAL;
-  return write(fd, &one, sizeof one) == static_cast<ssize_t>(sizeof one);
+  return write(DACTYRA_HANDLE_FD(c.image_ready), &one, sizeof one) ==
+         static_cast<ssize_t>(sizeof one);
+#endif
 }
 
 Context* Known(TFTContext context, const char* call) {
@@ -222,8 +241,7 @@ DP_EXPORT int32_t DP_CDECL FT_startMonitoringDevice(TFTContext context, TFTDevic
   if (events->fingerTouching || events->fingerRemoved || events->error || events->stop) {
     Violation("FT_startMonitoringDevice: events other than imageReady set");
   }
-  const int fd = DACTYRA_HANDLE_FD(events->imageReady);
-  if (fd < 3 || fcntl(fd, F_GETFD) == -1) Violation("imageReady is not an event");
+  if (!IsEvent(events->imageReady)) Violation("imageReady is not an event");
   if (config.Has("monitor", "fail")) return 1;
   c->image_ready = events->imageReady;
   c->monitored = true;

@@ -1,40 +1,90 @@
 // Reading the stand-ins' configuration file and rendering their pictures.
 #include "sim/digitalpersona/sim_config.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <tuple>
 
+#include "sim/config/standin_files.h"
 #include "sim/fingerprint/fingerprint.h"
 
 namespace dactyra::sim::digitalpersona {
 
 namespace {
 
-std::string Trim(const std::string& text) {
-  const auto begin = text.find_first_not_of(" \t\r");
-  if (begin == std::string::npos) return "";
-  const auto end = text.find_last_not_of(" \t\r");
-  return text.substr(begin, end - begin + 1);
+namespace config = dactyra::sim::config;
+using Keys = config::KeyTable<SimConfig>;
+
+// A library option whose value must be one of `allowed`; kept as written,
+// for Has().
+Keys::Key Option(std::string_view key, std::vector<std::string_view> allowed) {
+  return {key, Keys::Setter([key, allowed](SimConfig& c, std::string_view value) {
+            if (std::find(allowed.begin(), allowed.end(), value) == allowed.end()) {
+              throw std::invalid_argument("'" + std::string(value) + "' is not a choice");
+            }
+            c.options.emplace_back(key, value);
+          })};
 }
 
-bool ParseGuid(const std::string& hex, uint8_t* out) {
-  if (hex.size() != 32) return false;
-  for (int i = 0; i < 16; ++i) {
-    const std::string pair = hex.substr(static_cast<size_t>(i) * 2, 2);
-    char* end = nullptr;
-    const long value = std::strtol(pair.c_str(), &end, 16);
-    if (*end != '\0') return false;
-    out[i] = static_cast<uint8_t>(value);
-  }
-  return true;
+Keys::Key FrameMs() {
+  return {"frame_ms", Keys::Setter([](SimConfig& c, std::string_view value) {
+            c.frame_ms = config::Number<int>(value);
+          })};
 }
+
+const Keys kDPFPApiKeys = {
+    Option("init", {"fail"}),
+    Option("enumerate", {"fail"}),
+    Option("create", {"fail1", "failall"}),
+    Option("start", {"fail"}),
+    Option("wparam1", {"0", "1"}),
+    FrameMs(),
+};
+
+const Keys kDpFpFnsKeys = {
+    Option("init", {"fail"}),    Option("terminate", {"fail"}),
+    Option("list", {"fail"}),    Option("context", {"fail"}),
+    Option("connect", {"fail"}), Option("monitor", {"fail"}),
+    Option("uilink", {"fail"}),  FrameMs(),
+};
+
+void SetGuid(SimReader& reader, std::string_view hex) {
+  if (hex.size() != 32) throw std::invalid_argument("a GUID is 32 hex digits");
+  for (size_t i = 0; i < 16; ++i) {
+    reader.guid[i] = config::Number<uint8_t>("0x" + std::string(hex.substr(2 * i, 2)));
+  }
+}
+
+using config::Number;
+
+const config::KeyTable<SimReader> kReaderKeys = {
+    {"library",
+     [](SimReader& r, std::string_view v) {
+       r.library = config::Choice(v, {std::pair{"dpfpapi", "dpfpapi"}, {"dpfpfns", "dpfpfns"}});
+     }},
+    {"guid", SetGuid},
+    {"devid", [](SimReader& r, std::string_view v) { r.devid = Number<int64_t>(v); }},
+    {"id", [](SimReader& r, std::string_view v) { r.id = v; }},
+    {"product", [](SimReader& r, std::string_view v) { r.product = v; }},
+    {"width", [](SimReader& r, std::string_view v) { r.width = Number<int>(v); }},
+    {"height", [](SimReader& r, std::string_view v) { r.height = Number<int>(v); }},
+    {"bottom_up", [](SimReader& r, std::string_view v) { r.bottom_up = config::Flag(v); }},
+    {"pattern",
+     [](SimReader& r, std::string_view v) {
+       r.ramp = config::Choice(v, {std::pair{"finger", false}, {"ramp", true}});
+     }},
+    {"seed", [](SimReader& r, std::string_view v) { r.seed = Number<uint64_t>(v); }},
+    {"info",
+     [](SimReader& r, std::string_view v) {
+       r.info_fails = config::Choice(v, {std::pair{"fail", true}});
+     }},
+};
 
 std::atomic<int> g_violations{0};
 
@@ -49,62 +99,28 @@ bool SimConfig::Has(const std::string& key, const std::string& value) const {
 
 SimConfig ReadSimConfig(const std::string& library) {
   SimConfig config;
-  const char* path = std::getenv("DACTYRA_DP_SIM");
-  if (!path) return config;
-  std::ifstream file(path);
-  std::string line;
-  std::string section;
-  std::vector<SimReader> all;
-  int number = 0;
-  while (std::getline(file, line)) {
-    ++number;
-    line = Trim(line);
-    if (line.empty() || line[0] == '#') continue;
-    if (line.front() == '[' && line.back() == ']') {
-      section = line.substr(1, line.size() - 2);
-      if (section == "reader") all.emplace_back();
-      continue;
-    }
-    const auto equals = line.find('=');
-    if (equals == std::string::npos) {
-      std::fprintf(stderr, "dp sim: %s:%d: no '='\n", path, number);
-      continue;
-    }
-    const std::string key = Trim(line.substr(0, equals));
-    const std::string value = Trim(line.substr(equals + 1));
-    if (section == library) {
-      if (key == "frame_ms") config.frame_ms = std::atoi(value.c_str());
-      config.options.emplace_back(key, value);
-    } else if (section == "reader") {
-      SimReader& reader = all.back();
-      if (key == "library") {
-        reader.library = value;
-      } else if (key == "guid") {
-        if (!ParseGuid(value, reader.guid))
-          std::fprintf(stderr, "dp sim: bad guid %s\n", value.c_str());
-      } else if (key == "devid") {
-        reader.devid = std::strtoll(value.c_str(), nullptr, 10);
-      } else if (key == "id") {
-        reader.id = value;
-      } else if (key == "product") {
-        reader.product = value;
-      } else if (key == "width") {
-        reader.width = std::atoi(value.c_str());
-      } else if (key == "height") {
-        reader.height = std::atoi(value.c_str());
-      } else if (key == "bottom_up") {
-        reader.bottom_up = value == "1";
-      } else if (key == "pattern") {
-        reader.ramp = value == "ramp";
-      } else if (key == "seed") {
-        reader.seed = std::strtoull(value.c_str(), nullptr, 10);
-      } else if (key == "info") {
-        reader.info_fails = value == "fail";
+  const char* variable = std::getenv("DACTYRA_DP_SIM");
+  const std::string path = variable ? variable : "";
+  try {
+    // Every section is checked, whichever library reads it.
+    SimConfig other;
+    for (const config::Section& section :
+         config::ParseSections(config::ReadConfigText(path), path)) {
+      if (section.name == "dpfpapi") {
+        kDPFPApiKeys.Apply(library == "dpfpapi" ? config : other, section.entries, path);
+      } else if (section.name == "dpfpfns") {
+        kDpFpFnsKeys.Apply(library == "dpfpfns" ? config : other, section.entries, path);
+      } else if (section.name == "reader") {
+        SimReader reader;
+        kReaderKeys.Apply(reader, section.entries, path);
+        if (reader.library == library) config.readers.push_back(std::move(reader));
+      } else if (!section.name.empty() || !section.entries.empty()) {
+        throw config::ConfigError(path + ":" + std::to_string(section.line) +
+                                  ": a line outside the sections dpfpapi, dpfpfns, reader");
       }
     }
-  }
-  for (SimReader& reader : all) {
-    if (reader.library == library) config.readers.push_back(std::move(reader));
+  } catch (const config::ConfigError& error) {
+    config::Fail(library + " stand-in", error);
   }
   return config;
 }

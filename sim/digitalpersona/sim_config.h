@@ -2,7 +2,8 @@
 // by the environment variable DACTYRA_DP_SIM, read afresh at every
 // enumeration (so a test can plug in or pull a reader between two listings
 // by rewriting it). Lines are "key = value"; "#" starts a comment; a
-// "[section]" line opens a section.
+// "[section]" line opens a section; a key not listed here, or a value not
+// listed for it, is an error.
 //
 //   [dpfpapi]                 DPFPApi.so
 //   init = fail               DPFPInit answers 1
@@ -66,7 +67,8 @@ struct SimConfig {
 };
 
 // The configuration as `library` sees it now; empty when the variable or the
-// file is missing. Bad lines are reported on standard error and skipped.
+// file is missing. A line that does not read, in any section, ends the
+// process with the file and line (sim/config).
 SimConfig ReadSimConfig(const std::string& library);
 
 // The reader's picture: width x height gray bytes, rows from the top.

@@ -1,6 +1,7 @@
 // Scoring the engine against the generator's ground truth: a detection
 // matches a true minutia within 10 pixels and 30 degrees (cores and deltas:
-// within the distance only), one to one, greedily by distance.
+// within the distance only), one to one, greedily by distance. Beside a
+// detector that gives no directions the rule is the distance alone.
 #pragma once
 
 #include <algorithm>
@@ -77,6 +78,23 @@ inline Score ScoreMinutiae(const fingerprint::Impression& imp, const Features& f
       [&](const fingerprint::Minutia& t, const FoundMinutia& d) {
         s.same_type += (t.type == fingerprint::MinutiaType::kEnding) == (d.kind == Kind::kEnding);
       });
+  return s;
+}
+
+// A detection of a detector that reports positions only, in the truth's
+// coordinates (pixel centres at .5).
+struct PeerMinutia {
+  double x = 0, y = 0;
+};
+
+// The rule shared with a peer detector that reports positions only: within
+// 10 pixels, one to one.
+template <typename F>
+Score ScorePositions(const fingerprint::Impression& imp, const std::vector<F>& found) {
+  Score s;
+  s.truth = imp.minutiae.size();
+  s.found = found.size();
+  s.matched = MatchCount(imp.minutiae, found, 10, [](const auto&, const auto&) { return true; });
   return s;
 }
 

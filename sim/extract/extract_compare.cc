@@ -4,7 +4,10 @@
 // prints the scores.
 //
 //   extract_compare [--seed N] [--size WxH] [--noise SD] [--blur SD]
-//       [--pressure P] [--rotation DEG] [--contact F] [--out PREFIX]
+//       [--pressure P] [--rotation DEG] [--contact F] [--impression-seed N]
+//       [--out PREFIX]
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -35,6 +38,8 @@ int main(int argc, char** argv) {
       o.rotation_degrees = std::strtod(v, nullptr);
     else if (a == "--contact")
       o.contact = std::strtod(v, nullptr);
+    else if (a == "--impression-seed")
+      o.seed = std::strtoull(v, nullptr, 10);
     else if (a == "--out")
       out = v;
     else {
@@ -45,8 +50,9 @@ int main(int argc, char** argv) {
   if (width < VX_MIN_SIDE || height < VX_MIN_SIDE || width > 2000 || height > 2000) return 2;
   const auto imp = fingerprint::Finger::Generate(seed).Render(width, height, o);
   std::vector<uint8_t> binary(imp.pixels.size());
+  std::vector<extract::DroppedCandidate> dropped;
   const auto f = extract::Extract(imp.pixels.data(), width, height, extract::DefaultConfig(), false,
-                                  binary.data());
+                                  binary.data(), &dropped);
   fingerprint::Canvas left = fingerprint::Canvas::FromGray(width, height, imp.pixels);
   fingerprint::DrawTruth(left, imp);
   fingerprint::Canvas right = fingerprint::Canvas::FromGray(width, height, imp.pixels);
@@ -74,7 +80,8 @@ int main(int argc, char** argv) {
               s.found, s.matched, s.precision(), s.recall());
   std::printf("cores: %zu/%zu/%zu  deltas: %zu/%zu/%zu (truth/found/matched)\n", c.truth, c.found,
               c.matched, d.truth, d.found, d.matched);
-  // The true minutiae left unmatched, with the nearest detection.
+  // The true minutiae left unmatched, with the nearest detection and the
+  // nearest candidate the engine left out.
   for (const auto& t : imp.minutiae) {
     double best = 1e9, gap = 0;
     for (const auto& m : f.minutiae) {
@@ -84,9 +91,27 @@ int main(int argc, char** argv) {
         gap = extract::AngleGap(t.direction, m.direction) * 180 / 3.14159265358979;
       }
     }
-    if (best > 10 || gap > 30)
-      std::printf("missed (%.0f, %.0f): nearest detection %.1f px, %.0f deg off\n", t.x, t.y, best,
-                  gap);
+    if (best <= 10 && gap <= 30) continue;
+    // How far the skin goes on round it (pixels off the skin within 20 px).
+    double skin = 99;
+    for (int dy = -20; dy <= 20; ++dy)
+      for (int dx = -20; dx <= 20; ++dx) {
+        const int px = static_cast<int>(t.x) + dx, py = static_cast<int>(t.y) + dy;
+        if (px >= 0 && py >= 0 && px < width && py < height &&
+            !imp.contact[static_cast<size_t>(py) * width + px])
+          skin = std::min(skin, std::hypot(dx, dy));
+      }
+    std::printf("missed %s (%.0f, %.0f), skin's edge %s%.0f px: nearest detection %.1f px, %.0f deg off",
+                t.type == fingerprint::MinutiaType::kEnding ? "ending" : "fork", t.x, t.y,
+                skin > 20 ? ">" : "", std::min(skin, 20.0), best, gap);
+    const extract::DroppedCandidate* near = nullptr;
+    for (const auto& d : dropped)
+      if (!near || std::hypot(t.x - d.x, t.y - d.y) < std::hypot(t.x - near->x, t.y - near->y))
+        near = &d;
+    if (near && std::hypot(t.x - near->x, t.y - near->y) <= 10)
+      std::printf("; left out at (%.0f, %.0f): %s", near->x, near->y,
+                  extract::DroppedName(near->why));
+    std::printf("\n");
   }
   return 0;
 }

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <numbers>
 
+#include "sim/extract/filters.h"
+
 namespace dactyra::sim::extract {
 namespace {
 
@@ -28,44 +30,7 @@ struct Grid {
   }
 };
 
-void Blur(Grid<float>& g, double sigma) {
-  if (sigma <= 0) return;
-  const int r = std::max(1, static_cast<int>(std::ceil(2.5 * sigma)));
-  std::vector<float> k(2 * r + 1);
-  float total = 0;
-  for (int i = -r; i <= r; ++i)
-    total += k[i + r] = static_cast<float>(std::exp(-0.5 * i * i / (sigma * sigma)));
-  for (auto& x : k) x /= total;
-  Grid<float> tmp(g.w, g.h);
-  for (int y = 0; y < g.h; ++y)
-    for (int x = 0; x < g.w; ++x) {
-      float s = 0;
-      if (x >= r && x + r < g.w) {
-        const float* row = &g.at(x - r, y);
-        for (int i = 0; i <= 2 * r; ++i) s += k[i] * row[i];
-      } else {
-        for (int i = -r; i <= r; ++i) s += k[i + r] * g.clamped(x + i, y);
-      }
-      tmp.at(x, y) = s;
-    }
-  for (int y = 0; y < g.h; ++y) {
-    if (y >= r && y + r < g.h) {
-      float* out = &g.at(0, y);
-      std::fill(out, out + g.w, 0.f);
-      for (int i = -r; i <= r; ++i) {
-        const float* row = &tmp.at(0, y + i);
-        const float wgt = k[i + r];
-        for (int x = 0; x < g.w; ++x) out[x] += wgt * row[x];
-      }
-      continue;
-    }
-    for (int x = 0; x < g.w; ++x) {
-      float s = 0;
-      for (int i = -r; i <= r; ++i) s += k[i + r] * tmp.clamped(x, y + i);
-      g.at(x, y) = s;
-    }
-  }
-}
+void Blur(Grid<float>& g, double sigma) { GaussianBlur(g.v.data(), g.w, g.h, sigma); }
 
 void BoxBlur(Grid<float>& g, int r) {
   Grid<float> tmp(g.w, g.h);
@@ -118,16 +83,40 @@ struct Field {
   }
 };
 
+// std::lround without the call into the maths library, which the period
+// estimate makes 400 000 times an image.
+inline int RoundHalfAway(double v) {
+  return v >= 0 ? static_cast<int>(v + 0.5) : -static_cast<int>(0.5 - v);
+}
+
 double WrapHalf(double a) {  // into (-π/2, π/2]
   while (a > kPi / 2) a -= kPi;
   while (a <= -kPi / 2) a += kPi;
   return a;
 }
 
+// A minutia as the skeleton first shows it, before the clean-up.
+struct Candidate {
+  int x, y;
+  Kind kind;
+  double dir = 0;  // image coordinates, radians
+  Dropped why = Dropped::kKept;
+  // Where the picture stops, not a ridge event: never paired in the
+  // clean-up, so that a real minutia beside the edge stays.
+  bool cut = false;
+  int link = -1;  // candidate reached along the ridge
+  int link_len = 0;
+};
+
+constexpr int kNx[8] = {0, 1, 1, 1, 0, -1, -1, -1};
+constexpr int kNy[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
+
 class Pipeline {
  public:
-  Pipeline(const uint8_t* px, int w, int h, const TVxExtractorConfiguration& c)
-      : px_(px),
+  Pipeline(const uint8_t* px, int w, int h, const TVxExtractorConfiguration& c,
+           std::vector<DroppedCandidate>* dropped)
+      : dropped_(dropped),
+        px_(px),
         w_(w),
         h_(h),
         cfg_(c),
@@ -144,6 +133,26 @@ class Pipeline {
   void Enhance();
   void Thin();
   void FindMinutiae(Features& out);
+  // A candidate left out, with the first reason found; a cut also stays
+  // out of the clean-up's pairs.
+  static void Drop(Candidate& c, Dropped why) {
+    if (c.why == Dropped::kKept) c.why = why;
+  }
+  static void Cut(Candidate& c, Dropped why) {
+    Drop(c, why);
+    c.cut = true;
+  }
+  void Report(const Candidate& c, Dropped why) const {
+    if (dropped_) dropped_->push_back({c.x + 0.5, c.y + 0.5, c.kind, why});
+  }
+  // The phases of FindMinutiae, in their order.
+  std::vector<Candidate> MarkCandidates();
+  void TraceCandidates(std::vector<Candidate>& cand);
+  void MarkCuts(std::vector<Candidate>& cand) const;
+  void DropLinkedPairs(std::vector<Candidate>& cand) const;
+  void DropClosePairs(std::vector<Candidate>& cand) const;
+  void DropNearSingular(std::vector<Candidate>& cand, const Features& found) const;
+  void Describe(const std::vector<Candidate>& cand, Features& out) const;
   void FindSingular(Features& out);
 
   bool Fg(int x, int y) const {
@@ -160,6 +169,7 @@ class Pipeline {
   // number of steps, and through `hit` the minutia index reached or -1.
   int Trace(int sx, int sy, int fx, int fy, int steps, int* hit, int* ex, int* ey) const;
 
+  std::vector<DroppedCandidate>* dropped_;  // may be null
   const uint8_t* px_;
   int w_, h_;
   TVxExtractorConfiguration cfg_;
@@ -173,7 +183,9 @@ class Pipeline {
   Field field2_;             // for singular points and directions
   double period_ = 9;
   Grid<uint8_t> ridge_, skel_;
-  Grid<int> mark_;  // minutia index at a skeleton pixel, -1 elsewhere
+  Grid<int> mark_;            // minutia index at a skeleton pixel, -1 elsewhere
+  Grid<float> energy_;        // gradient energy per pixel, per cell
+  double finger_energy_ = 0;  // its median over the finger's cells
 };
 
 void Pipeline::Segment() {
@@ -274,6 +286,27 @@ void Pipeline::Orient() {
       field_.s.at(cx, cy) += 2 * gx * gy;
       field_.mag.at(cx, cy) += gx * gx + gy * gy;
     }
+  // The gradient energy per pixel of each cell, and its median over the
+  // finger: where it stays low, there are no ridges. Unlike the gray
+  // variance it does not swell where a window holds a little finger and
+  // much background.
+  energy_ = Grid<float>(cw_, ch_);
+  std::vector<float> on_finger;
+  for (int cy = 0; cy < ch_; ++cy)
+    for (int cx = 0; cx < cw_; ++cx) {
+      const int nx = std::min(w_ - 1, cx * kCell + kCell) - std::max(1, cx * kCell);
+      const int ny = std::min(h_ - 1, cy * kCell + kCell) - std::max(1, cy * kCell);
+      if (nx > 0 && ny > 0) {
+        energy_.at(cx, cy) = field_.mag.at(cx, cy) / (nx * ny);
+      } else {  // a last row or column of cells with no whole pixel: its neighbour's
+        energy_.at(cx, cy) = energy_.clamped(nx > 0 ? cx : cx - 1, ny > 0 ? cy : cy - 1);
+      }
+      if (fg_.at(cx, cy)) on_finger.push_back(energy_.at(cx, cy));
+    }
+  if (!on_finger.empty()) {
+    std::nth_element(on_finger.begin(), on_finger.begin() + on_finger.size() / 2, on_finger.end());
+    finger_energy_ = on_finger[on_finger.size() / 2];
+  }
   field2_ = field_;
   if (cfg_.PassoSuavizar1) field_.Smooth(cfg_.MediaDirecoesSimples1, 1.5);
   if (cfg_.PassoRemoverDirecoes1) field_.RemoveWeak(0.2);
@@ -286,7 +319,7 @@ void Pipeline::Orient() {
   const int r = cfg_.TruncarArea ? 3 : 0;
   for (int cy = 0; cy < ch_; ++cy)
     for (int cx = 0; cx < cw_; ++cx) {
-      bool ok = fg_.at(cx, cy) && cx > 1 && cy > 1 && cx + 2 < cw_ && cy + 2 < ch_;
+      bool ok = fg_.at(cx, cy);
       for (int dy = -r; dy <= r && ok; ++dy)
         for (int dx = -r; dx <= r && ok; ++dx) {
           const int x = cx + dx, y = cy + dy;
@@ -313,8 +346,8 @@ void Pipeline::EstimatePeriod() {
       for (int i = -20; i <= 20; ++i) {
         double v = 0;
         for (int j = -2; j <= 2; ++j) {
-          const int x = static_cast<int>(std::lround(x0 + i * nx + j * tx));
-          const int y = static_cast<int>(std::lround(y0 + i * ny + j * ty));
+          const int x = RoundHalfAway(x0 + i * nx + j * tx);
+          const int y = RoundHalfAway(y0 + i * ny + j * ty);
           v += smooth_.clamped(x, y);
         }
         prof[i + 20] = v;
@@ -359,22 +392,16 @@ void Pipeline::Enhance() {
   // direction and whole-pixel period; each pixel takes those of its cell.
   const int bins = cfg_.TipoDirecoes;
   constexpr int kMinPeriod = 5, kMaxPeriod = 16;
-  struct Tap {
-    int dx, dy;
-    float w;
+  struct Pair {
+    Kernel along, across;
   };
-  struct Kernel {
-    std::vector<Tap> along, across;
-  };
-  std::vector<Kernel> kernels(static_cast<size_t>(bins) * (kMaxPeriod - kMinPeriod + 1));
-  int reach = 1;
+  std::vector<Pair> kernels(static_cast<size_t>(bins) * (kMaxPeriod - kMinPeriod + 1));
   for (int period = kMinPeriod; period <= kMaxPeriod; ++period) {
     const double sc = cfg_.FatorGabor * period, sa = 1.5 * sc;
     const int la = std::max(1, static_cast<int>(std::ceil(2 * sa)));
     const int lc = std::max(2, static_cast<int>(std::ceil(2.5 * sc)));
-    reach = std::max({reach, la + 1, lc + 1});
     for (int b = 0; b < bins; ++b) {
-      Kernel& k = kernels[static_cast<size_t>(period - kMinPeriod) * bins + b];
+      Pair& k = kernels[static_cast<size_t>(period - kMinPeriod) * bins + b];
       const double t = kPi * b / bins;
       const double tx = std::cos(t), ty = std::sin(t), nx = -ty, ny = tx;
       double total = 0;
@@ -396,88 +423,31 @@ void Pipeline::Enhance() {
       for (auto& tap : k.across) tap.w -= static_cast<float>(mean);
     }
   }
-  std::vector<const Kernel*> cell_kernel(static_cast<size_t>(cw_) * ch_);
+  std::vector<const Kernel*> along(static_cast<size_t>(cw_) * ch_),
+      across(static_cast<size_t>(cw_) * ch_);
   for (int cy = 0; cy < ch_; ++cy)
     for (int cx = 0; cx < cw_; ++cx) {
+      if (!fg_.at(cx, cy)) continue;
       const double t = field_.Theta(cx, cy);
       const int b = static_cast<int>(std::lround(t / kPi * bins)) % bins;
       const int period = std::clamp(static_cast<int>(std::lround(period_cell_.at(cx, cy))),
                                     kMinPeriod, kMaxPeriod);
-      cell_kernel[static_cast<size_t>(cy) * cw_ + cx] =
-          &kernels[static_cast<size_t>(period - kMinPeriod) * bins + b];
+      const Pair& k = kernels[static_cast<size_t>(period - kMinPeriod) * bins + b];
+      along[static_cast<size_t>(cy) * cw_ + cx] = &k.along;
+      across[static_cast<size_t>(cy) * cw_ + cx] = &k.across;
     }
-  auto apply = [&](const Grid<float>& src, bool along, Grid<float>& dst) {
-    for (int y = 0; y < h_; ++y)
-      for (int x = 0; x < w_; ++x) {
-        if (!Fg(x, y)) {
-          dst.at(x, y) = 0;
-          continue;
-        }
-        const Kernel* k = cell_kernel[static_cast<size_t>(y / kCell) * cw_ + x / kCell];
-        const auto& tv = along ? k->along : k->across;
-        float sum = 0;
-        if (x >= reach && y >= reach && x + reach < w_ && y + reach < h_) {
-          const float* p = &src.at(x, y);
-          for (const auto& tap : tv) sum += tap.w * p[tap.dy * w_ + tap.dx];
-        } else {
-          for (const auto& tap : tv) sum += tap.w * src.clamped(x + tap.dx, y + tap.dy);
-        }
-        dst.at(x, y) = sum;
-      }
-  };
   Grid<float> smooth(w_, h_), resp(w_, h_);
-  apply(img_, true, smooth);
-  apply(smooth, false, resp);
+  FilterByCells(img_.v.data(), w_, h_, kCell, along, smooth.v.data());
+  FilterByCells(smooth.v.data(), w_, h_, kCell, across, resp.v.data());
   ridge_ = Grid<uint8_t>(w_, h_);
   for (int y = 0; y < h_; ++y)
     for (int x = 0; x < w_; ++x) ridge_.at(x, y) = Fg(x, y) && resp.at(x, y) < 0;
 }
 
 void Pipeline::Thin() {
-  // Zhang–Suen, both sub-iterations until nothing changes, visiting only
-  // the pixels still set.
   skel_ = ridge_;
-  for (int x = 0; x < w_; ++x) skel_.at(x, 0) = skel_.at(x, h_ - 1) = 0;
-  for (int y = 0; y < h_; ++y) skel_.at(0, y) = skel_.at(w_ - 1, y) = 0;
-  std::vector<size_t> active, drop;
-  for (size_t i = 0; i < skel_.v.size(); ++i)
-    if (skel_.v[i]) active.push_back(i);
-  const size_t w = static_cast<size_t>(w_);
-  for (bool changed = true; changed;) {
-    changed = false;
-    for (int sub = 0; sub < 2; ++sub) {
-      drop.clear();
-      for (size_t i : active) {
-        const uint8_t* c = &skel_.v[i];
-        const int p[8] = {c[-static_cast<ptrdiff_t>(w)],
-                          c[1 - static_cast<ptrdiff_t>(w)],
-                          c[1],
-                          c[w + 1],
-                          c[w],
-                          c[w - 1],
-                          c[-1],
-                          c[-1 - static_cast<ptrdiff_t>(w)]};
-        int b = 0, a = 0;
-        for (int k = 0; k < 8; ++k) {
-          b += p[k];
-          a += !p[k] && p[(k + 1) % 8];
-        }
-        if (b < 2 || b > 6 || a != 1) continue;
-        if (sub == 0 ? (p[0] * p[2] * p[4] == 0 && p[2] * p[4] * p[6] == 0)
-                     : (p[0] * p[2] * p[6] == 0 && p[0] * p[4] * p[6] == 0))
-          drop.push_back(i);
-      }
-      for (size_t i : drop) skel_.v[i] = 0;
-      if (!drop.empty()) {
-        changed = true;
-        std::erase_if(active, [&](size_t i) { return !skel_.v[i]; });
-      }
-    }
-  }
+  ThinZhangSuen(skel_.v.data(), w_, h_);
 }
-
-constexpr int kNx[8] = {0, 1, 1, 1, 0, -1, -1, -1};
-constexpr int kNy[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
 
 int Pipeline::Trace(int sx, int sy, int fx, int fy, int steps, int* hit, int* ex, int* ey) const {
   // The last few pixels walked, so that the walk never turns back through
@@ -519,19 +489,24 @@ int Pipeline::Trace(int sx, int sy, int fx, int fy, int steps, int* hit, int* ex
 }
 
 void Pipeline::FindMinutiae(Features& out) {
-  struct Cand {
-    int x, y;
-    Kind kind;
-    double dir = 0;  // image coordinates, radians
-    bool gone = false;
-    int link = -1;  // minutia reached along the ridge
-    int link_len = 0;
-  };
-  std::vector<Cand> cand;
+  std::vector<Candidate> cand = MarkCandidates();
+  TraceCandidates(cand);
+  MarkCuts(cand);
+  if (cfg_.EliminarMinucias) {
+    DropLinkedPairs(cand);
+    DropClosePairs(cand);
+  }
+  DropNearSingular(cand, out);
+  Describe(cand, out);
+}
+
+std::vector<Candidate> Pipeline::MarkCandidates() {
+  // Crossing numbers: 1 at a ridge ending, 3 at a fork.
+  std::vector<Candidate> cand;
   mark_ = Grid<int>(w_, h_, -1);
   for (int y = 1; y + 1 < h_; ++y)
     for (int x = 1; x + 1 < w_; ++x) {
-      if (!skel_.at(x, y) || !Inner(x, y)) continue;
+      if (!skel_.at(x, y) || !Fg(x, y)) continue;
       int cn = 0;
       for (int i = 0; i < 8; ++i)
         cn += std::abs(skel_.at(x + kNx[i], y + kNy[i]) -
@@ -542,17 +517,26 @@ void Pipeline::FindMinutiae(Features& out) {
         cand.push_back({x, y, cn == 1 ? Kind::kEnding : Kind::kBifurcation});
       }
     }
+  return cand;
+}
+
+void Pipeline::TraceCandidates(std::vector<Candidate>& cand) {
+  // Each branch is followed a little over a ridge period: its far end
+  // gives the branch's direction, and the nearest candidate met on the way
+  // is the link the clean-up judges.
   const int reach = static_cast<int>(std::lround(1.2 * period_));
+  std::vector<std::pair<int, int>> starts;
+  std::vector<double> dirs;
   for (size_t i = 0; i < cand.size(); ++i) {
-    Cand& c = cand[i];
+    Candidate& c = cand[i];
     // The branches leaving the point: runs of skeleton neighbours.
-    std::vector<std::pair<int, int>> starts;
+    starts.clear();
     for (int k = 0; k < 8; ++k) {
       const int qx = c.x + kNx[k], qy = c.y + kNy[k];
       const int px = c.x + kNx[(k + 7) % 8], py = c.y + kNy[(k + 7) % 8];
       if (Skel(qx, qy) && !Skel(px, py)) starts.push_back({qx, qy});
     }
-    std::vector<double> dirs;
+    dirs.clear();
     for (auto [sx, sy] : starts) {
       int hit, ex, ey;
       mark_.at(c.x, c.y) = -1;
@@ -584,60 +568,151 @@ void Pipeline::FindMinutiae(Features& out) {
       }
       c.dir = dirs[stem] + kPi;
     } else {
-      c.gone = true;
+      c.why = Dropped::kNoBranches;
     }
     // Snap to the smoothed orientation, keeping the traced sense.
     const double t = field2_.Theta(c.x / kCell, c.y / kCell);
     const double a = std::remainder(c.dir - t, kPi);
     if (std::abs(a) < kPi / 3) c.dir -= a;
   }
-  if (cfg_.EliminarMinucias) {
-    const double close = 0.6 * period_, near = 1.35 * period_;
-    for (size_t i = 0; i < cand.size(); ++i) {
-      Cand& c = cand[i];
-      if (c.link < 0) continue;
-      Cand& o = cand[c.link];
-      const bool bridge = c.kind == Kind::kBifurcation && o.kind == Kind::kBifurcation;
-      if (bridge) {
-        // A bridge joins neighbouring ridges across the flow; two forks
-        // along the flow close a lake, which is real.
-        const double line = std::atan2(o.y - c.y, o.x - c.x);
-        const double t = field2_.Theta(c.x / kCell, c.y / kCell);
-        if (c.link_len <= near && std::abs(std::remainder(line - t, kPi)) > kPi / 4)
-          c.gone = o.gone = true;
-      } else if (c.link_len <= 0.8 * period_) {
-        // Spurs (ending to fork) and dots (ending to ending).
-        c.gone = o.gone = true;
+}
+
+void Pipeline::MarkCuts(std::vector<Candidate>& cand) const {
+  // A ridge that runs out of the picture ends on the skeleton as a real
+  // ending does. Beyond a real ending's tip lies a valley, and round any
+  // ridge event the skin goes on; a cut ridge goes on to the image's frame,
+  // or the skin stops. The Gabor filter also draws ghost ridges along the
+  // skin's edge, just outside it, and they end and fork at random: they
+  // too lack skin a ridge period further out.
+  const int reach = static_cast<int>(std::lround(2 * period_));
+  // The skin shows as ridges' gradient energy round a point a ridge period
+  // away (clamped into the image, so that a corner of background next to
+  // the frame is seen as such).
+  constexpr double kRatio = 0.25;
+  auto skin = [&](int x, int y) {
+    const int cx = std::clamp(x, 0, w_ - 1) / kCell, cy = std::clamp(y, 0, h_ - 1) / kCell;
+    double sum = 0;
+    for (int dy = -1; dy <= 1; ++dy)
+      for (int dx = -1; dx <= 1; ++dx) sum += energy_.clamped(cx + dx, cy + dy);
+    return sum / 9 > kRatio * finger_energy_;
+  };
+  // Three quarters of a ridge period and a pixel: from a ghost or a cut
+  // ending on the edge the point outward lies off the skin, while a
+  // minutia a ridge period inside the edge keeps skin all round. (A whole
+  // period and two pixels lost every minutia within 6 px of a contact's
+  // cut and four in ten of those 6 to 9 px in.)
+  const int ring = static_cast<int>(std::lround(0.75 * period_)) + 1;
+  auto inside = [&](int x, int y) { return x >= 0 && y >= 0 && x < w_ && y < h_; };
+  for (Candidate& c : cand) {
+    if (cfg_.TruncarArea) {
+      bool all_round = true;
+      for (int k = 0; k < 8 && all_round; ++k) {
+        const double a = k * kPi / 4;
+        all_round = skin(c.x + static_cast<int>(std::lround(ring * std::cos(a))),
+                         c.y + static_cast<int>(std::lround(ring * std::sin(a))));
+      }
+      if (!all_round) {
+        Cut(c, Dropped::kNoSkinRound);
+        continue;
       }
     }
-    // Candidates come in raster order: once b lies more than `near` rows
-    // below a, so do all the rest.
-    for (size_t i = 0; i < cand.size(); ++i)
-      for (size_t j = i + 1; j < cand.size() && cand[j].y - cand[i].y < near; ++j) {
-        Cand& a = cand[i];
-        Cand& b = cand[j];
-        if (std::abs(a.x - b.x) >= near) continue;
-        const double d = std::hypot(a.x - b.x, a.y - b.y);
-        if (d < close) {
-          a.gone = b.gone = true;
-        } else if (d < near && a.kind == Kind::kEnding && b.kind == Kind::kEnding) {
-          // A broken ridge: two endings facing each other along the flow.
-          const double facing = std::abs(std::remainder(a.dir - b.dir - kPi, 2 * kPi));
-          const double line = std::atan2(b.y - a.y, b.x - a.x);
-          if (facing < kPi / 4 && std::abs(std::remainder(line - a.dir, 2 * kPi)) < kPi / 3)
-            a.gone = b.gone = true;
+    if (c.kind != Kind::kEnding) continue;
+    // Within a ridge's half width of the frame no valley fits beyond the
+    // tip, and a ridge that leaves at a slant ends here too.
+    if (c.x < 3 || c.y < 3 || c.x + 3 >= w_ || c.y + 3 >= h_) {
+      Cut(c, Dropped::kAtFrame);
+      continue;
+    }
+    const double tx = -std::cos(c.dir), ty = -std::sin(c.dir);
+    for (int s = 1; s <= reach; ++s) {
+      const int x = static_cast<int>(std::lround(c.x + s * tx));
+      const int y = static_cast<int>(std::lround(c.y + s * ty));
+      if (!inside(x, y)) {
+        Cut(c, Dropped::kCutByFrame);
+        break;
+      }
+      // A valley three pixels wide across the walk, so that a slant or a
+      // direction a little off does not step out of the ridge sideways.
+      const int lx = static_cast<int>(std::lround(-ty)), ly = static_cast<int>(std::lround(tx));
+      auto ridge = [&](int qx, int qy) { return inside(qx, qy) && ridge_.at(qx, qy); };
+      if (!ridge(x, y) && !ridge(x + lx, y + ly) && !ridge(x - lx, y - ly)) break;
+    }
+  }
+}
+
+void Pipeline::DropLinkedPairs(std::vector<Candidate>& cand) const {
+  // Two candidates joined by a short stretch of skeleton.
+  const double near = 1.35 * period_;
+  for (Candidate& c : cand) {
+    if (c.link < 0 || c.cut) continue;
+    Candidate& o = cand[static_cast<size_t>(c.link)];
+    if (o.cut) continue;
+    if (c.kind == Kind::kBifurcation && o.kind == Kind::kBifurcation) {
+      // A bridge joins neighbouring ridges across the flow; two forks
+      // along the flow close a lake, which is real.
+      const double line = std::atan2(o.y - c.y, o.x - c.x);
+      const double t = field2_.Theta(c.x / kCell, c.y / kCell);
+      if (c.link_len <= near && std::abs(std::remainder(line - t, kPi)) > kPi / 4) {
+        Drop(c, Dropped::kBridge);
+        Drop(o, Dropped::kBridge);
+      }
+    } else if (c.link_len <= 0.8 * period_) {
+      // Spurs (ending to fork) and dots (ending to ending).
+      Drop(c, Dropped::kSpur);
+      Drop(o, Dropped::kSpur);
+    }
+  }
+}
+
+void Pipeline::DropClosePairs(std::vector<Candidate>& cand) const {
+  // Candidates too close together to be two ridge events, and broken
+  // ridges: two endings facing each other along the flow. Candidates come
+  // in raster order: once b lies more than `near` rows below a, so do all
+  // the rest.
+  const double close = 0.6 * period_, near = 1.35 * period_;
+  for (size_t i = 0; i < cand.size(); ++i)
+    for (size_t j = i + 1; j < cand.size() && cand[j].y - cand[i].y < near; ++j) {
+      Candidate& a = cand[i];
+      Candidate& b = cand[j];
+      if (std::abs(a.x - b.x) >= near || a.cut || b.cut) continue;
+      const double d = std::hypot(a.x - b.x, a.y - b.y);
+      if (d < close) {
+        Drop(a, Dropped::kTooClose);
+        Drop(b, Dropped::kTooClose);
+      } else if (d < near && a.kind == Kind::kEnding && b.kind == Kind::kEnding) {
+        const double facing = std::abs(std::remainder(a.dir - b.dir - kPi, 2 * kPi));
+        const double line = std::atan2(b.y - a.y, b.x - a.x);
+        if (facing < kPi / 4 && std::abs(std::remainder(line - a.dir, 2 * kPi)) < kPi / 3) {
+          Drop(a, Dropped::kBrokenRidge);
+          Drop(b, Dropped::kBrokenRidge);
         }
       }
-  }
+    }
+}
+
+void Pipeline::DropNearSingular(std::vector<Candidate>& cand, const Features& found) const {
   // The crossing numbers at a core or delta describe the flow, not a
-  // ridge event: candidates within a ridge period of one are dropped.
-  for (Cand& c : cand)
-    for (const auto* points : {&out.cores, &out.deltas})
+  // ridge event: candidates within a ridge period and a half of one go.
+  for (Candidate& c : cand)
+    for (const auto* points : {&found.cores, &found.deltas})
       for (const auto& p : *points)
-        if (std::hypot(c.x + 0.5 - p.x, c.y + 0.5 - p.y) < 1.5 * period_) c.gone = true;
-  const double contrast_floor = 0.5 * std::sqrt(static_cast<double>(cfg_.VarianciaDesejada));
-  for (const Cand& c : cand) {
-    if (c.gone) continue;
+        if (std::hypot(c.x + 0.5 - p.x, c.y + 0.5 - p.y) < 1.5 * period_)
+          Drop(c, Dropped::kNearSingular);
+}
+
+void Pipeline::Describe(const std::vector<Candidate>& cand, Features& out) const {
+  // The survivors with their quality (the flow's coherence), curvature
+  // (the widest turn of the flow two cells away) and contrast (the gray
+  // spread round the point); those in poor areas are left out.
+  const double contrast_floor = 0.6 * std::sqrt(static_cast<double>(cfg_.VarianciaDesejada));
+  // A window of 13 pixels, over a ridge period at 500 dpi, holds ridge and
+  // valley wherever the point lies, a fork's dark heart too.
+  constexpr int spread = 6;
+  for (const Candidate& c : cand) {
+    if (c.why != Dropped::kKept) {
+      Report(c, c.why);
+      continue;
+    }
     const int cx = c.x / kCell, cy = c.y / kCell;
     FoundMinutia m;
     m.x = c.x + 0.5;
@@ -647,7 +722,10 @@ void Pipeline::FindMinutiae(Features& out) {
     if (d < 0) d += 2 * kPi;
     m.direction = d;
     m.quality = std::clamp(static_cast<int>(std::lround(100 * field2_.Coherence(cx, cy))), 1, 100);
-    if (!cfg_.PermitirQMenor && m.quality < 20) continue;
+    if (!cfg_.PermitirQMenor && m.quality < 20) {
+      Report(c, Dropped::kLowQuality);
+      continue;
+    }
     double turn = 0;
     const double t0 = field2_.Theta(cx, cy);
     for (int k = 0; k < 8; ++k)
@@ -655,8 +733,8 @@ void Pipeline::FindMinutiae(Features& out) {
           std::max(turn, std::abs(WrapHalf(field2_.Theta(cx + 2 * kNx[k], cy + 2 * kNy[k]) - t0)));
     m.curvature = std::clamp(static_cast<int>(std::lround(254 * turn / (kPi / 2))), 0, 254);
     double s1 = 0, s2 = 0, n = 0;
-    for (int y = c.y - 4; y <= c.y + 4; ++y)
-      for (int x = c.x - 4; x <= c.x + 4; ++x) {
+    for (int y = c.y - spread; y <= c.y + spread; ++y)
+      for (int x = c.x - spread; x <= c.x + spread; ++x) {
         const double v = img_.clamped(x, y);
         s1 += v;
         s2 += v * v;
@@ -667,8 +745,10 @@ void Pipeline::FindMinutiae(Features& out) {
         254);
     // Poor areas: faint ridges (a smudge) or a muddled flow.
     if (cfg_.ApagarAreaRuim && !cfg_.SemAjuste &&
-        (m.contrast < contrast_floor || field2_.Coherence(cx, cy) < 0.25))
+        (m.contrast < contrast_floor || field2_.Coherence(cx, cy) < 0.25)) {
+      Report(c, Dropped::kPoorArea);
       continue;
+    }
     out.minutiae.push_back(m);
   }
 }
@@ -772,6 +852,36 @@ Features Pipeline::Run(bool skeleton, uint8_t* binary) {
 
 }  // namespace
 
+const char* DroppedName(Dropped why) {
+  switch (why) {
+    case Dropped::kKept:
+      return "kept";
+    case Dropped::kNoBranches:
+      return "not one branch or three";
+    case Dropped::kNoSkinRound:
+      return "no skin all round";
+    case Dropped::kAtFrame:
+      return "ending at the frame";
+    case Dropped::kCutByFrame:
+      return "ridge runs on to the frame";
+    case Dropped::kBridge:
+      return "bridge";
+    case Dropped::kSpur:
+      return "spur or dot";
+    case Dropped::kTooClose:
+      return "too close to another";
+    case Dropped::kBrokenRidge:
+      return "broken ridge";
+    case Dropped::kNearSingular:
+      return "near a core or delta";
+    case Dropped::kLowQuality:
+      return "low quality";
+    case Dropped::kPoorArea:
+      return "poor area";
+  }
+  return "?";
+}
+
 TVxExtractorConfiguration DefaultConfig() {
   TVxExtractorConfiguration c;
   std::memset(&c, 0, sizeof c);
@@ -808,8 +918,9 @@ TVxExtractorConfiguration Sanitised(const TVxExtractorConfiguration& in) {
 }
 
 Features Extract(const uint8_t* pixels, int width, int height,
-                 const TVxExtractorConfiguration& config, bool skeleton, uint8_t* binary) {
-  Pipeline p(pixels, width, height, Sanitised(config));
+                 const TVxExtractorConfiguration& config, bool skeleton, uint8_t* binary,
+                 std::vector<DroppedCandidate>* dropped) {
+  Pipeline p(pixels, width, height, Sanitised(config), dropped);
   return p.Run(skeleton, binary);
 }
 

@@ -29,6 +29,30 @@ struct FoundSingular {
   double arms[3] = {0, 0, 0};  // deltas only
 };
 
+// Why a candidate the skeleton showed was left out, for people tuning the
+// engine (extract_compare prints it beside each missed minutia).
+enum class Dropped : uint8_t {
+  kKept,
+  kNoBranches,    // neither one branch nor three leave it
+  kNoSkinRound,   // the skin does not go on all round it: the finger's edge
+  kAtFrame,       // an ending within a ridge's half width of the frame
+  kCutByFrame,    // beyond the ending's tip the ridge runs on to the frame
+  kBridge,        // two forks joined across the flow
+  kSpur,          // an ending joined to a fork or an ending by a short ridge
+  kTooClose,      // closer to another than two ridge events can be
+  kBrokenRidge,   // two endings facing each other along the flow
+  kNearSingular,  // within reach of a core or delta
+  kLowQuality,
+  kPoorArea,  // faint ridges or a muddled flow
+};
+const char* DroppedName(Dropped why);
+
+struct DroppedCandidate {
+  double x = 0, y = 0;
+  Kind kind = Kind::kEnding;
+  Dropped why = Dropped::kKept;
+};
+
 struct Features {
   std::vector<FoundMinutia> minutiae;
   std::vector<FoundSingular> cores, deltas;
@@ -42,9 +66,11 @@ TVxExtractorConfiguration Sanitised(const TVxExtractorConfiguration& config);
 
 // Extracts the features of a width × height image (both at least
 // VX_MIN_SIDE). `binary`, when not null, receives width × height bytes: the
-// binarised ridges, or the skeleton when `skeleton` is set.
+// binarised ridges, or the skeleton when `skeleton` is set; `dropped`, when
+// not null, the candidates left out and why.
 Features Extract(const uint8_t* pixels, int width, int height,
-                 const TVxExtractorConfiguration& config, bool skeleton, uint8_t* binary);
+                 const TVxExtractorConfiguration& config, bool skeleton, uint8_t* binary,
+                 std::vector<DroppedCandidate>* dropped = nullptr);
 
 // Writes the template record (layout in vx_extract.h) into `buffer` when it
 // is not null and returns its size.

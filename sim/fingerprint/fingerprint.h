@@ -6,10 +6,11 @@
 // from the seeds.
 //
 // Pixels are 8-bit gray, one byte each, rows from the top, no padding; ridges
-// are dark on a light background. The flow follows the zero-pole model of
-// Sherlock and Monro exactly, so the ridges crowd towards a core and spread
-// at a delta; where they would do so beyond what fingers show, the picture
-// fades to a smudge (no minutia is ever placed there). Coordinates are pixels of the impression
+// are dark on a light background. The master fingerprint is grown from an
+// orientation map (the zero-pole model of Sherlock and Monro) and a ridge
+// period map, as SFinGe grows it, so minutiae arise where ridges must end
+// or split; the truth is read off the master's skeleton (master.h,
+// skeleton.h). Coordinates are pixels of the impression
 // (x to the right, y down, the centre of the top-left pixel at 0.5, 0.5).
 // Directions are radians in [0, 2π), counter-clockwise on screen from the
 // +x axis (so a direction θ points to (cos θ, −sin θ) in image coordinates).

@@ -8,7 +8,9 @@
 // can change it between calls. Lines "key=value"; "#" starts a comment line;
 // a line "[<stem>]" starts a section for the copy whose file name without
 // extension is <stem> (letter case ignored); lines before any section apply
-// to every copy, a section's lines to its copy only.
+// to every copy, a section's lines to its copy only. A key not listed here
+// or a value that does not read, in any section, ends the process with the
+// file and line (sim/config).
 //   init=N              what "_Init" answers (default 0)
 //   id=TEXT             one device identifier, UTF-8 (repeat)
 //   count=N             what "_GetDeviceCount" reports (default: the ids)
@@ -35,14 +37,12 @@
 // Every call, the load and the unload of the file are appended as one line
 // to "<stem>.log" beside the configuration file; a call that breaks the
 // contract the library must keep logs a line beginning "violation".
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -51,9 +51,12 @@
 #include <vector>
 
 #include "plugins/interface/fpsmm_module.h"
+#include "sim/config/standin_files.h"
 #include "sim/fingerprint/fingerprint.h"
 
 namespace {
+
+namespace config = dactyra::sim::config;
 
 struct Size {
   int32_t width = 0;
@@ -91,20 +94,11 @@ struct Files {
 
 Files LocateFiles() {
   Files files;
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&LocateFiles), &info) && info.dli_fname) {
-    files.stem = info.dli_fname;
-    const size_t slash = files.stem.find_last_of('/');
-    if (slash != std::string::npos) files.stem.erase(0, slash + 1);
-    const size_t dot = files.stem.find_last_of('.');
-    if (dot != std::string::npos) files.stem.erase(dot);
-  }
-  const char* config = std::getenv("FPSMM_SIM_CONFIG");
-  if (!config || !*config) return files;
-  files.config = config;
-  const size_t slash = files.config.find_last_of('/');
-  const std::string dir = slash == std::string::npos ? "." : files.config.substr(0, slash);
-  files.log = dir + "/" + files.stem + ".log";
+  files.stem = config::OwnStem(reinterpret_cast<void*>(&LocateFiles));
+  const char* path = std::getenv("FPSMM_SIM_CONFIG");
+  if (!path || !*path) return files;
+  files.config = path;
+  files.log = config::FolderOf(files.config) + "/" + files.stem + ".log";
   return files;
 }
 
@@ -117,16 +111,9 @@ std::mutex g_log_mutex;
 bool g_quiet = false;
 
 void Log(const std::string& line, bool always = false) {
-  const Files& files = OwnFiles();
-  if (files.log.empty()) return;
   std::lock_guard lock(g_log_mutex);
   if (g_quiet && !always) return;
-  // One write per line keeps lines whole across threads and processes.
-  if (FILE* f = std::fopen(files.log.c_str(), "a")) {
-    const std::string text = line + "\n";
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-  }
+  config::AppendLine(OwnFiles().log, line);
 }
 
 void Violation(const std::string& what) { Log("violation: " + what, true); }
@@ -186,71 +173,57 @@ bool SameAsciiNoCase(const std::string& a, const std::string& b) {
          });
 }
 
-Size ParseSize(const std::string& value) {
-  long long w = 0, h = 0;
-  std::sscanf(value.c_str(), "%lldx%lld", &w, &h);
-  return {static_cast<int32_t>(w), static_cast<int32_t>(h)};
+Size ParseSize(std::string_view value) {
+  const auto sides = config::Numbers<int32_t>(value, 'x', 2, 2);
+  return {sides[0], sides[1]};
 }
 
+using config::Number;
+
+const config::KeyTable<Config> kKeys = {
+    {"init", [](Config& c, std::string_view v) { c.init = Number<int32_t>(v); }},
+    {"id", [](Config& c, std::string_view v) { c.ids.push_back(Utf16(std::string(v))); }},
+    {"count",
+     [](Config& c, std::string_view v) {
+       c.count = Number<long long>(v);
+       c.has_count = true;
+     }},
+    {"fill", [](Config& c, std::string_view v) { c.fill = Number<long long>(v); }},
+    {"count_status", [](Config& c, std::string_view v) { c.count_status = Number<int32_t>(v); }},
+    {"enum_status", [](Config& c, std::string_view v) { c.enum_status = Number<int32_t>(v); }},
+    {"create_status", [](Config& c, std::string_view v) { c.create_status = Number<int32_t>(v); }},
+    {"set_something", [](Config& c, std::string_view v) { c.set_something = Number<int32_t>(v); }},
+    {"init_scanner", [](Config& c, std::string_view v) { c.init_scanner = Number<int32_t>(v); }},
+    {"callbacks_status",
+     [](Config& c, std::string_view v) { c.callbacks_status = Number<int32_t>(v); }},
+    {"start_status", [](Config& c, std::string_view v) { c.start_status = Number<int32_t>(v); }},
+    {"stop_status", [](Config& c, std::string_view v) { c.stop_status = Number<int32_t>(v); }},
+    {"max", [](Config& c, std::string_view v) { c.max = ParseSize(v); }},
+    {"size", [](Config& c, std::string_view v) { c.sizes.push_back(ParseSize(v)); }},
+    {"interval_ms", [](Config& c, std::string_view v) { c.interval_ms = Number<int>(v); }},
+    {"images", [](Config& c, std::string_view v) { c.images = Number<long long>(v); }},
+    {"pixels",
+     [](Config& c, std::string_view v) {
+       c.pattern = config::Choice(v, {std::pair{"finger", false}, {"pattern", true}});
+     }},
+    {"seed", [](Config& c, std::string_view v) { c.seed = Number<uint64_t>(v); }},
+    {"quiet", [](Config& c, std::string_view v) { c.quiet = config::Flag(v); }},
+};
+
+// Every section is checked, this copy's applied: the lines above the first
+// section, then the sections named after it.
 Config ReadConfig() {
   Config config;
   const Files& files = OwnFiles();
-  if (!files.config.empty()) {
-    std::ifstream in(files.config);
-    std::string line;
-    bool mine = true;
-    while (std::getline(in, line)) {
-      if (line.empty() || line[0] == '#') continue;
-      if (line.front() == '[' && line.back() == ']') {
-        mine = SameAsciiNoCase(line.substr(1, line.size() - 2), files.stem);
-        continue;
-      }
-      if (!mine) continue;
-      const size_t eq = line.find('=');
-      if (eq == std::string::npos) continue;
-      const std::string key = line.substr(0, eq);
-      const std::string value = line.substr(eq + 1);
-      const long long number = std::strtoll(value.c_str(), nullptr, 10);
-      const auto status = static_cast<int32_t>(number);
-      if (key == "init")
-        config.init = status;
-      else if (key == "id")
-        config.ids.push_back(Utf16(value));
-      else if (key == "count")
-        config.count = number, config.has_count = true;
-      else if (key == "fill")
-        config.fill = number;
-      else if (key == "count_status")
-        config.count_status = status;
-      else if (key == "enum_status")
-        config.enum_status = status;
-      else if (key == "create_status")
-        config.create_status = status;
-      else if (key == "set_something")
-        config.set_something = status;
-      else if (key == "init_scanner")
-        config.init_scanner = status;
-      else if (key == "callbacks_status")
-        config.callbacks_status = status;
-      else if (key == "start_status")
-        config.start_status = status;
-      else if (key == "stop_status")
-        config.stop_status = status;
-      else if (key == "max")
-        config.max = ParseSize(value);
-      else if (key == "size")
-        config.sizes.push_back(ParseSize(value));
-      else if (key == "interval_ms")
-        config.interval_ms = static_cast<int>(number);
-      else if (key == "images")
-        config.images = number;
-      else if (key == "pixels")
-        config.pattern = value == "pattern";
-      else if (key == "seed")
-        config.seed = static_cast<uint64_t>(number);
-      else if (key == "quiet")
-        config.quiet = value == "1";
+  try {
+    for (const config::Section& section :
+         config::ParseSections(config::ReadConfigText(files.config), files.config)) {
+      Config others;
+      const bool mine = section.name.empty() || SameAsciiNoCase(section.name, files.stem);
+      kKeys.Apply(mine ? config : others, section.entries, files.config);
     }
+  } catch (const config::ConfigError& error) {
+    config::Fail(files.stem, error);
   }
   if (config.sizes.empty()) config.sizes.push_back(config.max);
   std::lock_guard lock(g_log_mutex);
@@ -301,16 +274,36 @@ Scanner* Find(PFPSmmScannerImpl self, const char* call) {
 
 std::string Name(const Scanner& scanner) { return std::to_string(scanner.id); }
 
-// Pushes images until told to stop; the callback runs without any lock.
-void Pump(Scanner* scanner, Config config) {
-  std::vector<std::vector<uint8_t>> fingers;
-  if (!config.pattern) {
-    const auto finger = dactyra::sim::fingerprint::Finger::Generate(config.seed);
-    for (const Size size : config.sizes) {
-      fingers.push_back(Drawable(size) ? finger.Render(size.width, size.height).pixels
-                                       : std::vector<uint8_t>());
-    }
+using Fingers = std::vector<std::vector<uint8_t>>;
+
+// The finger of `config` at each of its sizes, drawn once while the module
+// is loaded: drawing is slow, and a run that draws on its own thread keeps
+// its stop waiting meanwhile.
+std::shared_ptr<const Fingers> DrawFingers(const Config& config) {
+  static std::mutex lock;
+  static std::map<std::string, std::shared_ptr<const Fingers>> drawn;
+  if (config.pattern) return std::make_shared<const Fingers>();
+  std::string key = std::to_string(config.seed);
+  for (const Size size : config.sizes) {
+    key += ":" + std::to_string(size.width) + "x" + std::to_string(size.height);
   }
+  std::lock_guard held(lock);
+  auto& fingers = drawn[key];
+  if (!fingers) {
+    const auto finger = dactyra::sim::fingerprint::Finger::Generate(config.seed);
+    auto made = std::make_shared<Fingers>();
+    for (const Size size : config.sizes) {
+      made->push_back(Drawable(size) ? finger.Render(size.width, size.height).pixels
+                                     : std::vector<uint8_t>());
+    }
+    fingers = std::move(made);
+  }
+  return fingers;
+}
+
+// Pushes images until told to stop; the callback runs without any lock.
+void Pump(Scanner* scanner, Config config, std::shared_ptr<const Fingers> drawn) {
+  const Fingers& fingers = *drawn;
   std::vector<uint8_t> pattern;
   uint8_t dummy[16] = {};
   for (long long k = 0;; ++k) {
@@ -427,12 +420,13 @@ int32_t FPSMM_THISCALL StartCapture(PFPSmmScannerImpl self) {
     finished = std::move(scanner->thread);
   }
   if (finished.joinable()) finished.join();
+  auto fingers = DrawFingers(config);
   TFPSmmNoticeCallback notice = nullptr;
   {
     std::lock_guard lock(scanner->mutex);
     scanner->stop = false;
     scanner->capturing = true;
-    scanner->thread = std::thread(Pump, scanner, config);
+    scanner->thread = std::thread(Pump, scanner, config, std::move(fingers));
     notice = scanner->notice1;
   }
   // Reports the start through a further callback, which the library must

@@ -13,7 +13,8 @@
 // in order (a number beyond them gets status 1); --count overrides the
 // count reply (default: the number of entries). --busy leaves the main
 // pipe busy, --silent takes requests and never answers, --garbage spoils
-// one kind of reply.
+// one kind of reply. An unknown option or a value that does not read ends
+// it with status 2.
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +31,7 @@
 #include "platform/named_pipes.h"
 #include "plugins/lumidigm/transport/service_messages.h"
 #include "plugins/lumidigm/transport/usbcb.h"
+#include "sim/config/key_values.h"
 
 namespace dactyra::sim::lumidigm {
 namespace {
@@ -56,35 +58,47 @@ struct Options {
   std::string garbage;
 };
 
-bool ParseDevice(const std::string& text, ServedDevice& d) {
-  std::stringstream in(text);
-  std::string item;
-  while (std::getline(in, item, ',')) {
+using config::Number;
+
+// The items of a --device value, "key=value" separated by commas.
+const config::KeyTable<ServedDevice> kDeviceKeys = {
+    {"id", [](ServedDevice& d, std::string_view v) { d.id = Number<uint32_t>(v); }},
+    {"index", [](ServedDevice& d, std::string_view v) { d.index = Number<uint32_t>(v); }},
+    {"kind", [](ServedDevice& d, std::string_view v) { d.kind = Number<uint32_t>(v); }},
+    {"status", [](ServedDevice& d, std::string_view v) { d.status = Number<uint32_t>(v); }},
+    {"pipe", [](ServedDevice& d, std::string_view v) { d.pipe = v; }},
+    {"second", [](ServedDevice& d, std::string_view v) { d.second = v; }},
+    {"relay", [](ServedDevice& d, std::string_view v) { d.relay = v; }},
+};
+
+void AddDevice(Options& o, std::string_view text) {
+  ServedDevice device;
+  for (size_t start = 0; start <= text.size();) {
+    const size_t end = std::min(text.find(',', start), text.size());
+    const std::string_view item = text.substr(start, end - start);
     const size_t eq = item.find('=');
-    if (eq == std::string::npos) return false;
-    const std::string key = item.substr(0, eq), value = item.substr(eq + 1);
-    const auto number = [&] {
-      return static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 0));
-    };
-    if (key == "id")
-      d.id = number();
-    else if (key == "index")
-      d.index = number();
-    else if (key == "kind")
-      d.kind = number();
-    else if (key == "status")
-      d.status = number();
-    else if (key == "pipe")
-      d.pipe = value;
-    else if (key == "second")
-      d.second = value;
-    else if (key == "relay")
-      d.relay = value;
-    else
-      return false;
+    if (eq == std::string_view::npos) {
+      throw std::invalid_argument("'" + std::string(item) + "' is not key=value");
+    }
+    kDeviceKeys.ApplyItem(device, item.substr(0, eq), item.substr(eq + 1));
+    start = end + 1;
   }
-  return true;
+  o.devices.push_back(device);
 }
+
+const config::KeyTable<Options> kKeys = {
+    {"device", AddDevice},
+    {"count", [](Options& o, std::string_view v) { o.count = Number<int>(v); }},
+    {"busy", [](Options& o, std::string_view v) { o.busy = config::Flag(v); }},
+    {"silent", [](Options& o, std::string_view v) { o.silent = config::Flag(v); }},
+    {"garbage",
+     [](Options& o, std::string_view v) {
+       o.garbage = config::Choice(v, {std::pair{"count", "count"},
+                                      {"index", "index"},
+                                      {"names", "names"},
+                                      {"short", "short"}});
+     }},
+};
 
 // Reads a whole record, waiting as long as it takes unless stopping.
 bool ReadWhole(NamedPipe& pipe, uint8_t* data, uint32_t size) {
@@ -278,27 +292,13 @@ int Run(const Options& o) {
 int main(int argc, char** argv) {
   using namespace dactyra::sim::lumidigm;
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--busy") {
-      o.busy = true;
-    } else if (arg == "--silent") {
-      o.silent = true;
-    } else if (i + 1 < argc && arg == "--device") {
-      ServedDevice d;
-      if (!ParseDevice(argv[++i], d)) {
-        std::fprintf(stderr, "device service: bad device %s\n", argv[i]);
-        return 2;
-      }
-      o.devices.push_back(d);
-    } else if (i + 1 < argc && arg == "--count") {
-      o.count = std::atoi(argv[++i]);
-    } else if (i + 1 < argc && arg == "--garbage") {
-      o.garbage = argv[++i];
-    } else {
-      std::fprintf(stderr, "device service: unknown option %s\n", arg.c_str());
-      return 2;
-    }
+  try {
+    kKeys.Apply(
+        o, dactyra::sim::config::ParseArguments(argc, argv, {"busy", "silent"}, "device service"),
+        "device service");
+  } catch (const dactyra::sim::config::ConfigError& error) {
+    std::fprintf(stderr, "%s\n", error.what());
+    return 2;
   }
   return Run(o);
 }

@@ -1,5 +1,6 @@
 #include "sim/lumidigm/sensor_model.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -32,7 +33,8 @@ std::optional<Fault> ParseFault(const std::string& text) {
                                                          {"long-answer", FaultKind::kLongAnswer},
                                                          {"oversize", FaultKind::kOversize},
                                                          {"stall", FaultKind::kStall},
-                                                         {"vanish", FaultKind::kVanish}};
+                                                         {"vanish", FaultKind::kVanish},
+                                                         {"short-image", FaultKind::kShortImage}};
   Fault fault;
   std::string rest = text;
   if (const size_t hash = rest.find('#'); hash != std::string::npos) {
@@ -181,6 +183,19 @@ Answer SensorModel::Respond(const std::vector<uint8_t>& request) {
         answer.vanish = true;
         answer.cut_to = answer.announced / 2;
         break;
+      case FaultKind::kShortImage: {
+        if (code != Atomic_Get_Composite_Image::kCode) break;
+        Atomic_Get_Composite_Image image;
+        image.SetLeadingValue(config_.leading_value);
+        image.SetImage(
+            std::span<const uint8_t>(image_).first(std::min<size_t>(f.value, image_.size())));
+        std::span<const uint8_t> packet;
+        image.PackResponse(packet);
+        answer.held = nullptr;
+        answer.packet.assign(packet.begin(), packet.end());
+        answer.announced = static_cast<uint32_t>(answer.packet.size());
+        break;
+      }
     }
   }
   return answer;

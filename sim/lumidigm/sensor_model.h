@@ -30,6 +30,7 @@ enum class FaultKind {
   kOversize,    // the usbcb announces `value` bytes and nothing follows
   kStall,       // a quarter of the answer, `value` ms of silence, then all of it again
   kVanish,      // the sensor goes away in the middle of the exchange
+  kShortImage,  // a whole composite-image answer whose image holds `value` bytes
 };
 
 struct Fault {

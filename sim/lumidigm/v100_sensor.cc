@@ -13,8 +13,10 @@
 // type N, the last repeating), --leading V, --finger SEED, and --fault
 // kind[:value][@exchange][#command], kinds: no-answer, half-answer,
 // wrong-code, error:CODE, slow:MS, long-answer:BYTES, oversize:BYTES,
-// stall:MS, vanish. --raw-copy N answers every byte received with N bytes
+// stall:MS, vanish, short-image:BYTES (a whole composite-image answer
+// whose image holds BYTES). --raw-copy N answers every byte received with N bytes
 // of the image and nothing else (the floor of an exchange, for benchmarks).
+// An unknown option or a value that does not read ends it with status 2.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -42,6 +44,9 @@ constexpr uint32_t kPoll = 200;
 // The device-interface class of V100 sensors.
 constexpr char16_t kInterfaceClass[] = u"{06B62F68-E35E-4F57-8BE2-A5BC6CCCC708}";
 constexpr uint32_t kLongest = 64u << 20;
+// Answers up to this size go out in one write with their usbcb, copied
+// behind it; the held image is kept framed; anything else goes in two.
+constexpr uint32_t kOneWrite = 4096;
 
 std::atomic<bool> stopping{false};
 
@@ -82,9 +87,19 @@ void Sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(
 void ServeUsb(platform::PresentDevice& device, SensorModel& model) {
   DevicePipe& in = device.from_host();
   DevicePipe& out = device.to_host();
+  // The held answer (the composite image) behind its usbcb, made once: it
+  // then goes out in one write, without a copy.
+  std::vector<uint8_t> framed_held;
+  const std::vector<uint8_t>* framed_from = nullptr;
   while (!stopping) {
+    // The usbcb as it comes: most often whole in one read.
     uint8_t usbcb[v100::kUsbcbSize];
-    if (!ReadWhole(in, usbcb, 1) || !ReadRest(in, usbcb + 1, v100::kUsbcbSize - 1)) continue;
+    const platform::IoResult first = in.Read(usbcb, v100::kUsbcbSize, kPoll);
+    if (first.status == IoStatus::kFailed || first.bytes == 0) continue;
+    if (first.bytes < v100::kUsbcbSize &&
+        !ReadRest(in, usbcb + first.bytes, v100::kUsbcbSize - first.bytes)) {
+      continue;
+    }
     if (v100::LoadU32(usbcb) != 0 || v100::LoadU32(usbcb + 4) != 0) {
       std::fprintf(stderr, "v100 sensor: usbcb words 0 and 4 are not zero\n");
     }
@@ -99,13 +114,30 @@ void ServeUsb(platform::PresentDevice& device, SensorModel& model) {
     if (a.silent) continue;
     Sleep(a.delay_ms);
     const auto head = v100::MakeUsbcb(a.announced);
-    if (!Send(out, head.data(), v100::kUsbcbSize)) continue;
-    if (a.stall_ms != 0) {
-      Send(out, a.Bytes().data(), a.stall_bytes);
-      Sleep(a.stall_ms);
-    }
     const uint32_t n = std::min<uint32_t>(a.cut_to, static_cast<uint32_t>(a.Bytes().size()));
-    Send(out, a.Bytes().data(), n);
+    const bool whole = a.stall_ms == 0 && n == a.Bytes().size() && n == a.announced;
+    if (whole && a.held != nullptr) {
+      if (framed_from != a.held || framed_held.size() != v100::kUsbcbSize + n) {
+        framed_held.assign(head.begin(), head.end());
+        framed_held.insert(framed_held.end(), a.held->begin(), a.held->end());
+        framed_from = a.held;
+      }
+      Send(out, framed_held.data(), static_cast<uint32_t>(framed_held.size()));
+    } else if (a.stall_ms == 0 && n <= kOneWrite) {
+      // A short answer goes out in one write with its usbcb, as the
+      // firmware's transfer would reach the host: the host wakes once for
+      // it, not once for each half.
+      std::vector<uint8_t> framed(head.begin(), head.end());
+      framed.insert(framed.end(), a.Bytes().begin(), a.Bytes().begin() + n);
+      Send(out, framed.data(), static_cast<uint32_t>(framed.size()));
+    } else {
+      if (!Send(out, head.data(), v100::kUsbcbSize)) continue;
+      if (a.stall_ms != 0) {
+        Send(out, a.Bytes().data(), a.stall_bytes);
+        Sleep(a.stall_ms);
+      }
+      Send(out, a.Bytes().data(), n);
+    }
     if (a.vanish) {
       std::fflush(stdout);
       std::_Exit(3);  // gone: the system closes the pipes mid-exchange

@@ -7,7 +7,9 @@
 // behave differently. Every call, and the load and unload of the file, is
 // appended as one line to "<stem>.log" in the same folder.
 //
-// Configuration lines, "key=value"; "#" starts a comment line:
+// Configuration lines, "key=value"; "#" starts a comment line. A key not
+// listed here or a value that does not read ends the process with the file
+// and line (sim/config):
 //   prefix=TEXT               what VXR_GetPrefix answers (default "Test")
 //   null_prefix=1             VXR_GetPrefix answers NULL
 //   device=SERIAL             one device (repeat; an empty serial is allowed)
@@ -25,6 +27,8 @@
 //   idle=block|return|timeout:MS
 //                             VXR_GetImage with nothing to deliver: wait for
 //                             VXR_ShutdownDevice, return false, or wait MS
+//   ignore_shutdown=1         VXR_ShutdownDevice answers true and does
+//                             nothing: a VXR_GetImage under way goes on
 //   command_result=N          VXR_SendCommand answer
 //   command_delay_ms=N        VXR_SendCommand takes that long
 //   command_answer=HEX        the pending result bytes
@@ -37,8 +41,6 @@
 //                             (latency benchmarks)
 //
 // Pixel (x, y) of the k-th image (from 0) of a handle is (k + x + 3y) & 0xFF.
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -47,16 +49,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "plugins/interface/vxr_plugin.h"
+#include "sim/config/standin_files.h"
 
 struct TVxrCapture {
   int id = 0;
@@ -69,11 +70,13 @@ struct TVxrCapture {
 
 namespace {
 
+namespace config = dactyra::sim::config;
+
 struct Config {
   std::string prefix = "Test";
   bool null_prefix = false;
   std::vector<std::string> devices;
-  long long list_count = -1;
+  long long list_count = -1;  // -1: the true count
   bool has_list_result = false;
   int32_t list_result = 0;
   std::vector<std::pair<long long, long long>> list_pointers;
@@ -87,6 +90,7 @@ struct Config {
   int image_delay_ms = 0;
   enum class Idle { kBlock, kReturn, kTimeout } idle = Idle::kBlock;
   int idle_timeout_ms = 0;
+  bool ignore_shutdown = false;
   int32_t command_result = 0;
   int command_delay_ms = 0;
   std::string command_answer;
@@ -114,20 +118,10 @@ std::mutex g_frozen_mutex;
 std::unique_ptr<Config> g_frozen;
 
 Files LocateFiles() {
-  Files files;
   const char* dir = std::getenv("VXR_TEST_DIR");
-  Dl_info info{};
-  if (!dir || !*dir || !dladdr(reinterpret_cast<void*>(&LocateFiles), &info) || !info.dli_fname) {
-    return files;
-  }
-  std::string stem = info.dli_fname;
-  const size_t slash = stem.find_last_of('/');
-  if (slash != std::string::npos) stem.erase(0, slash + 1);
-  const size_t dot = stem.find_last_of('.');
-  if (dot != std::string::npos) stem.erase(dot);
-  files.config = std::string(dir) + "/" + stem + ".conf";
-  files.log = std::string(dir) + "/" + stem + ".log";
-  return files;
+  const std::string stem = config::OwnStem(reinterpret_cast<void*>(&LocateFiles));
+  if (!dir || !*dir || stem.empty()) return {};
+  return {std::string(dir) + "/" + stem + ".conf", std::string(dir) + "/" + stem + ".log"};
 }
 
 const Files& OwnFiles() {
@@ -137,101 +131,80 @@ const Files& OwnFiles() {
 
 void Log(const std::string& line, bool always = false) {
   if (g_quiet && !always) return;
-  const Files& files = OwnFiles();
-  if (files.log.empty()) return;
-  // One write per line with O_APPEND semantics keeps lines whole across
-  // threads.
-  if (FILE* f = std::fopen(files.log.c_str(), "a")) {
-    const std::string text = line + "\n";
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-  }
+  config::AppendLine(OwnFiles().log, line);
 }
 
-std::string HexBytes(const std::string& hex) {
-  std::string bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  }
-  return bytes;
+void SetSize(std::string_view value, int32_t& w, int32_t& h, int32_t* bytes) {
+  const auto parts = config::Numbers<int32_t>(value, 'x', 2, bytes ? 3 : 2);
+  w = parts[0];
+  h = parts[1];
+  if (bytes) *bytes = parts.size() == 3 ? parts[2] : static_cast<int32_t>(int64_t{w} * h);
 }
 
-void ParseSize(const std::string& value, int32_t& w, int32_t& h, int32_t* bytes) {
-  long long a = 0, b = 0, c = -1;
-  const int n = std::sscanf(value.c_str(), "%lldx%lldx%lld", &a, &b, &c);
-  w = static_cast<int32_t>(a);
-  h = static_cast<int32_t>(b);
-  if (bytes) *bytes = n == 3 ? static_cast<int32_t>(c) : static_cast<int32_t>(a * b);
-}
+using config::Flag;
+using config::Number;
+
+const config::KeyTable<Config> kKeys = {
+    {"prefix", [](Config& c, std::string_view v) { c.prefix = v; }},
+    {"null_prefix", [](Config& c, std::string_view v) { c.null_prefix = Flag(v); }},
+    {"device", [](Config& c, std::string_view v) { c.devices.emplace_back(v); }},
+    {"list_count", [](Config& c, std::string_view v) { c.list_count = Number<uint32_t>(v); }},
+    {"list_result",
+     [](Config& c, std::string_view v) {
+       c.has_list_result = true;
+       c.list_result = Number<int32_t>(v);
+     }},
+    {"list_pointer",
+     [](Config& c, std::string_view v) {
+       const auto at = config::Numbers<int64_t>(v, ':', 2, 2);
+       c.list_pointers.emplace_back(at[0], at[1]);
+     }},
+    {"list_unterminated",
+     [](Config& c, std::string_view v) { c.list_unterminated.push_back(Number<int64_t>(v)); }},
+    {"open_fails", [](Config& c, std::string_view v) { c.open_fails = Flag(v); }},
+    {"max",
+     [](Config& c, std::string_view v) { SetSize(v, c.max_width, c.max_height, &c.max_bytes); }},
+    {"max_fails", [](Config& c, std::string_view v) { c.max_fails = Flag(v); }},
+    {"image",
+     [](Config& c, std::string_view v) {
+       c.has_image = true;
+       SetSize(v, c.image_width, c.image_height, nullptr);
+     }},
+    {"images", [](Config& c, std::string_view v) { c.images = Number<int>(v); }},
+    {"image_delay_ms", [](Config& c, std::string_view v) { c.image_delay_ms = Number<int>(v); }},
+    {"idle",
+     [](Config& c, std::string_view v) {
+       if (v.starts_with("timeout:")) {
+         c.idle = Config::Idle::kTimeout;
+         c.idle_timeout_ms = Number<int>(v.substr(8));
+       } else {
+         c.idle = config::Choice(
+             v, {std::pair{"block", Config::Idle::kBlock}, {"return", Config::Idle::kReturn}});
+       }
+     }},
+    {"command_result",
+     [](Config& c, std::string_view v) { c.command_result = Number<int32_t>(v); }},
+    {"command_delay_ms",
+     [](Config& c, std::string_view v) { c.command_delay_ms = Number<int>(v); }},
+    {"command_answer",
+     [](Config& c, std::string_view v) {
+       if (v.size() % 2) throw std::invalid_argument("an odd number of hex digits");
+       c.command_answer.clear();
+       for (size_t i = 0; i < v.size(); i += 2) {
+         c.command_answer.push_back(
+             static_cast<char>(Number<uint8_t>("0x" + std::string(v.substr(i, 2)))));
+       }
+     }},
+    {"ignore_shutdown", [](Config& c, std::string_view v) { c.ignore_shutdown = Flag(v); }},
+    {"result_short", [](Config& c, std::string_view v) { c.result_short = Flag(v); }},
+    {"stamp", [](Config& c, std::string_view v) { c.stamp = Flag(v); }},
+    {"frozen", [](Config& c, std::string_view v) { c.frozen = Flag(v); }},
+    {"quiet", [](Config& c, std::string_view v) { c.quiet = Flag(v); }},
+};
 
 Config ReadConfigFile() {
   Config config;
-  const Files& files = OwnFiles();
-  if (files.config.empty()) return config;
-  std::ifstream in(files.config);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    const size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    const std::string key = line.substr(0, eq);
-    const std::string value = line.substr(eq + 1);
-    if (key == "prefix") {
-      config.prefix = value;
-    } else if (key == "null_prefix") {
-      config.null_prefix = value == "1";
-    } else if (key == "device") {
-      config.devices.push_back(value);
-    } else if (key == "list_count") {
-      config.list_count = std::stoll(value);
-    } else if (key == "list_result") {
-      config.has_list_result = true;
-      config.list_result = static_cast<int32_t>(std::stol(value));
-    } else if (key == "list_pointer") {
-      long long i = 0, offset = 0;
-      if (std::sscanf(value.c_str(), "%lld:%lld", &i, &offset) == 2) {
-        config.list_pointers.emplace_back(i, offset);
-      }
-    } else if (key == "list_unterminated") {
-      config.list_unterminated.push_back(std::stoll(value));
-    } else if (key == "open_fails") {
-      config.open_fails = value == "1";
-    } else if (key == "max") {
-      ParseSize(value, config.max_width, config.max_height, &config.max_bytes);
-    } else if (key == "max_fails") {
-      config.max_fails = value == "1";
-    } else if (key == "image") {
-      config.has_image = true;
-      ParseSize(value, config.image_width, config.image_height, nullptr);
-    } else if (key == "images") {
-      config.images = std::stoi(value);
-    } else if (key == "image_delay_ms") {
-      config.image_delay_ms = std::stoi(value);
-    } else if (key == "idle") {
-      if (value == "return") {
-        config.idle = Config::Idle::kReturn;
-      } else if (value.rfind("timeout:", 0) == 0) {
-        config.idle = Config::Idle::kTimeout;
-        config.idle_timeout_ms = std::stoi(value.substr(8));
-      } else {
-        config.idle = Config::Idle::kBlock;
-      }
-    } else if (key == "command_delay_ms") {
-      config.command_delay_ms = std::stoi(value);
-    } else if (key == "command_result") {
-      config.command_result = static_cast<int32_t>(std::stol(value));
-    } else if (key == "command_answer") {
-      config.command_answer = HexBytes(value);
-    } else if (key == "result_short") {
-      config.result_short = value == "1";
-    } else if (key == "stamp") {
-      config.stamp = value == "1";
-    } else if (key == "frozen") {
-      config.frozen = value == "1";
-    } else if (key == "quiet") {
-      config.quiet = value == "1";
-    }
-  }
+  config::LoadFlat(OwnFiles().config, kKeys, "vxr_test", config);
   if (!config.has_image) {
     config.image_width = config.max_width;
     config.image_height = config.max_height;
@@ -346,15 +319,16 @@ TVxrBool VXR_STDCALL VXR_CloseDevice(TVxrCaptureHandle handle) {
 
 VXR_EXPORT TVxrBool VXR_STDCALL VXR_ShutdownDevice(TVxrCaptureHandle handle);
 TVxrBool VXR_STDCALL VXR_ShutdownDevice(TVxrCaptureHandle handle) {
+  const bool ignored = ReadConfig().ignore_shutdown;
   std::unique_lock lock(g_mutex);
   const std::string name = HandleName(handle);
   const bool known = name != "null" && name != "unknown";
-  if (known) {
+  if (known && !ignored) {
     handle->shutdown = true;
     g_wake.notify_all();
   }
   lock.unlock();
-  Log("ShutdownDevice " + name);
+  Log("ShutdownDevice " + name + (ignored ? " (ignored)" : ""));
   return known ? VXR_TRUE : VXR_FALSE;
 }
 

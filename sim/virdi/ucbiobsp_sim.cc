@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "plugins/virdi/ucbiobsp.h"
+#include "sim/config/standin_files.h"
 
 namespace {
 
@@ -125,75 +125,79 @@ Library& Lib() {
   return library;
 }
 
-std::vector<std::string> Split(const std::string& text) {
-  std::vector<std::string> tokens;
-  std::istringstream in(text);
-  std::string token;
-  while (in >> token) tokens.push_back(token);
-  return tokens;
+namespace config = dactyra::sim::config;
+using config::Number;
+
+int NonNegative(std::string_view value) {
+  const int number = Number<int>(value);
+  if (number < 0) throw std::invalid_argument("'" + std::string(value) + "' is negative");
+  return number;
 }
 
-// "ID WxH [option ...] name=NAME"; false for a malformed line.
-bool ParseReader(const std::string& value, Reader& reader) {
+// The options of a reader line.
+const config::KeyTable<Reader> kReaderKeys = {
+    {"capture",
+     [](Reader& r, std::string_view v) {
+       r.capture = config::Choice(v, {std::pair{"ok", CaptureMode::kOk},
+                                      {"fail", CaptureMode::kFail},
+                                      {"noframe", CaptureMode::kNoFrame},
+                                      {"nullframe", CaptureMode::kNullFrame},
+                                      {"timeout", CaptureMode::kTimeout}});
+     }},
+    {"frames", [](Reader& r, std::string_view v) { r.frames = NonNegative(v); }},
+    {"frame_ms", [](Reader& r, std::string_view v) { r.frame_ms = NonNegative(v); }},
+    {"seed", [](Reader& r, std::string_view v) { r.seed = Number<uint64_t>(v); }},
+    {"open",
+     [](Reader& r, std::string_view v) {
+       r.open_fails = config::Choice(v, {std::pair{"fail", true}});
+     }},
+    {"info",
+     [](Reader& r, std::string_view v) {
+       r.info_fails = config::Choice(v, {std::pair{"fail", true}});
+     }},
+    {"present",
+     [](Reader& r, std::string_view v) {
+       const size_t dash = v.find('-');
+       if (dash == std::string_view::npos) throw std::invalid_argument("not A-B");
+       r.present_from = Number<uint32_t>(v.substr(0, dash));
+       if (dash + 1 < v.size()) r.present_until = Number<uint32_t>(v.substr(dash + 1));
+     }},
+};
+
+// "ID WxH [option ...] name=NAME": the options are entries of their own.
+void SetReader(Config& c, std::string_view value) {
   const size_t name_at = value.find("name=");
-  if (name_at == std::string::npos) return false;
+  if (name_at == std::string_view::npos) throw std::invalid_argument("no name=");
+  Reader reader;
   reader.name = value.substr(name_at + 5);
-  const std::vector<std::string> tokens = Split(value.substr(0, name_at));
-  if (tokens.size() < 2) return false;
-  try {
-    const unsigned long id = std::stoul(tokens[0]);
-    if (id > 0xFFFF) return false;
-    reader.id = static_cast<UCBioAPI_DEVICE_ID>(id);
-    reader.seed = id;
-    long long w = 0, h = 0;
-    char x = 0;
-    std::istringstream size(tokens[1]);
-    if (!(size >> w >> x >> h) || x != 'x') return false;
-    reader.width = static_cast<int32_t>(w);
-    reader.height = static_cast<int32_t>(h);
-    for (size_t i = 2; i < tokens.size(); ++i) {
-      const size_t eq = tokens[i].find('=');
-      if (eq == std::string::npos) return false;
-      const std::string key = tokens[i].substr(0, eq), v = tokens[i].substr(eq + 1);
-      if (key == "capture") {
-        if (v == "ok")
-          reader.capture = CaptureMode::kOk;
-        else if (v == "fail")
-          reader.capture = CaptureMode::kFail;
-        else if (v == "noframe")
-          reader.capture = CaptureMode::kNoFrame;
-        else if (v == "nullframe")
-          reader.capture = CaptureMode::kNullFrame;
-        else if (v == "timeout")
-          reader.capture = CaptureMode::kTimeout;
-        else
-          return false;
-      } else if (key == "frames") {
-        reader.frames = std::stoi(v);
-      } else if (key == "frame_ms") {
-        reader.frame_ms = std::stoi(v);
-      } else if (key == "seed") {
-        reader.seed = std::stoull(v);
-      } else if (key == "open") {
-        reader.open_fails = v == "fail";
-      } else if (key == "info") {
-        reader.info_fails = v == "fail";
-      } else if (key == "present") {
-        const size_t dash = v.find('-');
-        if (dash == std::string::npos) return false;
-        reader.present_from = static_cast<uint32_t>(std::stoul(v.substr(0, dash)));
-        if (dash + 1 < v.size()) {
-          reader.present_until = static_cast<uint32_t>(std::stoul(v.substr(dash + 1)));
-        }
-      } else {
-        return false;
-      }
+  std::vector<std::string> tokens;
+  std::istringstream in{std::string(value.substr(0, name_at))};
+  for (std::string token; in >> token;) tokens.push_back(token);
+  if (tokens.size() < 2) throw std::invalid_argument("not ID WxH ... name=NAME");
+  reader.id = Number<UCBioAPI_DEVICE_ID>(tokens[0]);
+  reader.seed = reader.id;
+  const auto size = config::Numbers<int32_t>(tokens[1], 'x', 2, 2);
+  reader.width = size[0];
+  reader.height = size[1];
+  for (size_t i = 2; i < tokens.size(); ++i) {
+    const size_t eq = tokens[i].find('=');
+    if (eq == std::string::npos) {
+      throw std::invalid_argument("'" + tokens[i] + "' is not key=value");
     }
-  } catch (const std::exception&) {
-    return false;
+    kReaderKeys.ApplyItem(reader, std::string_view(tokens[i]).substr(0, eq),
+                          std::string_view(tokens[i]).substr(eq + 1));
   }
-  return reader.frames >= 0 && reader.frame_ms >= 0;
+  c.readers.push_back(reader);
 }
+
+const config::KeyTable<Config> kKeys = {
+    {"init_failures", [](Config& c, std::string_view v) { c.init_failures = Number<uint32_t>(v); }},
+    {"enumerate",
+     [](Config& c, std::string_view v) {
+       c.enumerate_fails = config::Choice(v, {std::pair{"fail", true}});
+     }},
+    {"reader", SetReader},
+};
 
 void Library::Violation(const std::string& text) {
   violations_.push_back(text);
@@ -214,32 +218,7 @@ void Library::LoadConfig() {
   stamp_ = stamp;
   stamp_size_ = size;
   config_ = Config{};
-  if (!path || !*path) return;
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    const size_t eq = line.find('=');
-    const std::string key = line.substr(0, eq);
-    const std::string value = eq == std::string::npos ? "" : line.substr(eq + 1);
-    bool good = eq != std::string::npos;
-    if (good && key == "init_failures") {
-      try {
-        config_.init_failures = static_cast<uint32_t>(std::stoul(value));
-      } catch (const std::exception&) {
-        good = false;
-      }
-    } else if (good && key == "enumerate") {
-      config_.enumerate_fails = value == "fail";
-    } else if (good && key == "reader") {
-      Reader reader;
-      good = ParseReader(value, reader);
-      if (good) config_.readers.push_back(reader);
-    } else {
-      good = false;
-    }
-    if (!good) Violation("configuration line not understood: " + line);
-  }
+  config::LoadFlat(path ? path : "", kKeys, "UCBioBSP stand-in", config_);
 }
 
 void Library::Enter(const char* function) {
@@ -345,10 +324,14 @@ std::shared_ptr<const Frames> Library::FramesOf(const Reader& reader) {
   std::lock_guard lock(frames_mutex_);
   auto& frames = frames_[key];
   if (!frames) {
+    // One finger, each frame an impression of it (FramePixels draws the
+    // same, growing the finger each time).
+    const auto finger = dactyra::sim::fingerprint::Finger::Generate(reader.seed);
     auto drawn = std::make_shared<Frames>();
     for (int k = 0; k < reader.frames; ++k) {
       drawn->push_back(
-          dactyra::sim::virdi::FramePixels(reader.seed, reader.width, reader.height, k));
+          finger.Render(reader.width, reader.height, dactyra::sim::virdi::FrameOptions(reader.seed, k))
+              .pixels);
     }
     frames = std::move(drawn);
   }

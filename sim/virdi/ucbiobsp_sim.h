@@ -4,7 +4,9 @@
 //
 // Configuration: the file named by the environment variable
 // DACTYRA_UCBIOBSP_CONFIG, read at the first call and again whenever it
-// changes (or at UCBioSim_Reset). Lines "key=value"; "#" starts a comment.
+// changes (or at UCBioSim_Reset). Lines "key=value"; "#" starts a comment;
+// a key or option not listed here, or a value that does not read, ends the
+// process with the file and line (sim/config).
 //   init_failures=N     the first N UCBioAPI_Init calls fail
 //   enumerate=fail      every UCBioAPI_EnumerateDevice fails
 //   reader=ID WxH [option ...] name=NAME

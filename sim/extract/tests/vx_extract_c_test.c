@@ -7,7 +7,14 @@
  * With `calls` the whole round is repeated that many times (under the
  * address and leak sanitizers: nothing may be kept between calls), on an
  * image of the given size (320x365 by default; the pattern scales with it). */
+#ifdef _WIN32
+#include <windows.h>
+#define dlopen(file, flags) ((void*)LoadLibraryA(file))
+#define dlsym(module, name) ((void*)GetProcAddress((HMODULE)(module), name))
+#define dlclose(module) (FreeLibrary((HMODULE)(module)) ? 0 : -1)
+#else
 #include <dlfcn.h>
+#endif
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>

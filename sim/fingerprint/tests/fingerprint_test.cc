@@ -151,6 +151,24 @@ TEST(Fingerprint, TheTruthAgreesWithThePixels) {
   EXPECT_GE(agree, total * 95 / 100);
 }
 
+TEST(Fingerprint, MinutiaeSpreadOverTheFingerNotInPairs) {
+  // Minutiae arise where the ridges need them, so most stand well apart;
+  // placed in pairs, every one of them would have its partner close by.
+  size_t close = 0, total = 0;
+  for (uint64_t seed = 40; seed < 50; ++seed) {
+    const Impression imp = Finger::Generate(seed).Render(440, 600);
+    for (const auto& a : imp.minutiae) {
+      double nearest = 1e9;
+      for (const auto& b : imp.minutiae)
+        if (&a != &b) nearest = std::min(nearest, std::hypot(a.x - b.x, a.y - b.y));
+      close += nearest < 25;
+      ++total;
+    }
+  }
+  EXPECT_GT(total, 250u);
+  EXPECT_LT(close, total * 6 / 10) << close << " of " << total;
+}
+
 TEST(Fingerprint, RendersAnySizeAndRefusesNone) {
   const Finger f = Finger::Generate(5);
   for (auto [w, h] : {std::pair{448, 511}, {450, 511}, {320, 365}, {1, 1}, {37, 900}}) {

@@ -71,7 +71,7 @@ TEST(SensorModelTest, ImageAnswersMatchTheReferenceEveryTime) {
 TEST(SensorModelTest, FaultsOnTheImageChangeACopyOnly) {
   struct Case {
     const char* fault;
-    size_t extra;       // bytes beyond the reference
+    int64_t extra;      // bytes beyond the reference
     bool wrong_code;    // the code field replaced
     bool error_packet;  // an Atomic_Error instead
   };
@@ -79,6 +79,7 @@ TEST(SensorModelTest, FaultsOnTheImageChangeACopyOnly) {
       {"wrong-code@1", 0, true, false},
       {"long-answer:5@1", 5, false, false},
       {"error:65534@1", 0, false, true},
+      {"short-image:100@1", 100 - 40 * 30, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fault);
@@ -94,11 +95,21 @@ TEST(SensorModelTest, FaultsOnTheImageChangeACopyOnly) {
     if (c.error_packet) {
       EXPECT_NE(ReadHeader(sent.data()).command, Atomic_Get_Composite_Image::kCode);
     } else {
-      ASSERT_EQ(sent.size(), reference.size() + c.extra);
+      ASSERT_EQ(static_cast<int64_t>(sent.size()),
+                static_cast<int64_t>(reference.size()) + c.extra);
       EXPECT_EQ(ReadHeader(sent.data()).command == Atomic_Get_Composite_Image::kCode,
                 !c.wrong_code);
-      EXPECT_TRUE(std::equal(sent.begin() + kHeaderSize, sent.begin() + reference.size(),
-                             reference.begin() + kHeaderSize));
+      if (c.extra >= 0) {
+        EXPECT_TRUE(std::equal(sent.begin() + kHeaderSize, sent.begin() + reference.size(),
+                               reference.begin() + kHeaderSize));
+      } else {
+        // A whole packet of its own: the image's length, then its first bytes.
+        Atomic_Get_Composite_Image parsed;
+        ASSERT_TRUE(parsed.UnpackResponse(sent));
+        EXPECT_TRUE(
+            std::equal(parsed.Image().begin(), parsed.Image().end(), model.image().begin()));
+        EXPECT_EQ(parsed.Image().size(), 100u);
+      }
     }
     // The next exchange, not struck, answers with the reference again.
     EXPECT_EQ(Sent(model.Respond(ImageRequest())), reference);
