@@ -1,8 +1,10 @@
 // Arbitrary bytes as what a USB sensor sends back: the first two bytes
-// choose the receive buffer's size (12 + twice their value), the rest is the input pipe's stream,
-// delivered in pieces the bytes themselves cut. An exchange that succeeds
-// must report exactly the packet its usbcb announced, within the buffer and
-// no shorter than a header; one that fails must report nothing.
+// choose the receive buffer's size (12 + twice their value), the rest is the
+// input pipe's stream after the request. An exchange that succeeds must
+// report exactly the last packet it read, behind a usbcb with zero words
+// that announced it, within the buffer, no shorter than a header, and
+// answering the request (its command or the error response); one that
+// fails must report nothing.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +25,9 @@ namespace {
 class StreamPipe : public platform::DevicePipe {
  public:
   StreamPipe(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  platform::IoResult Read(uint8_t* buffer, uint32_t n, uint32_t) override {
+  platform::IoResult Read(uint8_t* buffer, uint32_t n, uint32_t timeout_ms) override {
+    // A read that does not wait comes before the request: nothing waits.
+    if (timeout_ms == 0) return {platform::IoStatus::kTimedOut, 0, {}};
     const uint32_t k = static_cast<uint32_t>(std::min<size_t>(n, size_ - pos_));
     std::memcpy(buffer, data_ + pos_, k);
     pos_ += k;
@@ -33,6 +37,7 @@ class StreamPipe : public platform::DevicePipe {
     return {platform::IoStatus::kDone, n, {}};
   }
   void CancelIo() override {}
+  size_t position() const { return pos_; }
 
  private:
   const uint8_t* data_;
@@ -56,8 +61,11 @@ class StreamEnv : public platform::EnvWrapper {
   }
   std::unique_ptr<platform::DevicePipe> OpenDevicePipe(const platform::Text&,
                                                        platform::IoError*) override {
-    return std::make_unique<StreamPipe>(data_, size_);
+    auto pipe = std::make_unique<StreamPipe>(data_, size_);
+    last = pipe.get();
+    return pipe;
   }
+  StreamPipe* last = nullptr;  // the input pipe, opened second
 
  private:
   const uint8_t* data_;
@@ -70,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   const uint32_t capacity = 12u + 2u * (data[0] | (data[1] << 8));
   StreamEnv env(data + 2, size - 2);
-  TransportUSB usb(env, UsbTimings{0, 0, 0});
+  // Pieces wait 1 ms (never, in fact), drains not at all.
+  TransportUSB usb(env, UsbTimings{1, 0, 0, 0});
   V100DeviceDescriptor d;
   V100TransportInfo info;
   info.descriptor = &d;
@@ -80,9 +89,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t length = capacity;
   const bool ok = usb.Exchange(info, request, sizeof request, receive.data(), length);
   if (ok) {
-    const uint32_t announced = size - 2 >= kUsbcbSize ? LoadU32(data + 2 + 8) : 0;
-    if (length != announced || length > capacity || length < kHeaderSize) std::abort();
-    if (std::memcmp(receive.data(), data + 2 + kUsbcbSize, length) != 0) std::abort();
+    const uint8_t* stream = data + 2;
+    const size_t end = env.last->position();
+    if (length > capacity || length < kHeaderSize || end < kUsbcbSize + length) std::abort();
+    const uint8_t* usbcb = stream + end - length - kUsbcbSize;
+    if (LoadU32(usbcb) != 0 || LoadU32(usbcb + 4) != 0 || LoadU32(usbcb + 8) != length) {
+      std::abort();
+    }
+    if (std::memcmp(receive.data(), usbcb + kUsbcbSize, length) != 0) std::abort();
+    const uint32_t code = LoadU32(receive.data() + 2);
+    if (code != 72 && code != kErrorResponseCode) std::abort();
   } else if (length != 0) {
     std::abort();
   }

@@ -29,6 +29,8 @@ class BytesLine : public XModemLine {
   bool Write(const uint8_t*, uint32_t) override { return true; }
   bool WriteControl(uint8_t) override { return true; }
   void Drain() override {}
+  // Only a sender reads the clock.
+  uint32_t TickCount() override { return 0; }
 
  private:
   const uint8_t* data_;

@@ -85,7 +85,9 @@ bool VirdiPlugin::Enumerate() {
 }
 
 int32_t VirdiPlugin::GetDeviceList(PVxrDeviceList buffer, int32_t size) {
-  if (static_cast<uint32_t>(size) < VXR_DEVICE_LIST_EMPTY_SIZE || !buffer) {
+  // A negative size is a block too small for anything, not a huge one: an
+  // unsigned comparison would write a whole list into it.
+  if (size < static_cast<int32_t>(VXR_DEVICE_LIST_EMPTY_SIZE) || !buffer) {
     return VXR_DEVICE_LIST_EMPTY_SIZE;
   }
   auto* block = reinterpret_cast<uint8_t*>(buffer);

@@ -1,6 +1,7 @@
 // One composite-image exchange through Execute and GetCompositeImage,
 // against the floor of copying the same bytes once: the cost of the
-// framework (request build, 1 MiB receive buffer, parse, copy out).
+// framework (request build, the transport's copy into the receive buffer,
+// parse, the image's copy to the caller).
 #include <benchmark/benchmark.h>
 
 #include <cstring>

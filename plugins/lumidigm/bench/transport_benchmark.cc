@@ -15,11 +15,12 @@
 #include <thread>
 
 #include "platform/device_interfaces.h"
+#include "platform/testing/temp_folder.h"
 #include "plugins/lumidigm/tests/line_pair.h"
-#include "plugins/lumidigm/tests/sim_process.h"
 #include "plugins/lumidigm/transport/open_transport.h"
 #include "plugins/lumidigm/transport/xmodem.h"
 #include "plugins/lumidigm/v100/host_calls.h"
+#include "sim/lumidigm/sim_process.h"
 
 namespace dactyra::v100 {
 namespace {
@@ -32,17 +33,14 @@ constexpr uint32_t kPacket = kEmptyPacketSize + 8 + kImage;
 // A private runtime for the run.
 struct Runtime {
   Runtime() {
-    char pattern[] = "/tmp/v100-bench-XXXXXX";
-    root = mkdtemp(pattern);
     setenv("DACTYRA_RUNTIME", root.c_str(), 1);
     setenv("DACTYRA_DEVICES", (root + "/devices").c_str(), 1);
     setenv("DACTYRA_PIPES", (root + "/pipes").c_str(), 1);
     setenv("DACTYRA_SERIAL", root.c_str(), 1);
-    std::filesystem::create_directories(root + "/devices");
-    std::filesystem::create_directories(root + "/pipes");
+    // The device and pipe folders are made, private, on first use.
   }
-  ~Runtime() { std::filesystem::remove_all(root); }
-  std::string root;
+  dactyra::platform::testing::TempFolder folder{"v100-bench"};
+  std::string root = folder.path();
 };
 
 std::vector<std::string> SensorArgs(std::vector<std::string> extra) {
@@ -67,19 +65,20 @@ void ImageExchanges(benchmark::State& state, V100TransportInfo& info) {
 
 void BM_ExecuteOverUsbFifos(benchmark::State& state) {
   Runtime runtime;
-  testing::SimProcess sensor(V100_SENSOR_PATH, SensorArgs({"--name", "bench"}));
+  sim::lumidigm::SimProcess sensor(V100_SENSOR_PATH, SensorArgs({"--name", "bench"}));
   if (!sensor.WaitReady()) return state.SkipWithError("no sensor");
+  TransportTable transports(platform::Env::Default());
   V100TransportInfo info;
-  if (OpenTransport(info) != 0) return state.SkipWithError("no transport");
+  if (transports.OpenTransport(info) != 0) return state.SkipWithError("no transport");
   ImageExchanges(state, info);
-  CloseTransport(info);
+  transports.CloseTransport(info);
 }
 BENCHMARK(BM_ExecuteOverUsbFifos)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void BM_BareFifoCopy(benchmark::State& state) {
   Runtime runtime;
-  testing::SimProcess sensor(V100_SENSOR_PATH,
-                             SensorArgs({"--name", "raw", "--raw-copy", std::to_string(kPacket)}));
+  sim::lumidigm::SimProcess sensor(
+      V100_SENSOR_PATH, SensorArgs({"--name", "raw", "--raw-copy", std::to_string(kPacket)}));
   if (!sensor.WaitReady()) return state.SkipWithError("no sensor");
   auto out = platform::DevicePipe::Open(u"\\\\?\\raw\\PIPE_0x01");
   auto in = platform::DevicePipe::Open(u"\\\\?\\raw\\PIPE_0x00");
@@ -98,16 +97,17 @@ BENCHMARK(BM_BareFifoCopy)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void BM_ExecuteThroughServicePipe(benchmark::State& state) {
   Runtime runtime;
-  testing::SimProcess sensor(V100_SENSOR_PATH, SensorArgs({"--name", "behind"}));
+  sim::lumidigm::SimProcess sensor(V100_SENSOR_PATH, SensorArgs({"--name", "behind"}));
   if (!sensor.WaitReady()) return state.SkipWithError("no sensor");
-  testing::SimProcess service(
+  sim::lumidigm::SimProcess service(
       DEVICE_SERVICE_PATH,
       {"--device", "id=1,index=0,kind=3,status=0,pipe=BenchSensor,relay=\\\\?\\behind"});
   if (!service.WaitReady()) return state.SkipWithError("no service");
+  TransportTable transports(platform::Env::Default());
   V100TransportInfo info;
-  if (OpenTransport(info) != 0) return state.SkipWithError("no transport");
+  if (transports.OpenTransport(info) != 0) return state.SkipWithError("no transport");
   ImageExchanges(state, info);
-  CloseTransport(info);
+  transports.CloseTransport(info);
 }
 BENCHMARK(BM_ExecuteThroughServicePipe)->Unit(benchmark::kMicrosecond)->UseRealTime();
 

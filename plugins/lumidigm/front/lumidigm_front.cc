@@ -2,10 +2,12 @@
 // state machine and the image record.
 #include "plugins/lumidigm/front/lumidigm_front.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <span>
+#include <thread>
 
 #include "plugins/lumidigm/v100/host_calls.h"
 
@@ -119,10 +121,27 @@ bool LumidigmFront::Live(V100Device* device) {
 void LumidigmFront::Shutdown(V100Device& device) {
   // Set first: a step running on another thread ends at its next poll.
   device.stop.store(true);
-  std::lock_guard step(device.step);
+  // The exchange that step may be in is ended, as often as it takes: one
+  // it starts just after a cancel is ended by the next.
+  std::unique_lock step(device.step, std::defer_lock);
+  bool cancelled = false;
+  while (!step.try_lock()) {
+    {
+      std::lock_guard transport(device.transport_lock);
+      if (device.transport.transport) device.transport.transport->CancelExchanges();
+    }
+    cancelled = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   if (device.closed.load()) return;
-  v100::ArmTrigger(device.transport, 0);
-  sensors_.CloseTransport(device.transport);
+  // A sensor whose exchange had to be ended answers late, if at all: its
+  // disarm would wait behind that answer. It is left armed (the next
+  // arming disarms first), and the next host's exchanges resynchronise.
+  if (!cancelled) v100::ArmTrigger(device.transport, 0);
+  {
+    std::lock_guard transport(device.transport_lock);
+    sensors_.CloseTransport(device.transport);
+  }
   device.closed.store(true);
 }
 
@@ -158,11 +177,13 @@ bool LumidigmFront::GetMaxSize(V100Device* device, PVxrImageSize size) {
 }
 
 bool LumidigmFront::Settle(V100Device& device) {
+  const uint32_t started = sensors_.TickCount();
   for (;;) {
     if (device.stop.load()) return false;
     uint32_t status = 0;
     if (v100::GetAcqStatus(device.transport, status) != 0) return true;
     if (status == 0 || status == 10) return true;
+    if (sensors_.TickCount() - started >= kSettleBudgetMs) return false;
   }
 }
 
@@ -202,6 +223,7 @@ bool LumidigmFront::Step(V100Device& d, PVxrImage image, bool& absent) {
   if (polled != 0 || status == 3) {
     // No answer at all: the sensor may have gone and come back under a new
     // transport; the re-arm then starts its capture afresh.
+    if (d.stop.load()) return false;
     if (polled == v100::kNoResponse && !Reconnect(d)) {
       absent = !d.stop.load();
       return false;
@@ -234,8 +256,8 @@ bool LumidigmFront::Step(V100Device& d, PVxrImage image, bool& absent) {
       image->Resolution = 500;
       int32_t leading = 0;
       uint32_t length = 0;
-      // The caller's pixel area holds ByteSize bytes: a longer image is
-      // refused by the call rather than cut or overrun.
+      // The caller's pixel area holds ByteSize bytes and the record says
+      // W x H: an image of any other length is refused by the call.
       const std::span<uint8_t> pixels(VXR_IMAGE_PIXELS(image),
                                       static_cast<uint32_t>(d.size_cache.ByteSize));
       const int32_t fetched = v100::GetCompositeImage(d.transport, leading, length, pixels);
@@ -248,8 +270,11 @@ bool LumidigmFront::Step(V100Device& d, PVxrImage image, bool& absent) {
 }
 
 bool LumidigmFront::Reconnect(V100Device& device) {
-  sensors_.CloseTransport(device.transport);
-  device.transport = {};
+  {
+    std::lock_guard transport(device.transport_lock);
+    sensors_.CloseTransport(device.transport);
+    device.transport = {};
+  }
   uint32_t count = 0;
   if (!sensors_.CountDevices(count)) return false;
   for (uint32_t number = 0; number < count; ++number) {
@@ -258,7 +283,10 @@ bool LumidigmFront::Reconnect(V100Device& device) {
     v100::V100Config config;
     if (!OpenSensor(number, info, config)) continue;
     if (SerialText(config) == device.serial) {
-      device.transport = info;
+      {
+        std::lock_guard transport(device.transport_lock);
+        device.transport = info;
+      }
       device.config = config;
       device.state = CaptureState::kIdle;
       return true;
@@ -266,6 +294,15 @@ bool LumidigmFront::Reconnect(V100Device& device) {
     sensors_.CloseTransport(info);
   }
   return false;
+}
+
+void LumidigmFront::StopAll() {
+  std::lock_guard lock(live_lock_);
+  for (V100Device* device : live_) {
+    device->stop.store(true);
+    std::lock_guard transport(device->transport_lock);
+    if (device->transport.transport) device->transport.transport->CancelExchanges();
+  }
 }
 
 std::vector<std::string> LumidigmFront::Serials() const {

@@ -8,16 +8,21 @@
 // - Each listed serial keeps the device number the listing found for it, so
 //   a sensor that did not answer does not shift the others.
 // - VXR_GetImage before VXR_GetMaxSize is refused (no size to report).
-// - A composite image larger than the caller's ByteSize is refused, nothing
-//   copied past the caller's buffer, and the sensor re-armed.
+// - A composite image of any length but the caller's ByteSize (W x H) is
+//   refused, nothing copied, and the sensor re-armed: a longer one would
+//   overrun the caller's buffer, a shorter one leave part of it unwritten.
 // - A sensor that stops answering (pulled out, its service gone) is looked
 //   for again by serial after each failed status poll, so capture goes on
 //   when it comes back, under whatever device number it then has. A call
 //   that does not find it pauses (kAbsentPauseMs) before it returns false,
 //   outside the step, so a host's capture loop does not spin meanwhile.
-// - Shutdown from another thread waits for a running step (which sees the
-//   stop flag before its next status poll) before it closes the transport,
-//   so no exchange runs on a closed transport.
+// - Shutdown from another thread ends the exchange a running step is in
+//   (a sensor answering late is not waited out), waits for the step to
+//   end, then disarms and closes the transport, so no exchange runs on a
+//   closed transport.
+// - The status polls after a disarm end after kSettleBudgetMs: a sensor
+//   that never settles makes the step fail without arming, rather than
+//   keep the caller for ever.
 #pragma once
 
 #include <atomic>
@@ -39,6 +44,10 @@ extern const char kPrefix[];
 
 // The pause of a capture step that found its sensor gone.
 inline constexpr uint32_t kAbsentPauseMs = 100;
+// How long the status polls after a disarm may wait for the sensor to
+// settle (status 0 or 10); a sensor settles within milliseconds, one that
+// has not after this never will.
+inline constexpr uint32_t kSettleBudgetMs = 2000;
 
 enum class CaptureState : uint32_t {
   kIdle = 0,
@@ -60,6 +69,10 @@ struct V100Device {
   // Held by each capture step and by shutdown: the transport is never closed
   // under a running exchange.
   std::mutex step;
+  // Held while the transport record changes (a step that finds its sensor
+  // again) and while a shutdown ends the exchange in progress on it; never
+  // held across an exchange. Lock order: step, then transport_lock.
+  std::mutex transport_lock;
 };
 
 class LumidigmFront {
@@ -79,6 +92,12 @@ class LumidigmFront {
   // The serials of the last listing, in order.
   std::vector<std::string> Serials() const;
 
+  // Sets the stop flag of every open device and ends the exchanges under
+  // way, so that steps running on other threads end at once; what the
+  // library does before it goes. The devices stay open until closed or the
+  // front is destroyed.
+  void StopAll();
+
  private:
   struct Listed {
     std::string serial;
@@ -97,8 +116,8 @@ class LumidigmFront {
   // Closes the device's transport and opens the sensor with the device's
   // serial again; false when it is not there.
   bool Reconnect(V100Device& device);
-  // Polls until the status is 0 or 10, a poll fails or stop is set; false
-  // only when stopped.
+  // Polls until the status is 0 or 10 or a poll fails (true), or until stop
+  // is set or kSettleBudgetMs have passed (false).
   bool Settle(V100Device& device);
 
   SensorAccess& sensors_;

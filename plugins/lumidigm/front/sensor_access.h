@@ -21,6 +21,9 @@ class SensorAccess {
   // Waits `ms` milliseconds: the pause after a sensor could not be found
   // again, so that a host calling again at once does not spin on the search.
   virtual void Pause(uint32_t ms) = 0;
+  // Milliseconds of a clock that wraps at 2^32 (compare by unsigned
+  // difference): what bounds the settle polls.
+  virtual uint32_t TickCount() = 0;
 };
 
 }  // namespace dactyra::lumidigm

@@ -4,10 +4,14 @@
 
 #include <memory>
 
+#include "platform/env.h"
 #include "plugins/lumidigm/front/sensor_access.h"
+#include "plugins/lumidigm/transport/open_transport.h"
 
 namespace dactyra::lumidigm {
 
-std::unique_ptr<SensorAccess> MakeSystemSensors();
+// `env` and `transports` must outlive the sensors.
+std::unique_ptr<SensorAccess> MakeSystemSensors(platform::Env& env,
+                                                v100::TransportTable& transports);
 
 }  // namespace dactyra::lumidigm

@@ -273,7 +273,8 @@ TEST(DeviceHandler, ServiceHostComesFromTheMachineThenTheUserEnvironment) {
     env.machine = c.machine;
     env.user = c.user;
     env.script.absent = true;
-    EXPECT_EQ(ResolveServiceHost(env), c.host);
+    // In the ANSI code page (UTF-8 on POSIX); the pipe is named in UTF-16.
+    EXPECT_EQ(ResolveServiceHost(env), platform::ToAnsi(platform::FromUtf8(c.host)));
     V100DeviceHandler handler(env);
     int32_t count;
     handler.GetNumDevices(count);

@@ -128,11 +128,13 @@ TEST_F(HostCallTest, UnknownResponseCodeGives139) {
   EXPECT_EQ(ArmTrigger(info_, 0), kNoResponse);
 }
 
-TEST_F(HostCallTest, ArmTriggerSendsTypeAndAcceptsAnyNonErrorAnswer) {
+TEST_F(HostCallTest, ArmTriggerSendsTypeAndTakesOnlyItsOwnAnswer) {
   transport_.Answer(Packet(71, 0, {}));
   EXPECT_EQ(ArmTrigger(info_, 4), 0);
-  transport_.Answer(Packet(72, 0, U32(3)));  // another class: no outputs to copy
-  EXPECT_EQ(ArmTrigger(info_, 0), 0);
+  // The answer to some other request (a status poll's, late) is not an
+  // arming's, though the call has no outputs to copy.
+  transport_.Answer(Packet(72, 0, U32(3)));
+  EXPECT_EQ(ArmTrigger(info_, 0), kNoResponse);
   ASSERT_EQ(transport_.requests().size(), 2u);
   EXPECT_EQ(transport_.requests()[0], Packet(71, 4, {}));
   EXPECT_EQ(transport_.requests()[1], Packet(71, 0, {}));
@@ -211,6 +213,60 @@ TEST_F(HostCallTest, GetCompositeImageCopiesIntoCallersBuffer) {
   transport_.Answer(Packet(67, 0, Concat({U32(1), U32(24), Pattern(20, 1)})));
   EXPECT_EQ(GetCompositeImage(info_, leading, length, destination), kNoResponse);
   EXPECT_EQ(destination, image);
+}
+
+// The plain way to the same result: parse the image into the response's
+// own buffer, then copy it out when it fills the caller's exactly. The host
+// call parses it straight into the caller's buffer instead; both must agree
+// on every answer.
+int32_t PlainGetCompositeImage(V100TransportInfo& info, int32_t& leading_value,
+                               uint32_t& image_length, std::span<uint8_t> destination) {
+  auto request = CommandFactory(Atomic_Get_Composite_Image::kCode);
+  std::unique_ptr<ICmd> response = Execute(info, *request);
+  if (response == nullptr) return kNoResponse;
+  if (auto* error = dynamic_cast<Atomic_Error*>(response.get())) {
+    uint16_t code = 0;
+    error->GetArgument(code);
+    return code != 0 ? static_cast<int32_t>(static_cast<int16_t>(code)) : kNoResponse;
+  }
+  auto* typed = dynamic_cast<Atomic_Get_Composite_Image*>(response.get());
+  if (typed == nullptr || !typed->ParsedCompletely()) return kNoResponse;
+  if (typed->Image().size() != destination.size()) return kNoResponse;
+  std::copy(typed->Image().begin(), typed->Image().end(), destination.begin());
+  leading_value = typed->LeadingValue();
+  image_length = static_cast<uint32_t>(typed->Image().size());
+  return 0;
+}
+
+TEST_F(HostCallTest, GetCompositeImageAgreesWithThePlainCopy) {
+  const Bytes image = Pattern(24, 6);
+  const Bytes answers[] = {
+      Packet(67, 0, Concat({U32(0xFFFFFFFF), U32(24), image})),  // fits
+      Packet(67, 0, Concat({U32(199), U32(24), image})),
+      Packet(67, 0, Concat({U32(1), U32(25), Pattern(25, 1)})),  // one byte long
+      Packet(67, 0, Concat({U32(1), U32(23), Pattern(23, 1)})),  // one byte short
+      Packet(67, 0, Concat({U32(1), U32(0), {}})),               // none
+      Packet(67, 0, Concat({U32(1), U32(1000), Pattern(30, 1)})),  // cut off
+      Packet(67, 0, U32(7)),                                     // no image at all
+      Packet(224, 0xFFF0, {}),                                   // the error response
+      Packet(72, 0, U32(0)),                                     // another command's
+  };
+  for (const Bytes& answer : answers) {
+    SCOPED_TRACE(::testing::PrintToString(answer.size()));
+    struct Result {
+      int32_t status, leading = 5;
+      uint32_t length = 9;
+      Bytes pixels = Bytes(24, 0xAA);
+    } plain, ours;
+    transport_.Answer(answer);
+    plain.status = PlainGetCompositeImage(info_, plain.leading, plain.length, plain.pixels);
+    transport_.Answer(answer);
+    ours.status = GetCompositeImage(info_, ours.leading, ours.length, ours.pixels);
+    EXPECT_EQ(ours.status, plain.status);
+    EXPECT_EQ(ours.leading, plain.leading);
+    EXPECT_EQ(ours.length, plain.length);
+    EXPECT_EQ(ours.pixels, plain.pixels);
+  }
 }
 
 }  // namespace

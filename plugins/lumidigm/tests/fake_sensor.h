@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -144,6 +145,9 @@ class FakeSensors : public SensorAccess {
   // Recorded, not waited.
   std::vector<uint32_t> pauses;
   void Pause(uint32_t ms) override { pauses.push_back(ms); }
+  // Stands still unless a test moves it.
+  std::atomic<uint32_t> clock{0};
+  uint32_t TickCount() override { return clock.load(); }
 };
 
 }  // namespace dactyra::lumidigm::testing

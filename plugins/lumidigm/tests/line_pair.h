@@ -2,7 +2,43 @@
 // folder: what one side writes, the other reads, as over a null-modem
 // cable. Programs that speak on a terminal (lrzsz) run with one of them as
 // their standard input and output.
+//
+// Under Wine a Windows program cannot start socat: the test command joins
+// the lines before the tests run (wine_serial_lines.sh, linking
+// $WINEPREFIX/dosdevices/comN to the pseudo-terminals), and a LinePair
+// there only finds them.
 #pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <string>
+
+namespace dactyra::v100::testing {
+
+class LinePair {
+ public:
+  LinePair(const std::string&, int a, int b) : a_("COM" + std::to_string(a)), b_("COM" + std::to_string(b)) {}
+  // Both ports are there (and free) in Wine's COM ports.
+  bool ok() const { return Present(a_) && Present(b_); }
+  const std::string& a() const { return a_; }
+  const std::string& b() const { return b_; }
+
+ private:
+  static bool Present(const std::string& port) {
+    const std::string path = "\\\\.\\" + port;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+  }
+  std::string a_, b_;
+};
+
+}  // namespace dactyra::v100::testing
+
+#else
 
 #include <fcntl.h>
 #include <signal.h>
@@ -60,6 +96,12 @@ class LinePair {
     }
   }
   bool ok() const { return pid_ > 0 && std::filesystem::exists(a_) && std::filesystem::exists(b_); }
+  // Cuts the line, as a pulled cable does: both sides' reads fail from then
+  // on.
+  void Cut() {
+    if (pid_ > 0) kill(pid_, SIGKILL), WaitExit(pid_, 2000);
+    pid_ = -1;
+  }
   const std::string& a() const { return a_; }
   const std::string& b() const { return b_; }
 
@@ -70,3 +112,5 @@ class LinePair {
 };
 
 }  // namespace dactyra::v100::testing
+
+#endif  // _WIN32

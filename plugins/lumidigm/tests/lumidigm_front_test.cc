@@ -227,14 +227,16 @@ TEST_F(FrontTest, BothArmingSchemesDeliverTheImage) {
   }
 }
 
-TEST_F(FrontTest, LeadingValuesAndOversizedImages) {
+TEST_F(FrontTest, LeadingValuesAndImagesOfTheWrongLength) {
   struct Case {
     int32_t leading;
     size_t image_bytes;
     bool delivered;
   };
+  // W x H is 12: one byte more or less, or none at all, is no image.
   for (const Case c : {Case{199, 12, true}, Case{200, 12, false}, Case{-1, 12, true},
-                       Case{0, 13, false}, Case{0, 5, true}}) {
+                       Case{0, 13, false}, Case{0, 11, false}, Case{0, 5, false},
+                       Case{0, 0, false}}) {
     SCOPED_TRACE(c.leading);
     auto s = Sensor(9, 9);
     s->leading_value = c.leading;

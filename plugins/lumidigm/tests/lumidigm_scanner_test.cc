@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -20,32 +21,25 @@
 
 #include "capture/reader_manager.h"
 #include "capture/vxr/vxr_capture_module.h"
+#include "platform/testing/wait.h"
 #include "plugins/lumidigm/tests/private_runtime.h"
-#include "plugins/lumidigm/tests/sim_process.h"
 #include "scanning/reader_access.h"
 #include "scanning/velmora_fp.h"
 #include "sim/fingerprint/fingerprint.h"
+#include "sim/lumidigm/sim_process.h"
 
 namespace dactyra {
 namespace {
 
 using platform::Text;
-using v100::testing::SimProcess;
+using platform::testing::WaitUntil;
+using sim::lumidigm::SimProcess;
 
 constexpr int kWidth = 160;
 constexpr int kHeight = 120;
 
 std::vector<uint8_t> Finger(uint64_t seed) {
   return sim::fingerprint::Finger::Generate(seed).Render(kWidth, kHeight).pixels;
-}
-
-bool WaitUntil(const std::function<bool()>& condition, int seconds = 20) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return condition();
 }
 
 // No DigitalPersona readers: the manager counts only its modules.
@@ -66,7 +60,7 @@ class Received {
   void Take(const TGrayImage& image) {
     std::vector<uint8_t> pixels;
     pixels.reserve(static_cast<size_t>(image.Width) * static_cast<size_t>(image.Height));
-    for (const auto& row : image.Bits) pixels.insert(pixels.end(), row.begin(), row.end());
+    pixels.insert(pixels.end(), image.Bits.Pixels().begin(), image.Bits.Pixels().end());
     std::lock_guard lock(mutex_);
     for (size_t i = 0; i < expected_.size(); ++i) {
       if (image.Width == kWidth && image.Height == kHeight && pixels == expected_[i]) {
@@ -117,12 +111,15 @@ class LumidigmScannerTest : public v100::testing::PrivateRuntimeTest,
     // through DACTYRA_MODULE_PATH (this program's folder holds no module).
     const std::filesystem::path modules = std::filesystem::path(root_) / "modules";
     std::filesystem::create_directories(modules);
-    std::filesystem::copy_file(VXR_LUMIDIGM_PATH, modules / "vxr_lumidigm.so");
-    setenv("DACTYRA_MODULE_PATH", modules.c_str(), 1);
+    std::filesystem::copy_file(VXR_LUMIDIGM_PATH,
+                               modules / ("vxr_lumidigm" + platform::ToUtf8(platform::ModuleSuffix())));
+    setenv("DACTYRA_MODULE_PATH", modules.string().c_str(), 1);
     // Behind the service the sensors sit in a device folder that only the
     // service sees, so nothing reaches them but the service's pipes.
     hidden_devices_ = root_ + "/service-devices";
-    std::filesystem::create_directories(hidden_devices_);
+    ASSERT_TRUE(std::filesystem::create_directory(hidden_devices_));
+    std::filesystem::permissions(hidden_devices_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace);
   }
   void TearDown() override {
     sensors_.clear();
@@ -151,8 +148,8 @@ class LumidigmScannerTest : public v100::testing::PrivateRuntimeTest,
     for (size_t i = 0; i < specs.size(); ++i) {
       args.push_back("--device");
       args.push_back("id=" + std::to_string(i + 1) + ",index=" + std::to_string(i) +
-                     ",kind=3,status=0,pipe=Lumi" + specs[i].name + ",second=Front,relay=\\\\?\\" +
-                     specs[i].name);
+                     ",kind=3,status=0,pipe=Lumi" + specs[i].name +
+                     ",second=Front,relay=" + v100::testing::SensorDevicePath(specs[i].name));
     }
     service_args_ = args;
     service_ = Spawn(DEVICE_SERVICE_PATH, std::move(args));
@@ -187,7 +184,7 @@ struct Scanner {
       : received(std::move(fingers)), fp(leitores) {
     fp.SetIndiceLeitor(-1);
     fp.SetNumSerieLeitor(nome);
-    fp.OnNovaImagem = [this](TVelmoraFP&, PGrayImage image) { received.Take(*image); };
+    fp.OnNovaImagem = [this](TVelmoraFP&, const TGrayImage* image) { received.Take(*image); };
   }
   void Start() { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); }
   void Stop() { fp.SetModoOperacao(TModoOperacao::moInativo); }
@@ -322,7 +319,9 @@ TEST_P(LumidigmScannerTest, AVanishedSensorDeliversNothingAndCaptureResumesWhenI
       expected_finger = 0;
       RestartService();
     } else {
+#ifndef _WIN32
       std::filesystem::remove_all(DeviceFolder("sv"));
+#endif
       sensors_[0] = StartSensor({"sv", "0x0D01", 42, {}});
     }
     const int before = s.received.Count(expected_finger);
@@ -361,7 +360,14 @@ TEST_P(LumidigmScannerTest, AScannerStopsWhileAnExchangeIsUnderWay) {
   EXPECT_EQ(s.received.Mismatches(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Roads, LumidigmScannerTest, ::testing::Values(Road::kUsb, Road::kService),
+// Under Wine no USB sensor can be listed: the sensors are reached through
+// the device service there.
+#ifdef _WIN32
+#define DACTYRA_ROADS ::testing::Values(Road::kService)
+#else
+#define DACTYRA_ROADS ::testing::Values(Road::kUsb, Road::kService)
+#endif
+INSTANTIATE_TEST_SUITE_P(Roads, LumidigmScannerTest, DACTYRA_ROADS,
                          [](const ::testing::TestParamInfo<Road>& info) {
                            return info.param == Road::kUsb ? "Usb" : "DeviceService";
                          });

@@ -10,24 +10,24 @@
 #include <filesystem>
 #include <thread>
 
-#include "plugins/lumidigm/tests/private_runtime.h"
-#include "plugins/lumidigm/tests/sim_process.h"
+#include "plugins/lumidigm/tests/table_runtime.h"
 #include "plugins/lumidigm/transport/device_handler.h"
 #include "plugins/lumidigm/transport/open_transport.h"
 #include "plugins/lumidigm/transport/transport_se.h"
 #include "plugins/lumidigm/v100/host_calls.h"
+#include "sim/lumidigm/sim_process.h"
 
 namespace dactyra::v100 {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using testing::SimProcess;
+using sim::lumidigm::SimProcess;
 
 int64_t MsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-class ServiceTest : public testing::PrivateRuntimeTest {
+class ServiceTest : public testing::TableRuntimeTest {
  protected:
   std::unique_ptr<SimProcess> Start(const char* program, std::vector<std::string> args) {
     auto p = std::make_unique<SimProcess>(program, std::move(args));
@@ -41,13 +41,13 @@ TEST_F(ServiceTest, AServedSensorIsReachedThroughItsOwnPipe) {
   auto service =
       Start(DEVICE_SERVICE_PATH,
             {"--device",
-             "id=77,index=0,kind=3,status=0,pipe=LumiSensor77,second=Front,relay=\\\\?\\behind"});
+             "id=77,index=0,kind=3,status=0,pipe=LumiSensor77,second=Front,relay=" + testing::SensorDevicePath("behind")});
   int32_t count = 0;
   ASSERT_EQ(CountDevices(count), 0);
   EXPECT_EQ(count, 1);
 
   V100TransportInfo info;
-  ASSERT_EQ(OpenTransport(info), 0);
+  ASSERT_EQ(transports().OpenTransport(info), 0);
   ASSERT_NE(dynamic_cast<TransportSE*>(info.transport), nullptr);
   std::string lock = "x";
   ASSERT_TRUE(info.transport->GetLockName(lock));
@@ -61,7 +61,7 @@ TEST_F(ServiceTest, AServedSensorIsReachedThroughItsOwnPipe) {
   ASSERT_EQ(GetCompositeImage(info, leading, length, image), 0);
   EXPECT_EQ(length, 352u * 544u);
   EXPECT_EQ(leading, 0);
-  CloseTransport(info);
+  transports().CloseTransport(info);
 }
 
 // Two hosts on one served sensor (a scanner capturing while another lists
@@ -72,12 +72,12 @@ TEST_F(ServiceTest, TwoConnectionsToOneServedSensorExchangeSideBySide) {
                                          "64", "--height", "48"});
   auto service =
       Start(DEVICE_SERVICE_PATH,
-            {"--device", "id=5,index=0,kind=3,status=0,pipe=LumiShared,relay=\\\\?\\shared"});
+            {"--device", "id=5,index=0,kind=3,status=0,pipe=LumiShared,relay=" + testing::SensorDevicePath("shared")});
   constexpr int kRounds = 150;
   std::atomic<int> failures{0};
   auto host = [&] {
     V100TransportInfo info;
-    if (OpenTransport(info) != 0) {
+    if (transports().OpenTransport(info) != 0) {
       ++failures;
       return;
     }
@@ -91,7 +91,7 @@ TEST_F(ServiceTest, TwoConnectionsToOneServedSensorExchangeSideBySide) {
         ++failures;
       }
     }
-    CloseTransport(info);
+    transports().CloseTransport(info);
   };
   std::thread a(host), b(host);
   a.join();
@@ -106,10 +106,10 @@ TEST_F(ServiceTest, AnAnswerLeftByAKilledServiceIsNotHandedToTheNextRequest) {
   auto sensor = Start(V100_SENSOR_PATH,
                       {"--name", "left", "--serial-low", "0x6161", "--fault", "slow:400@2"});
   const std::vector<std::string> args = {
-      "--device", "id=6,index=0,kind=3,status=0,pipe=LumiLeft,relay=\\\\?\\left"};
+      "--device", "id=6,index=0,kind=3,status=0,pipe=LumiLeft,relay=" + testing::SensorDevicePath("left")};
   auto service = Start(DEVICE_SERVICE_PATH, args);
   V100TransportInfo info;
-  ASSERT_EQ(OpenTransport(info), 0);
+  ASSERT_EQ(transports().OpenTransport(info), 0);
   uint32_t status = 9;
   ASSERT_EQ(GetAcqStatus(info, status), 0);  // exchange 1
   // Exchange 2 is answered late; the service dies while the sensor is on it.
@@ -117,17 +117,17 @@ TEST_F(ServiceTest, AnAnswerLeftByAKilledServiceIsNotHandedToTheNextRequest) {
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   service->Kill();
   late.join();
-  CloseTransport(info);
+  transports().CloseTransport(info);
   std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the late answer is in
 
   service = Start(DEVICE_SERVICE_PATH, args);
-  ASSERT_EQ(OpenTransport(info), 0);
+  ASSERT_EQ(transports().OpenTransport(info), 0);
   for (int i = 0; i < 3; ++i) {
     V100Config config;
     ASSERT_EQ(GetConfig(info, config), 0) << i;
     EXPECT_EQ(config.Field16(V100Config::kSerialLowOffset), 0x6161);
   }
-  CloseTransport(info);
+  transports().CloseTransport(info);
 }
 
 TEST_F(ServiceTest, KindTwoOpensTheLocalSensorAtTheRepliedIndex) {
@@ -135,23 +135,23 @@ TEST_F(ServiceTest, KindTwoOpensTheLocalSensorAtTheRepliedIndex) {
   auto service =
       Start(DEVICE_SERVICE_PATH, {"--device", "id=3,index=1,kind=2,status=0", "--count", "2"});
   V100TransportInfo info;
-  ASSERT_EQ(OpenTransport(info), 0);
+  ASSERT_EQ(transports().OpenTransport(info), 0);
   std::string lock;
   info.transport->GetLockName(lock);
   EXPECT_EQ(lock, "LUMIb");
   uint32_t status = 9;
   EXPECT_EQ(GetAcqStatus(info, status), 0);
-  CloseTransport(info);
+  transports().CloseTransport(info);
 
   info.device_number = 1;  // the service has no second entry: status 1
-  EXPECT_EQ(OpenTransport(info), kNoSuchDevice);
+  EXPECT_EQ(transports().OpenTransport(info), kNoSuchDevice);
 }
 
 TEST_F(ServiceTest, AServiceCountingNoDevicesFailsTheOpen) {
   auto service = Start(DEVICE_SERVICE_PATH,
                        {"--device", "id=1,index=0,kind=3,status=0,pipe=P1", "--count", "0"});
   V100TransportInfo info;
-  EXPECT_EQ(OpenTransport(info), kOpenFailed);
+  EXPECT_EQ(transports().OpenTransport(info), kOpenFailed);
   EXPECT_EQ(info.transport, nullptr);
 
   auto handler = V100DeviceHandler::GetInstance();
@@ -192,9 +192,9 @@ TEST_F(ServiceTest, ABusyOrSilentServiceFallsBackOrFailsWithinItsWaits) {
 TEST_F(ServiceTest, PipeFailuresPrintTheSystemMessageAndEndTheExchange) {
   auto sensor = Start(V100_SENSOR_PATH, {"--name", "s"});
   auto service = Start(DEVICE_SERVICE_PATH,
-                       {"--device", "id=1,index=0,kind=3,status=0,pipe=Gone,relay=\\\\?\\s"});
+                       {"--device", "id=1,index=0,kind=3,status=0,pipe=Gone,relay=" + testing::SensorDevicePath("s")});
   V100TransportInfo info;
-  ASSERT_EQ(OpenTransport(info), 0);
+  ASSERT_EQ(transports().OpenTransport(info), 0);
   uint32_t status = 3;
   ASSERT_EQ(GetAcqStatus(info, status), 0);
   EXPECT_EQ(service->Stop(), 0);
@@ -206,7 +206,7 @@ TEST_F(ServiceTest, PipeFailuresPrintTheSystemMessageAndEndTheExchange) {
   EXPECT_NE(printed.find("\n NamedPipe::WritePipe (V100Core)- Error "), std::string::npos)
       << printed;
   EXPECT_NE(printed.find(" file: 109"), std::string::npos) << printed;
-  CloseTransport(info);
+  transports().CloseTransport(info);
 }
 
 TEST_F(ServiceTest, AMissingDevicePipeIsReportedAndFailsTheConnect) {

@@ -25,7 +25,7 @@ platform::Text UniqueName(const char* what) {
 }
 
 TEST(TransportRegistry, EntersAndRemovesByIdentity) {
-  TransportRegistry registry(UniqueName("identity"));
+  TransportRegistry registry(platform::Env::Default(), UniqueName("identity"));
   testing::ScriptedTransport a, b;
   EXPECT_TRUE(registry.Add(&a));
   EXPECT_FALSE(registry.Add(&a));
@@ -38,15 +38,8 @@ TEST(TransportRegistry, EntersAndRemovesByIdentity) {
   EXPECT_EQ(registry.Size(), 1u);
 }
 
-TEST(TransportRegistry, ProcessRegistryIsOneObject) {
-  EXPECT_EQ(&TransportRegistry::Process(), &TransportRegistry::Process());
-  testing::ScriptedTransport t;
-  ASSERT_TRUE(TransportRegistry::Process().Add(&t));
-  EXPECT_TRUE(TransportRegistry::Process().Remove(&t));
-}
-
 TEST(TransportRegistry, ThreadsAddAndRemoveTogether) {
-  TransportRegistry registry(UniqueName("threads"));
+  TransportRegistry registry(platform::Env::Default(), UniqueName("threads"));
   constexpr int kThreads = 4;
   constexpr int kRounds = 200;
   std::vector<std::unique_ptr<testing::ScriptedTransport>> transports;
@@ -73,7 +66,7 @@ TEST(TransportRegistry, AMutexHeldByAnotherProcessForEverDoesNotStopThisOne) {
   // hanging, and the registry goes on under its local lock alone.
   platform::testing::FaultEnv env;
   env.named_objects_held = true;
-  TransportRegistry registry(UniqueName("held"), env);
+  TransportRegistry registry(env, UniqueName("held"));
   testing::ScriptedTransport t;
   EXPECT_TRUE(registry.Add(&t));
   EXPECT_TRUE(registry.Contains(&t));

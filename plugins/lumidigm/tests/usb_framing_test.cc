@@ -30,6 +30,10 @@ struct PipeScript {
   // Each read takes the next entry: the bytes delivered and the status.
   std::deque<std::pair<std::vector<uint8_t>, IoStatus>> reads;
   bool fail_writes = false;
+  // Bytes already waiting when a read that does not wait (a drain) comes;
+  // drains are counted apart from the calls of the exchange proper.
+  std::deque<std::vector<uint8_t>> waiting;
+  int drains = 0;
 
   void Deliver(std::vector<uint8_t> bytes) {
     reads.emplace_back(std::move(bytes), IoStatus::kDone);
@@ -49,7 +53,17 @@ struct PipeScript {
 class ScriptedPipe : public platform::DevicePipe {
  public:
   explicit ScriptedPipe(PipeScript& script) : script_(script) {}
-  IoResult Read(uint8_t* buffer, uint32_t size, uint32_t) override {
+  IoResult Read(uint8_t* buffer, uint32_t size, uint32_t timeout_ms) override {
+    if (timeout_ms == 0) {
+      ++script_.drains;
+      if (script_.waiting.empty()) return {IoStatus::kTimedOut, 0, {}};
+      std::vector<uint8_t> bytes = std::move(script_.waiting.front());
+      script_.waiting.pop_front();
+      const uint32_t n = std::min<uint32_t>(size, static_cast<uint32_t>(bytes.size()));
+      std::copy_n(bytes.begin(), n, buffer);
+      if (n < bytes.size()) script_.waiting.emplace_front(bytes.begin() + n, bytes.end());
+      return {n == size ? IoStatus::kDone : IoStatus::kTimedOut, n, {}};
+    }
     script_.calls.push_back({false, size, buffer});
     if (size == 0) return {IoStatus::kDone, 0, {}};
     if (script_.reads.empty()) return {IoStatus::kTimedOut, 0, {}};
@@ -121,7 +135,8 @@ class UsbFraming : public ::testing::Test {
   void TearDown() override { usb_.Close(info_); }
 
   ScriptedEnv env_;
-  TransportUSB usb_{env_, UsbTimings{50, 200, 500}};
+  // Pieces wait 50 ms, drains never (the scripted pipe tells them apart so).
+  TransportUSB usb_{env_, UsbTimings{50, 200, 500, 0}};
   V100DeviceDescriptor descriptor_;
   V100TransportInfo info_;
   std::vector<uint8_t> receive_ = std::vector<uint8_t>(1 << 20);
@@ -217,6 +232,57 @@ TEST_F(UsbFraming, AnnouncementsBeyondTheBufferOrShorterThanAHeaderAreRefusedUnr
   testing::internal::CaptureStdout();
   EXPECT_FALSE(usb_.Exchange(info_, receive_.data(), 14, receive_.data(), length));
   testing::internal::GetCapturedStdout();
+}
+
+// What waits in the input pipe before the request is dropped unread; an
+// answer that carries another command than the request's (a late answer
+// to an earlier one) is passed over; bytes behind a usbcb whose zero words
+// are not zero are not a packet at all.
+TEST_F(UsbFraming, OnlyAnAnswerToThisRequestIsTaken) {
+  const std::vector<uint8_t> status = {0x0D, 0x56, 72, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  auto packet = [](uint8_t code, uint8_t mark) {
+    std::vector<uint8_t> p = {0x0D, 0x56, code, 0, 0, 0, 0, 0, 4, 0, 0, 0, mark, 0, 0, 0, 0, 0};
+    std::vector<uint8_t> framed = Usbcb(static_cast<uint32_t>(p.size()));
+    framed.insert(framed.end(), p.begin(), p.end());
+    return framed;
+  };
+  const std::vector<uint8_t> late_image = packet(67, 1);
+  auto twisted = Usbcb(18);
+  twisted[4] = 1;
+  struct Case {
+    const char* what;
+    std::vector<std::vector<uint8_t>> waiting;  // before the request
+    std::vector<std::vector<uint8_t>> after;    // answers after it, each usbcb + packet
+    int mark;                                   // the payload mark taken; -1: none
+  };
+  const Case cases[] = {
+      {"a whole late answer waits", {packet(72, 1)}, {packet(72, 2)}, 2},
+      {"half a late answer waits", {{late_image.begin(), late_image.begin() + 20}},
+       {packet(72, 3)}, 3},
+      {"a late answer of another command comes first", {}, {packet(71, 4), packet(72, 5)}, 5},
+      {"the error response answers any request", {}, {packet(224, 6)}, 6},
+      {"late answers without end", {}, std::vector<std::vector<uint8_t>>(20, packet(71, 7)), -1},
+      {"a usbcb whose zero words are not", {}, {twisted}, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    env_.in.reads.clear();
+    env_.in.waiting.assign(c.waiting.begin(), c.waiting.end());
+    for (const auto& a : c.after) {
+      env_.in.Deliver({a.begin(), a.begin() + kUsbcbSize});
+      env_.in.Deliver({a.begin() + kUsbcbSize, a.end()});
+    }
+    uint32_t length = 1 << 20;
+    ::testing::internal::CaptureStdout();
+    const bool ok = usb_.Exchange(info_, status.data(), 14, receive_.data(), length);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(env_.in.waiting.empty()) << "dropped before the request";
+    ASSERT_EQ(ok, c.mark >= 0);
+    if (ok) {
+      EXPECT_EQ(length, 18u);
+      EXPECT_EQ(receive_[kHeaderSize], c.mark);
+    }
+  }
 }
 
 TEST_F(UsbFraming, EachFailedStepPrintsItsMessage) {

@@ -8,8 +8,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "plugins/lumidigm/tests/private_runtime.h"
-#include "plugins/lumidigm/tests/sim_process.h"
+#include "plugins/lumidigm/tests/table_runtime.h"
 #include "plugins/lumidigm/transport/device_handler.h"
 #include "plugins/lumidigm/transport/open_transport.h"
 #include "plugins/lumidigm/transport/transport_usb.h"
@@ -17,13 +16,15 @@
 #include "plugins/lumidigm/v100/catalogue.h"
 #include "plugins/lumidigm/v100/execute.h"
 #include "plugins/lumidigm/v100/host_calls.h"
+#include "plugins/lumidigm/v100/transport_registry.h"
 #include "sim/fingerprint/fingerprint.h"
+#include "sim/lumidigm/sim_process.h"
 
 namespace dactyra::v100 {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using testing::SimProcess;
+using sim::lumidigm::SimProcess;
 
 int64_t MsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -31,7 +32,7 @@ int64_t MsSince(Clock::time_point start) {
 
 // A private runtime: device folder, pipe folder (empty: no device service)
 // and named objects of this test alone.
-class SensorTest : public testing::PrivateRuntimeTest {
+class SensorTest : public testing::TableRuntimeTest {
  protected:
   std::unique_ptr<SimProcess> Sensor(std::vector<std::string> args) {
     auto p = std::make_unique<SimProcess>(V100_SENSOR_PATH, std::move(args));
@@ -79,6 +80,51 @@ TEST_F(SensorTest, AHalfSentRequestIsDroppedAndTheNextHostIsAnswered) {
   }
 }
 
+// An answer the pipe still holds when the next request goes out answers
+// none of that request: one that came after its exchange had timed out,
+// or one whose asker was killed before it read it. Either way the next
+// exchanges get their own answers, of whatever command.
+TEST_F(SensorTest, ALateAnswerOrOneWhoseAskerDiedIsNotTakenForTheNext) {
+  enum class Leftover { kLateAnswer, kAskerKilled };
+  for (const Leftover leftover : {Leftover::kLateAnswer, Leftover::kAskerKilled}) {
+    SCOPED_TRACE(static_cast<int>(leftover));
+    // The second exchange's answer comes 600 ms late, well past the
+    // transport's 300 ms budget.
+    auto sensor = Sensor({"--name", "late", "--serial-low", "0x4242", "--fault", "slow:600@2"});
+    V100TransportInfo info;
+    auto usb = OpenShort(info, 0);
+    V100Config config;
+    ASSERT_EQ(GetConfig(info, config), 0);
+    uint32_t status = 0;
+    if (leftover == Leftover::kLateAnswer) {
+      ::testing::internal::CaptureStdout();
+      EXPECT_EQ(GetAcqStatus(info, status), kNoResponse);
+      ::testing::internal::GetCapturedStdout();
+    } else {
+      // Another host sends a status poll and dies before the answer.
+      auto pipe = platform::DevicePipe::Open(u"\\\\?\\late\\PIPE_0x01");
+      ASSERT_NE(pipe, nullptr);
+      std::vector<uint8_t> bytes(kUsbcbSize + kEmptyPacketSize, 0);
+      const auto head = MakeUsbcb(kEmptyPacketSize);
+      std::copy(head.begin(), head.end(), bytes.begin());
+      WriteHeader(bytes.data() + kUsbcbSize, {kSync, Atomic_Get_Acq_Status::kCode, 0, 0});
+      ASSERT_TRUE(pipe->Write(bytes.data(), static_cast<uint32_t>(bytes.size()), 1000).done());
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(900));  // the leftover has come
+    for (int i = 0; i < 6; ++i) {
+      SCOPED_TRACE(i);
+      V100Config again;
+      ASSERT_EQ(GetConfig(info, again), 0);
+      EXPECT_EQ(again.Field16(V100Config::kSerialLowOffset), 0x4242);
+      V100CmdSettings settings;
+      ASSERT_EQ(GetCmd(info, settings), 0);
+      ASSERT_EQ(GetAcqStatus(info, status), 0);
+    }
+    info.transport = nullptr;
+    usb->Close(info);
+  }
+}
+
 TEST_F(SensorTest, OpensThroughTheHandlerAndReadsConfigAndImage) {
   auto sensor = Sensor({"--name", "s0", "--serial-high", "0x1234", "--serial-low", "0xAB",
                         "--width", "120", "--height", "90", "--leading", "-1", "--finger", "7"});
@@ -87,8 +133,9 @@ TEST_F(SensorTest, OpensThroughTheHandlerAndReadsConfigAndImage) {
   EXPECT_EQ(count, 1);
 
   V100TransportInfo info;
-  ASSERT_EQ(OpenTransport(info), 0);
+  ASSERT_EQ(transports().OpenTransport(info), 0);
   ASSERT_NE(info.transport, nullptr);
+  EXPECT_TRUE(transports().registry().Contains(info.transport)) << "entered in the table's registry";
   std::string lock;
   ASSERT_TRUE(info.transport->GetLockName(lock));
   EXPECT_EQ(lock, "LUMIs0");
@@ -117,8 +164,9 @@ TEST_F(SensorTest, OpensThroughTheHandlerAndReadsConfigAndImage) {
   EXPECT_EQ(leading, -1);
   ASSERT_EQ(length, 120u * 90u);
   EXPECT_EQ(image, sim::fingerprint::Finger::Generate(7).Render(120, 90).pixels);
-  EXPECT_EQ(CloseTransport(info), 0);
+  EXPECT_EQ(transports().CloseTransport(info), 0);
   EXPECT_EQ(info.transport, nullptr);
+  EXPECT_EQ(transports().registry().Size(), 0u);
 }
 
 TEST_F(SensorTest, NoSensorNoServiceGivesNoSuchDevice) {
@@ -126,7 +174,7 @@ TEST_F(SensorTest, NoSensorNoServiceGivesNoSuchDevice) {
   EXPECT_EQ(CountDevices(count), 0);
   EXPECT_EQ(count, 0);
   V100TransportInfo info;
-  EXPECT_EQ(OpenTransport(info), kNoSuchDevice);
+  EXPECT_EQ(transports().OpenTransport(info), kNoSuchDevice);
   EXPECT_EQ(info.transport, nullptr);
 }
 
@@ -149,11 +197,11 @@ TEST_F(SensorTest, TwoSensorsAreDescribedByIndex) {
 
   V100TransportInfo info;
   info.device_number = 1;
-  ASSERT_EQ(OpenTransport(info), 0);
+  ASSERT_EQ(transports().OpenTransport(info), 0);
   std::string lock;
   info.transport->GetLockName(lock);
   EXPECT_EQ(lock, "LUMIb");
-  CloseTransport(info);
+  transports().CloseTransport(info);
 }
 
 TEST_F(SensorTest, FaultsGiveNoResponseOrTheDeviceCodeAndTheTransportCarriesOn) {
@@ -169,19 +217,25 @@ TEST_F(SensorTest, FaultsGiveNoResponseOrTheDeviceCodeAndTheTransportCarriesOn) 
   uint32_t status = 0;
   EXPECT_EQ(GetAcqStatus(info, status), 0);
   EXPECT_EQ(GetAcqStatus(info, status), -2);
+  // An answer of another command is passed over as a late one; none of
+  // this request's follows within the budget.
+  ::testing::internal::CaptureStdout();
   EXPECT_EQ(GetAcqStatus(info, status), kNoResponse);
+  EXPECT_NE(::testing::internal::GetCapturedStdout().find("Failed read (usbcb)."),
+            std::string::npos);
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(GetAcqStatus(info, status), kNoResponse);
   EXPECT_EQ(GetAcqStatus(info, status), kNoResponse);
   const std::string printed = ::testing::internal::GetCapturedStdout();
   EXPECT_NE(printed.find("Failed read (usbcb)."), std::string::npos) << printed;
   EXPECT_NE(printed.find("Failed read (packet)."), std::string::npos) << printed;
-  // The long answer's response itself is complete; its surplus is still
-  // in the pipe and spoils the next usbcb, as on the wire.
+  // The long answer's response itself is complete; its surplus waits in
+  // the pipe and is dropped before the next request.
   EXPECT_EQ(GetAcqStatus(info, status), 0);
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(GetAcqStatus(info, status), kNoResponse);
   ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(GetAcqStatus(info, status), 0) << "in step again after a refused announcement";
   info.transport = nullptr;
   usb->Close(info);
 }
@@ -225,7 +279,7 @@ TEST_F(SensorTest, AnotherProcessHoldingTheExchangeMutexTimesUsOut) {
   auto sensor = Sensor({"--name", "m"});
   auto holder = Sensor({"--hold-lock", "LUMIm", "--hold-ms", "11000"});
   V100TransportInfo info;
-  ASSERT_EQ(OpenTransport(info), 0);  // the transport's 10,000 ms mutex wait
+  ASSERT_EQ(transports().OpenTransport(info), 0);  // the transport's 10,000 ms mutex wait
   const auto start = Clock::now();
   ::testing::internal::CaptureStdout();
   uint32_t status = 0;
@@ -236,7 +290,44 @@ TEST_F(SensorTest, AnotherProcessHoldingTheExchangeMutexTimesUsOut) {
   // Once the holder lets go, exchanges run again.
   EXPECT_EQ(holder->Stop(), 0);
   EXPECT_EQ(GetAcqStatus(info, status), 0);
-  CloseTransport(info);
+  transports().CloseTransport(info);
+}
+
+// Another process that stopped while it held the device handler's or the
+// transport registry's mutex holds nobody here for long: counting and
+// opening fail with kDeviceHandlerBusy after the handler's bound, and the
+// registry, this process's own, goes on after its bound.
+TEST_F(SensorTest, AStoppedHolderOfTheHandlerOrRegistryMutexHoldsUsOnlyForItsBound) {
+  struct Case {
+    const char16_t* mutex;
+    uint32_t bound;
+    int32_t code;  // of counting and of opening
+  };
+  auto sensor = Sensor({"--name", "h"});
+  for (const Case c : {Case{kDeviceHandlerMutexName, kDeviceHandlerMutexWaitMs, kDeviceHandlerBusy},
+                       Case{TransportRegistry::kMutexName, TransportRegistry::kMutexWaitMs, 0}}) {
+    const std::string name(c.mutex, c.mutex + std::char_traits<char16_t>::length(c.mutex));
+    SCOPED_TRACE(name);
+    auto holder = Sensor({"--hold-lock", name, "--hold-ms", "60000"});
+    int32_t count = -2;
+    auto start = Clock::now();
+    EXPECT_EQ(CountDevices(count), c.code);
+    V100TransportInfo info;
+    EXPECT_EQ(transports().OpenTransport(info), c.code);
+    EXPECT_EQ(transports().CloseTransport(info), 0);
+    // A count and an open wait for the handler once each; an open and a
+    // close for the registry.
+    EXPECT_GE(MsSince(start), 2 * c.bound - 100);
+    EXPECT_LT(MsSince(start), 2 * c.bound + 3000);
+    // Once the holder is gone, nothing waits.
+    holder->Kill();
+    start = Clock::now();
+    EXPECT_EQ(CountDevices(count), 0);
+    EXPECT_EQ(count, 1);
+    ASSERT_EQ(transports().OpenTransport(info), 0);
+    EXPECT_EQ(transports().CloseTransport(info), 0);
+    EXPECT_LT(MsSince(start), 1500);
+  }
 }
 
 TEST_F(SensorTest, ThreadsOfOneProcessTakeTurnsOnOneSensor) {
@@ -244,7 +335,7 @@ TEST_F(SensorTest, ThreadsOfOneProcessTakeTurnsOnOneSensor) {
   std::atomic<int> good{0};
   auto worker = [&] {
     V100TransportInfo info;
-    if (OpenTransport(info) != 0) return;
+    if (transports().OpenTransport(info) != 0) return;
     for (int i = 0; i < 20; ++i) {
       V100Config config;
       std::vector<uint8_t> image(64 * 64);
@@ -255,7 +346,7 @@ TEST_F(SensorTest, ThreadsOfOneProcessTakeTurnsOnOneSensor) {
         ++good;
       }
     }
-    CloseTransport(info);
+    transports().CloseTransport(info);
   };
   std::thread a(worker), b(worker), c(worker);
   a.join();

@@ -53,12 +53,14 @@ Instance& TheInstance() {
   return *instance;
 }
 
-// Holds the named mutex, when there is one, for the scope.
+// Holds the named mutex, when there is one, for the scope; a holder that
+// does not let go within kDeviceHandlerMutexWaitMs (another process stopped
+// while it held it) ends the wait, and held() says so.
 class HoldNamed {
  public:
   explicit HoldNamed(platform::NamedMutex* mutex) : mutex_(mutex) {
     if (mutex_) {
-      const auto r = mutex_->Wait(platform::kInfinite);
+      const auto r = mutex_->Wait(kDeviceHandlerMutexWaitMs);
       held_ = r == platform::WaitResult::kSignalled || r == platform::WaitResult::kAbandoned;
     }
   }
@@ -67,6 +69,8 @@ class HoldNamed {
   }
   HoldNamed(const HoldNamed&) = delete;
   HoldNamed& operator=(const HoldNamed&) = delete;
+
+  bool held() const { return held_; }
 
  private:
   platform::NamedMutex* mutex_;
@@ -105,11 +109,15 @@ V100DeviceDescriptor NewDeviceDescriptor(platform::Env& env) {
 std::shared_ptr<V100DeviceHandler> V100DeviceHandler::GetInstance(platform::Env& env) {
   Instance& instance = TheInstance();
   std::lock_guard guard(instance.lock);
+  // The mutex may be another process's: it is opened (made when no process
+  // has it) and waited for before the instance is touched.
+  if (!instance.mutex) instance.mutex = env.CreateNamedMutex(kDeviceHandlerMutexName);
   HoldNamed hold(instance.mutex.get());
-  if (!instance.handler) {
-    instance.handler = std::make_shared<V100DeviceHandler>(env);
-    if (!instance.mutex) instance.mutex = env.CreateNamedMutex(kDeviceHandlerMutexName);
+  if (instance.mutex && !hold.held()) {
+    if (!instance.handler) instance.mutex.reset();
+    return nullptr;
   }
+  if (!instance.handler) instance.handler = std::make_shared<V100DeviceHandler>(env);
   return instance.handler;
 }
 
@@ -118,6 +126,8 @@ void V100DeviceHandler::ReleaseInstance() {
   std::lock_guard guard(instance.lock);
   std::unique_ptr<platform::NamedMutex> mutex;
   {
+    // The instance is this process's own: it goes even when the wait for
+    // the mutex ran out.
     HoldNamed hold(instance.mutex.get());
     instance.handler.reset();
     mutex = std::move(instance.mutex);
@@ -209,7 +219,9 @@ int32_t V100DeviceHandler::GetDevice(uint32_t device_number, V100DeviceDescripto
 }
 
 int32_t CountDevices(int32_t& count, platform::Env& env) {
-  const int32_t result = V100DeviceHandler::GetInstance(env)->GetNumDevices(count);
+  const std::shared_ptr<V100DeviceHandler> handler = V100DeviceHandler::GetInstance(env);
+  if (!handler) return kDeviceHandlerBusy;
+  const int32_t result = handler->GetNumDevices(count);
   V100DeviceHandler::ReleaseInstance();
   return result;
 }

@@ -28,6 +28,12 @@ inline constexpr int32_t kNoSuchDevice = 162;
 inline constexpr int32_t kServiceDeviceError = 163;
 inline constexpr int32_t kServiceReadFailed = 164;
 inline constexpr int32_t kServiceWriteFailed = 165;
+// The handler's named mutex was not had within kDeviceHandlerMutexWaitMs:
+// another process holds it (stopped, say).
+inline constexpr int32_t kDeviceHandlerBusy = 166;
+// Its holders keep it for the moment an instance is made or dropped; one
+// that keeps it this long has stopped.
+inline constexpr uint32_t kDeviceHandlerMutexWaitMs = 2000;
 
 // The description of one device.
 struct V100DeviceDescriptor {
@@ -53,6 +59,7 @@ class V100DeviceHandler {
   // The process's handler, created on demand under the named mutex
   // "LumiDeviceHdlMutex". Holders keep their handler alive: a
   // ReleaseInstance by another thread drops only the process's reference.
+  // Null when the mutex was not had within kDeviceHandlerMutexWaitMs.
   static std::shared_ptr<V100DeviceHandler> GetInstance(
       platform::Env& env = platform::Env::Default());
   // Drops the process's handler and its named mutex; the next GetInstance
@@ -89,7 +96,8 @@ class V100DeviceHandler {
   std::string host_name_;
 };
 
-// GetInstance, GetNumDevices and ReleaseInstance in turn.
+// GetInstance, GetNumDevices and ReleaseInstance in turn;
+// kDeviceHandlerBusy when there was no instance to be had.
 int32_t CountDevices(int32_t& count, platform::Env& env = platform::Env::Default());
 
 }  // namespace dactyra::v100

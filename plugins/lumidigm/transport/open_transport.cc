@@ -6,7 +6,6 @@
 #include "plugins/lumidigm/transport/serial_transports.h"
 #include "plugins/lumidigm/transport/transport_se.h"
 #include "plugins/lumidigm/transport/transport_usb.h"
-#include "plugins/lumidigm/v100/transport_registry.h"
 
 namespace dactyra::v100 {
 namespace {
@@ -36,19 +35,20 @@ std::unique_ptr<ITransport> Choose(V100TransportInfo& info, const V100DeviceDesc
 
 }  // namespace
 
-int32_t OpenTransport(V100TransportInfo& info, platform::Env& env) {
-  V100DeviceDescriptor descriptor = NewDeviceDescriptor(env);
+int32_t TransportTable::OpenTransport(V100TransportInfo& info) {
+  V100DeviceDescriptor descriptor = NewDeviceDescriptor(env_);
+  const std::shared_ptr<V100DeviceHandler> handler = V100DeviceHandler::GetInstance(env_);
   const int32_t described =
-      V100DeviceHandler::GetInstance(env)->GetDevice(info.device_number, descriptor);
+      handler ? handler->GetDevice(info.device_number, descriptor) : kDeviceHandlerBusy;
   int32_t result = kOpenFailed;
   if (described != 0 && info.baud_rate == 0) {
     result = described;
   } else {
     info.descriptor = described == 0 ? &descriptor : nullptr;
-    std::unique_ptr<ITransport> transport = Choose(info, info.descriptor, env);
+    std::unique_ptr<ITransport> transport = Choose(info, info.descriptor, env_);
     if (transport && transport->Open(info) == 0) {
       info.transport = transport.get();
-      if (TransportRegistry::Process().Add(transport.get())) {
+      if (registry_.Add(transport.get())) {
         transport.release();
         result = 0;
       } else {
@@ -62,15 +62,15 @@ int32_t OpenTransport(V100TransportInfo& info, platform::Env& env) {
     }
     info.descriptor = nullptr;
   }
-  V100DeviceHandler::ReleaseInstance();
+  if (handler) V100DeviceHandler::ReleaseInstance();
   return result;
 }
 
-int32_t CloseTransport(V100TransportInfo& info) {
+int32_t TransportTable::CloseTransport(V100TransportInfo& info) {
   if (info.transport != nullptr) {
     std::unique_ptr<ITransport> transport(info.transport);
     transport->Close(info);
-    TransportRegistry::Process().Remove(transport.get());
+    registry_.Remove(transport.get());
     info.transport = nullptr;
   }
   return 0;

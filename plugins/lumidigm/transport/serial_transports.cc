@@ -1,20 +1,10 @@
 #include "plugins/lumidigm/transport/serial_transports.h"
 
-#include <chrono>
 #include <cstdio>
 
 #include "plugins/lumidigm/v100/packet.h"
 
 namespace dactyra::v100 {
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-bool Passed(Clock::time_point since, uint32_t ms) {
-  return Clock::now() - since >= std::chrono::milliseconds(ms);
-}
-
-}  // namespace
 
 int32_t TransportRS232::Open(V100TransportInfo& info) {
   if (info.com_port < 1 || info.com_port > 10) return 1;
@@ -43,17 +33,19 @@ bool TransportRS232::Attempt(const uint8_t* request, uint32_t request_size, uint
   port_->WriteControl(xmodem::kNak);
   port_->WriteControl(xmodem::kNak);
   if (port_->Send({request, request_size}) < 128) return false;
-  const auto sent = Clock::now();
+  const uint32_t sent = env_.TickCount();
   for (int naks = 0; naks < 2;) {
-    if (Passed(sent, kSerialLineBudgetMs)) return false;
+    if (env_.TickCount() - sent >= kSerialLineBudgetMs) return false;
     uint8_t byte;
     const int r = port_->ReadByte(byte);
     if (r < 0) {
+      // The port failed (the line is gone): no byte will come in the
+      // rest of the budget, and each further read fails at once.
       std::printf("\nTimeout");
       std::fflush(stdout);
-    } else if (r == 1 && byte == xmodem::kNak) {
-      ++naks;
+      return false;
     }
+    if (r == 1 && byte == xmodem::kNak) ++naks;
   }
   const int received = port_->Receive({receive, receive_length});
   if (received <= 127) return false;
@@ -107,9 +99,9 @@ bool TransportRS232_NX::Exchange(V100TransportInfo&, const uint8_t* request, uin
   StoreU32(size_bytes, request_size);
   if (!port_->Write(size_bytes, 4) || !port_->Write(request, request_size)) return false;
 
-  const auto started = Clock::now();
+  const uint32_t started = env_.TickCount();
   for (uint32_t got = 0; got < 4;) {
-    if (Passed(started, kSerialLineBudgetMs)) return false;
+    if (env_.TickCount() - started >= kSerialLineBudgetMs) return false;
     const int r = port_->ReadByte(size_bytes[got]);
     if (r < 0) return false;
     got += static_cast<uint32_t>(r);

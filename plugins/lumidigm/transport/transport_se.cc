@@ -1,6 +1,5 @@
 #include "plugins/lumidigm/transport/transport_se.h"
 
-#include <chrono>
 #include <cstdio>
 
 #include "plugins/lumidigm/transport/device_handler.h"
@@ -62,7 +61,7 @@ int32_t TransportSE::Open(V100TransportInfo& info) {
   std::shared_ptr<V100DeviceHandler> handler = V100DeviceHandler::Current();
   if (!handler) handler = V100DeviceHandler::GetInstance(env_);
   int32_t count = 0;
-  if (handler->GetNumDevices(count) != 0 || count <= 0) return 1;
+  if (!handler || handler->GetNumDevices(count) != 0 || count <= 0) return 1;
   if (descriptor->index >= static_cast<uint32_t>(count)) return 2;
   const std::string path = DevicePipePath(ResolveServiceHost(env_), descriptor->pipe_name);
   env_.Sleep(timings_.settle_before_connect);
@@ -91,12 +90,9 @@ bool TransportSE::WritePipe(const uint8_t* data, uint32_t length) {
 }
 
 bool TransportSE::ReadPipe(uint8_t* data, uint32_t length) {
-  const auto started = std::chrono::steady_clock::now();
+  const uint32_t started = env_.TickCount();
   while (client_.handle() == nullptr) {
-    if (std::chrono::steady_clock::now() - started >=
-        std::chrono::milliseconds(timings_.handle_wait)) {
-      return false;
-    }
+    if (env_.TickCount() - started >= timings_.handle_wait) return false;
     env_.Sleep(10);
   }
   const platform::IoResult r = client_.handle()->Read(data, length, timings_.transfer_wait);

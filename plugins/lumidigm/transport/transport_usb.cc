@@ -1,6 +1,5 @@
 #include "plugins/lumidigm/transport/transport_usb.h"
 
-#include <chrono>
 #include <cstdio>
 
 #include "plugins/lumidigm/transport/device_handler.h"
@@ -18,11 +17,9 @@ void Report(const char* format, int line) {
   std::fflush(stdout);
 }
 
-uint32_t ElapsedMs(std::chrono::steady_clock::time_point since) {
-  return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now() - since)
-                                   .count());
-}
+// Answers to earlier requests passed over in one exchange before it gives
+// up; each is also bounded by the read budget.
+constexpr int kMostStaleAnswers = 8;
 
 // Calls `piece(offset, size)` for each piece of a transfer of `length`:
 // every whole 64 KiB, then the remainder, which is a zero-length piece
@@ -39,6 +36,12 @@ bool ForEachPiece(uint32_t length, Piece piece) {
 }
 
 }  // namespace
+
+// A failed step's message, unless a shutdown ended the exchange: that is
+// no failure of the transport.
+void TransportUSB::Failed(const char* format, int line) const {
+  if (!cancelled_.load()) Report(format, line);
+}
 
 TransportUSB::TransportUSB(platform::Env& env, UsbTimings timings) : env_(env), timings_(timings) {}
 
@@ -83,8 +86,15 @@ bool TransportUSB::GetLockName(std::string& name) const {
   return true;
 }
 
+void TransportUSB::CancelExchanges() {
+  cancelled_.store(true);
+  if (output_) output_->CancelIo();
+  if (input_) input_->CancelIo();
+}
+
 bool TransportUSB::WritePipe(platform::DevicePipe& pipe, const uint8_t* data, uint32_t length) {
   return ForEachPiece(length, [&](uint32_t offset, uint32_t size) {
+    if (cancelled_.load()) return false;
     const platform::IoResult r = pipe.Write(data + offset, size, timings_.operation_wait);
     if (r.done() && r.bytes == size) return true;
     pipe.CancelIo();
@@ -92,10 +102,13 @@ bool TransportUSB::WritePipe(platform::DevicePipe& pipe, const uint8_t* data, ui
   });
 }
 
+uint32_t TransportUSB::ElapsedMs(uint32_t since) const { return env_.TickCount() - since; }
+
 bool TransportUSB::ReadPipe(platform::DevicePipe& pipe, uint8_t* data, uint32_t length) {
   return ForEachPiece(length, [&](uint32_t offset, uint32_t size) {
-    const auto started = std::chrono::steady_clock::now();
+    const uint32_t started = env_.TickCount();
     do {
+      if (cancelled_.load()) return false;
       // A short result is discarded: the piece is read again from its
       // start, as the device sends the transfer again.
       const platform::IoResult r = pipe.Read(data + offset, size, timings_.operation_wait);
@@ -111,6 +124,22 @@ bool TransportUSB::ReadPipe(platform::DevicePipe& pipe, uint8_t* data, uint32_t 
   });
 }
 
+void TransportUSB::Resynchronise(platform::DevicePipe& input) {
+  // After a failed exchange the sensor may still be sending its answer:
+  // what it sends is dropped until the pipe stays quiet for a while (at
+  // most the read budget). Otherwise only what is waiting now is dropped.
+  const uint32_t quiet = out_of_step_ ? timings_.resync_quiet : 0;
+  const uint32_t started = env_.TickCount();
+  uint8_t sink[16384];
+  for (;;) {
+    if (cancelled_.load()) break;
+    const platform::IoResult r = input.Read(sink, sizeof sink, quiet);
+    if (r.bytes == 0 || r.status == platform::IoStatus::kFailed) break;
+    if (ElapsedMs(started) >= timings_.read_budget) break;
+  }
+  out_of_step_ = false;
+}
+
 bool TransportUSB::Exchange(V100TransportInfo& info, const uint8_t* request, uint32_t request_size,
                             uint8_t* receive, uint32_t& receive_length) {
   auto* output = static_cast<platform::DevicePipe*>(info.write_handle);
@@ -120,29 +149,48 @@ bool TransportUSB::Exchange(V100TransportInfo& info, const uint8_t* request, uin
   if (!lock.ok()) return false;
 
   receive_length = 0;
+  // Bytes waiting before the request answer none of this exchange: a late
+  // answer to a request that timed out, or one whose asker was killed.
+  if (input != nullptr) Resynchronise(*input);
+  // Until an answer is read whole, the stream may hold a part of one.
+  out_of_step_ = true;
   const auto usbcb = MakeUsbcb(request_size);
   if (output == nullptr || !WritePipe(*output, usbcb.data(), kUsbcbSize)) {
-    Report("\n (%s,%d) - Failed write (usbcb).", __LINE__);
+    Failed("\n (%s,%d) - Failed write (usbcb).", __LINE__);
     return false;
   }
   if (!WritePipe(*output, request, request_size)) {
-    Report("\n (%s,%d) - Failed write (Packet).", __LINE__);
+    Failed("\n (%s,%d) - Failed write (Packet).", __LINE__);
     return false;
   }
-  std::array<uint8_t, kUsbcbSize> answer;
-  if (input == nullptr || !ReadPipe(*input, answer.data(), kUsbcbSize)) {
-    Report("\n (%s,%d) - Failed read (usbcb).", __LINE__);
-    return false;
+  const uint32_t sent = env_.TickCount();
+  for (int stale = 0;; ++stale) {
+    std::array<uint8_t, kUsbcbSize> answer;
+    if (input == nullptr || !ReadPipe(*input, answer.data(), kUsbcbSize)) {
+      Failed("\n (%s,%d) - Failed read (usbcb).", __LINE__);
+      return false;
+    }
+    // A packet longer than the receive buffer, or shorter than its own
+    // header, or behind a usbcb whose zero words are not zero, is refused
+    // before any of it is read.
+    const std::optional<uint32_t> size = AnnouncedPacketSize(answer, capacity);
+    if (!size || !ReadPipe(*input, receive, *size)) {
+      Failed("\n (%s,%d) - Failed read (packet).", __LINE__);
+      return false;
+    }
+    if (AnswersRequest({request, request_size}, {receive, *size})) {
+      receive_length = *size;
+      out_of_step_ = false;
+      return true;
+    }
+    // The answer to an earlier request, come late: the stream is in step
+    // again after it, and this request's answer follows.
+    out_of_step_ = false;
+    if (stale + 1 >= kMostStaleAnswers || ElapsedMs(sent) >= timings_.read_budget) {
+      Failed("\n (%s,%d) - Failed read (packet).", __LINE__);
+      return false;
+    }
   }
-  // A packet longer than the receive buffer, or shorter than its own
-  // header, is refused before any of it is read.
-  const std::optional<uint32_t> size = AnnouncedPacketSize(answer, capacity);
-  if (!size || !ReadPipe(*input, receive, *size)) {
-    Report("\n (%s,%d) - Failed read (packet).", __LINE__);
-    return false;
-  }
-  receive_length = *size;
-  return true;
 }
 
 }  // namespace dactyra::v100

@@ -3,8 +3,17 @@
 // comes back behind one on PIPE_0x00, in pieces of at most 64 KiB.
 // Exchanges with one sensor are serialised across threads and processes
 // by the named mutex "LUMI" + the device path without its "\\?\".
+//
+// The pipes are byte streams that outlive any one exchange, so an answer
+// that comes late (after its exchange timed out) or whose asker died is
+// still in the input pipe when the next request goes out. Each exchange
+// therefore drops what waits before it sends (after a failed exchange,
+// until the pipe falls quiet), and takes only an answer of its request's
+// command (or the error response), passing over late answers to earlier
+// ones.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -19,6 +28,9 @@ struct UsbTimings {
   uint32_t operation_wait = 6000;  // one piece written or read
   uint32_t read_budget = 5000;     // attempts at one piece read
   uint32_t mutex_wait = 10000;     // the exchange mutex
+  // After a failed exchange: how long the input pipe must stay quiet before
+  // the next request goes out.
+  uint32_t resync_quiet = 100;
 };
 
 inline constexpr uint32_t kUsbPieceSize = 65536;
@@ -36,6 +48,7 @@ class TransportUSB final : public ITransport {
   bool Exchange(V100TransportInfo& info, const uint8_t* request, uint32_t request_size,
                 uint8_t* receive, uint32_t& receive_length) override;
   bool GetLockName(std::string& name) const override;
+  void CancelExchanges() override;
 
   // The lock name of a device path: its first four characters replaced by
   // "LUMI".
@@ -44,6 +57,11 @@ class TransportUSB final : public ITransport {
  private:
   bool WritePipe(platform::DevicePipe& pipe, const uint8_t* data, uint32_t length);
   bool ReadPipe(platform::DevicePipe& pipe, uint8_t* data, uint32_t length);
+  // Drops what waits on the input pipe before a request (see the first
+  // comment).
+  void Resynchronise(platform::DevicePipe& input);
+  void Failed(const char* format, int line) const;
+  uint32_t ElapsedMs(uint32_t since) const;
 
   platform::Env& env_;
   UsbTimings timings_;
@@ -52,6 +70,11 @@ class TransportUSB final : public ITransport {
   // The pipes whose addresses the transport record holds.
   std::unique_ptr<platform::DevicePipe> output_;
   std::unique_ptr<platform::DevicePipe> input_;
+  // The last exchange ended part-way: the input pipe may still receive
+  // the rest of an answer.
+  bool out_of_step_ = false;
+  // Set by CancelExchanges: every read and write gives up at once.
+  std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace dactyra::v100

@@ -1,7 +1,6 @@
 #include "plugins/lumidigm/transport/xmodem.h"
 
 #include <array>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -48,7 +47,7 @@ constexpr int kStartReads = 16;
 constexpr int kSendsPerBlock = 2;
 constexpr int kEotReads = 10;
 constexpr int kHeaderReads = 16;
-constexpr auto kEotQuietBudget = std::chrono::milliseconds(5000);
+constexpr uint32_t kEotQuietBudgetMs = 5000;
 
 void PrintTimeout() {
   std::printf("\nTimeout");
@@ -148,13 +147,19 @@ int XModemSend(XModemLine& line, std::span<const uint8_t> data) {
   // first one so, after letting the line fall quiet).
   // Such a receiver lets the line fall quiet for a second or two first, so
   // quiet reads count among the ten only once the line's 5,000 ms are
-  // spent.
+  // spent; failed reads count at once.
   line.WriteControl(kEot);
-  const auto eot_sent = std::chrono::steady_clock::now();
+  const uint32_t eot_sent = line.TickCount();
   for (int reads = 0; reads < kEotReads;) {
     uint8_t answer;
-    if (SenderRead(line, answer) != 1) {
-      if (std::chrono::steady_clock::now() - eot_sent >= kEotQuietBudget) ++reads;
+    const int r = SenderRead(line, answer);
+    // A failed read counts at once: a line that failed brings no ACK.
+    if (r < 0) {
+      ++reads;
+      continue;
+    }
+    if (r != 1) {
+      if (line.TickCount() - eot_sent >= kEotQuietBudgetMs) ++reads;
       continue;
     }
     ++reads;
@@ -169,7 +174,9 @@ int XModemReceive(XModemLine& line, std::span<uint8_t> buffer) {
   bool started = false;
   uint8_t expected = 1;
   int repeats = 0;
+  int refused = 0;
   size_t stored = 0;
+  size_t received = 0;  // data bytes taken, stored or not
   std::array<uint8_t, 1024 + 2> body;
 
   for (;;) {
@@ -228,10 +235,23 @@ int XModemReceive(XModemLine& line, std::span<uint8_t> buffer) {
     }
     if (!ok) {
       line.Drain();
+      if (++refused >= kMostRefusedInARow) {
+        SendCancel(line);
+        return kRefused;
+      }
       line.WriteControl(kNak);
       continue;
     }
+    refused = 0;
     if (number == expected) {
+      // The last block pads what was sent, so up to one block past the
+      // buffer is a transfer that fits; more is a sender that never ends.
+      received += data_size;
+      if (received > buffer.size() + 1024) {
+        line.Drain();
+        SendCancel(line);
+        return kTooLong;
+      }
       const size_t n = std::min(data_size, buffer.size() - stored);
       if (n) std::memcpy(buffer.data() + stored, body.data(), n);
       stored += n;

@@ -2,7 +2,10 @@
 // checksum or a CRC-16/XMODEM, as the receiver asks; 1,024-byte blocks are
 // taken when received. Results below 128 are error codes: 3 cancelled by
 // the other side, 4 a block or the end not acknowledged, 5 no start, 6 a
-// block repeated twice in a row.
+// block repeated twice in a row, 7 too many blocks refused in a row, 8 a
+// transfer running past the buffer by more than a block. The last two keep
+// a sender that never stops (a line that garbles every block, a peer gone
+// wrong) from holding the receiver for ever.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +29,12 @@ inline constexpr int kCancelled = 3;
 inline constexpr int kNotAcknowledged = 4;
 inline constexpr int kNoStart = 5;
 inline constexpr int kRepeated = 6;
+inline constexpr int kRefused = 7;
+inline constexpr int kTooLong = 8;
+
+// Blocks refused (bad check, number or complement) in a row before the
+// receiver gives up.
+inline constexpr int kMostRefusedInARow = 10;
 
 // CRC-16/XMODEM: polynomial 0x1021, initial 0, no reflection, no final XOR.
 uint16_t Crc16(std::span<const uint8_t> data);
@@ -42,6 +51,9 @@ class XModemLine {
   virtual bool Write(const uint8_t* data, uint32_t count) = 0;
   virtual bool WriteControl(uint8_t byte) = 0;
   virtual void Drain() = 0;
+  // Milliseconds of the line's clock (wrapping at 2^32): what bounds the
+  // sender's wait for the end's acknowledgement.
+  virtual uint32_t TickCount() = 0;
 };
 
 // Sends `data`: the number of data bytes sent (a multiple of 128) or an
@@ -60,6 +72,7 @@ class XModem : public SerialCom, public XModemLine {
   bool Write(const uint8_t* data, uint32_t count) override { return SerialCom::Write(data, count); }
   bool WriteControl(uint8_t byte) override { return SerialCom::WriteControl(byte); }
   void Drain() override { SerialCom::Drain(); }
+  uint32_t TickCount() override { return env_.TickCount(); }
 
   int Send(std::span<const uint8_t> data) { return XModemSend(*this, data); }
   int Receive(std::span<uint8_t> buffer) { return XModemReceive(*this, buffer); }

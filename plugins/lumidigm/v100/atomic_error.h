@@ -11,7 +11,7 @@ namespace dactyra::v100 {
 
 class Atomic_Error final : public ICmd {
  public:
-  static constexpr uint32_t kCode = 224;
+  static constexpr uint32_t kCode = kErrorResponseCode;
   Atomic_Error() : ICmd(kCode) {}
 
   bool PackRequest(std::span<const uint8_t>& packet) override;

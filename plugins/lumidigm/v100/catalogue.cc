@@ -1,6 +1,7 @@
 #include "plugins/lumidigm/v100/catalogue.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -9,28 +10,28 @@ namespace dactyra::v100 {
 namespace {
 
 // Field constructors for the table below.
-FieldDef U8() { return {FieldKind::kU8}; }
-FieldDef U32(uint32_t initial = 0) { return {FieldKind::kU32, 0, initial}; }
-FieldDef Const32(uint32_t value) { return {FieldKind::kConst32, value}; }
-FieldDef Exact32(uint32_t value) { return {FieldKind::kExact32, value}; }
-FieldDef Record(uint32_t size) { return {FieldKind::kRecord, size}; }
+constexpr FieldDef U8() { return {FieldKind::kU8}; }
+constexpr FieldDef U32(uint32_t initial = 0) { return {FieldKind::kU32, 0, initial}; }
+constexpr FieldDef Const32(uint32_t value) { return {FieldKind::kConst32, value}; }
+constexpr FieldDef Exact32(uint32_t value) { return {FieldKind::kExact32, value}; }
+constexpr FieldDef Record(uint32_t size) { return {FieldKind::kRecord, size}; }
 // A record whose 32-bit number at `offset` must be below `bound`.
-FieldDef CheckedRecord(uint32_t size, uint32_t offset, uint32_t bound) {
+constexpr FieldDef CheckedRecord(uint32_t size, uint32_t offset, uint32_t bound) {
   return {FieldKind::kRecord, size, 0, offset, bound};
 }
-FieldDef Block32(uint32_t limit = 0, bool strict = false) {
+constexpr FieldDef Block32(uint32_t limit = 0, bool strict = false) {
   return {FieldKind::kBlock32, 0, 0, 0, limit, strict};
 }
-FieldDef Block16() { return {FieldKind::kBlock16}; }
-FieldDef Trailing(uint32_t unit, uint32_t offset) {
+constexpr FieldDef Block16() { return {FieldKind::kBlock16}; }
+constexpr FieldDef Trailing(uint32_t unit, uint32_t offset) {
   return {FieldKind::kTrailing, unit, 0, offset};
 }
-FieldDef ArgumentRecords(uint32_t size) { return {FieldKind::kArgumentRecords, size}; }
-FieldDef BlockList() { return {FieldKind::kBlockList}; }
-FieldDef CallerBlock32(uint32_t initial_length) {
+constexpr FieldDef ArgumentRecords(uint32_t size) { return {FieldKind::kArgumentRecords, size}; }
+constexpr FieldDef BlockList() { return {FieldKind::kBlockList}; }
+constexpr FieldDef CallerBlock32(uint32_t initial_length) {
   return {FieldKind::kCallerBlock32, 0, initial_length};
 }
-FieldDef When(Presence presence, FieldDef def) {
+constexpr FieldDef When(Presence presence, FieldDef def) {
   def.presence = presence;
   return def;
 }
@@ -44,16 +45,18 @@ constexpr uint32_t kUserEntryDataOffset = 8;
 constexpr uint32_t kUserEntryCheckedOffset = 12;
 constexpr uint32_t kUserEntryCheckedBound = 256;
 
-std::vector<CommandLayout> BuildCatalogue() {
-  using F = std::vector<FieldDef>;
-  const F none;
-  const FieldDef user_entry =
-      CheckedRecord(kUserEntrySize, kUserEntryCheckedOffset, kUserEntryCheckedBound);
-  const FieldDef user_record = Record(V100UserRecord::kSize);
-  const FieldDef user_blocks = Trailing(kUserBlockSize, V100UserRecord::kBlockCountOffset);
-  const FieldDef entry_data = Trailing(1, kUserEntryDataOffset);
+using F = FieldList;
+constexpr F none;
+constexpr FieldDef user_entry =
+    CheckedRecord(kUserEntrySize, kUserEntryCheckedOffset, kUserEntryCheckedBound);
+constexpr FieldDef user_record = Record(V100UserRecord::kSize);
+constexpr FieldDef user_blocks = Trailing(kUserBlockSize, V100UserRecord::kBlockCountOffset);
+constexpr FieldDef entry_data = Trailing(1, kUserEntryDataOffset);
 
-  std::vector<CommandLayout> c = {
+// Made by the compiler, in code order; it has no destructor, so it is
+// there for as long as the library is loaded.
+constexpr auto kCatalogue = [] {
+  auto c = std::to_array<CommandLayout>({
       {4, "Macro_Match", F{Block32(), Block32()}, F{U32()}},
       {6, "Macro_Vid_Stream", F{Const32(4), U32()}, none},
       {65, "Atomic_Get_Image", F{U32()}, F{U32(), Block32()}, 0, 18},
@@ -120,15 +123,10 @@ std::vector<CommandLayout> BuildCatalogue() {
       {164, "Macro_ID_Verify_Many", F{BlockList()}, none},
       {181, "Atomic_File_Delete", F{Block32(kFileNameLimit, true), U32()}, none},
       {194, "Atomic_Reset", none, none},
-  };
+  });
   std::sort(c.begin(), c.end(), [](const auto& a, const auto& b) { return a.code < b.code; });
   return c;
-}
-
-const std::vector<CommandLayout>& Catalogue() {
-  static const std::vector<CommandLayout> catalogue = BuildCatalogue();
-  return catalogue;
-}
+}();
 
 template <typename Record>
 Record RecordFrom(std::span<const uint8_t> bytes) {
@@ -140,13 +138,13 @@ Record RecordFrom(std::span<const uint8_t> bytes) {
 }  // namespace
 
 const CommandLayout* FindLayout(uint32_t code) {
-  const auto& c = Catalogue();
+  const auto& c = kCatalogue;
   auto it = std::lower_bound(c.begin(), c.end(), code,
                              [](const CommandLayout& l, uint32_t v) { return l.code < v; });
   return it != c.end() && it->code == code ? &*it : nullptr;
 }
 
-std::span<const CommandLayout> CatalogueLayouts() { return Catalogue(); }
+std::span<const CommandLayout> CatalogueLayouts() { return kCatalogue; }
 
 V100Config Atomic_Get_Config::Config() const {
   return RecordFrom<V100Config>(Bytes(Side::kResponse, 0));

@@ -102,6 +102,11 @@ class Atomic_Get_Composite_Image final : public ShapedCmd {
   }
   std::span<const uint8_t> Image() const { return Bytes(Side::kResponse, 1); }
   bool SetImage(std::span<const uint8_t> image) { return SetBytes(Side::kResponse, 1, image); }
+  // Parses the image straight into `destination`, which it must fill
+  // exactly (ShapedCmd::SetDestination); Image() then views it.
+  bool SetImageDestination(std::span<uint8_t> destination) {
+    return SetDestination(Side::kResponse, 1, destination);
+  }
 };
 
 // Header only both ways; the argument is the trigger type (1 after

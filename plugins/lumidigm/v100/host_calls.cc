@@ -1,6 +1,5 @@
 #include "plugins/lumidigm/v100/host_calls.h"
 
-#include <algorithm>
 #include <memory>
 #include <type_traits>
 
@@ -13,14 +12,15 @@ namespace {
 // The shared pattern: create the request, fill it, exchange it, and turn the
 // answer into a status. `read` copies the outputs of a usable response of
 // class Response and returns the status; Response void means the call has
-// no outputs.
+// no outputs. `prepare` readies the response before it parses (Execute).
 template <typename Request, typename Response, typename Fill, typename Read>
-int32_t HostCall(V100TransportInfo& info, Fill fill, Read read) {
+int32_t HostCall(V100TransportInfo& info, Fill fill, Read read, PrepareResponse prepare = nullptr,
+                 void* context = nullptr) {
   std::unique_ptr<ICmd> created = CommandFactory(Request::kCode);
   auto* request = dynamic_cast<Request*>(created.get());
   if (request == nullptr) return kNoResponse;
   fill(*request);
-  std::unique_ptr<ICmd> response = Execute(info, *request);
+  std::unique_ptr<ICmd> response = Execute(info, *request, prepare, context);
   created.reset();
   if (response == nullptr) return kNoResponse;
   if (auto* error = dynamic_cast<Atomic_Error*>(response.get())) {
@@ -57,15 +57,21 @@ int32_t GetAcqStatus(V100TransportInfo& info, uint32_t& status) {
 
 int32_t GetCompositeImage(V100TransportInfo& info, int32_t& leading_value, uint32_t& image_length,
                           std::span<uint8_t> destination) {
+  // The image is parsed straight into the caller's buffer, which it must
+  // fill exactly; a response of another class (an error) ignores this.
+  const PrepareResponse into_destination = [](ICmd& response, void* context) {
+    if (auto* image = dynamic_cast<Atomic_Get_Composite_Image*>(&response)) {
+      image->SetImageDestination(*static_cast<std::span<uint8_t>*>(context));
+    }
+  };
   return HostCall<Atomic_Get_Composite_Image, Atomic_Get_Composite_Image>(
-      info, kNothingToFill, [&](const Atomic_Get_Composite_Image& r) {
-        const std::span<const uint8_t> image = r.Image();
-        if (image.size() > destination.size()) return kNoResponse;
-        std::copy(image.begin(), image.end(), destination.begin());
+      info, kNothingToFill,
+      [&](const Atomic_Get_Composite_Image& r) {
         leading_value = r.LeadingValue();
-        image_length = static_cast<uint32_t>(image.size());
+        image_length = static_cast<uint32_t>(r.Image().size());
         return 0;
-      });
+      },
+      into_destination, &destination);
 }
 
 int32_t GetConfig(V100TransportInfo& info, V100Config& config) {

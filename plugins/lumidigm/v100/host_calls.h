@@ -3,11 +3,10 @@
 // and the device's error code, sign-extended, when it answered with
 // Atomic_Error. On any status but 0 the outputs are left untouched.
 //
-// A usable answer to a call with outputs is a response of the expected class
-// that parsed completely; anything else (another class, a truncated packet)
-// gives kNoResponse. A call without outputs accepts any response that is not
-// an Atomic_Error. An Atomic_Error that carries error code 0 is still an
-// error: it gives kNoResponse rather than success.
+// A usable answer is a response of the request's own class (Execute refuses
+// any other), and for a call with outputs one that parsed completely; a
+// truncated packet gives kNoResponse. An Atomic_Error that carries error
+// code 0 is still an error: it gives kNoResponse rather than success.
 #pragma once
 
 #include <cstdint>
@@ -27,8 +26,9 @@ int32_t ArmTrigger(V100TransportInfo& info, uint16_t trigger_type);
 int32_t GetAcqStatus(V100TransportInfo& info, uint32_t& status);
 
 // Atomic_Get_Composite_Image: the leading value and the image, copied into
-// `destination`. An image longer than `destination` is refused with
-// kNoResponse rather than cut.
+// `destination`, which the image must fill exactly: a longer one is refused
+// rather than cut, a shorter one rather than delivered over bytes it never
+// wrote (both kNoResponse, `destination` untouched).
 int32_t GetCompositeImage(V100TransportInfo& info, int32_t& leading_value, uint32_t& image_length,
                           std::span<uint8_t> destination);
 

@@ -19,6 +19,9 @@ inline constexpr uint32_t kTrailerSize = 2;
 // Every packet size counts header and trailer: a packet without payload is
 // this long.
 inline constexpr uint32_t kEmptyPacketSize = kHeaderSize + kTrailerSize;
+// The command code of the error response (Atomic_Error), which answers any
+// request.
+inline constexpr uint32_t kErrorResponseCode = 224;
 
 struct V100PacketHeader {
   uint16_t sync = kSync;

@@ -8,12 +8,12 @@ namespace dactyra::v100 {
 namespace {
 
 const CommandLayout& LayoutOrEmpty(uint32_t code) {
-  static const CommandLayout kEmpty{0, "", {}, {}};
+  static constexpr CommandLayout kEmpty{};
   const CommandLayout* layout = FindLayout(code);
   return layout != nullptr ? *layout : kEmpty;
 }
 
-std::vector<FieldValue> InitialValues(const std::vector<FieldDef>& fields) {
+std::vector<FieldValue> InitialValues(const FieldList& fields) {
   std::vector<FieldValue> values(fields.size());
   for (size_t i = 0; i < fields.size(); ++i) {
     const FieldDef& def = fields[i];
@@ -52,7 +52,7 @@ ShapedCmd::ShapedCmd(uint32_t code)
   set_request_size(layout_.request_size);
 }
 
-const std::vector<FieldDef>& ShapedCmd::Fields(Side side) const {
+const FieldList& ShapedCmd::Fields(Side side) const {
   return side == Side::kRequest ? layout_.request : layout_.response;
 }
 
@@ -96,7 +96,9 @@ void ShapedCmd::Given(Side side, size_t field) {
 
 std::span<const uint8_t> ShapedCmd::Bytes(Side side, size_t field) const {
   const FieldValue* v = Value(side, field);
-  return v != nullptr ? std::span<const uint8_t>(v->bytes) : std::span<const uint8_t>();
+  if (v == nullptr) return {};
+  if (v->to_destination) return std::span<const uint8_t>(v->destination).first(v->number);
+  return v->bytes;
 }
 
 bool ShapedCmd::SetBytes(Side side, size_t field, std::span<const uint8_t> bytes) {
@@ -129,8 +131,12 @@ bool ShapedCmd::SetBlocks(Side side, size_t field, std::vector<std::vector<uint8
 
 bool ShapedCmd::SetDestination(Side side, size_t field, std::span<uint8_t> destination) {
   FieldValue* v = Value(side, field);
-  if (v == nullptr || Fields(side)[field].kind != FieldKind::kCallerBlock32) return false;
+  if (v == nullptr) return false;
+  const FieldKind kind = Fields(side)[field].kind;
+  if (kind != FieldKind::kCallerBlock32 && kind != FieldKind::kBlock32) return false;
   v->destination = destination;
+  v->to_destination = kind == FieldKind::kBlock32;
+  if (v->to_destination) v->number = 0;
   return true;
 }
 
@@ -328,7 +334,13 @@ bool ShapedCmd::ParseField(const FieldDef& def, FieldValue& value, const FieldVa
       }
       if (def.limit != 0 && length > def.limit) return false;
       if (!in.ReadSpan(length, bytes)) return false;
-      value.bytes.assign(bytes.begin(), bytes.end());
+      if (value.to_destination) {
+        if (length != value.destination.size()) return false;
+        if (length != 0) std::memcpy(value.destination.data(), bytes.data(), length);
+        value.number = length;
+      } else {
+        value.bytes.assign(bytes.begin(), bytes.end());
+      }
       break;
     }
     case FieldKind::kTrailing: {

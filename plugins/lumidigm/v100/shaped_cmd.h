@@ -3,7 +3,10 @@
 // of these; the lists live in the catalogue table.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <span>
 #include <vector>
 
@@ -48,7 +51,7 @@ enum class Presence : uint8_t {
 };
 
 struct FieldDef {
-  FieldKind kind;
+  FieldKind kind = FieldKind::kU8;
   uint32_t value = 0;    // record size, constant, entry size or trailing unit
   uint32_t initial = 0;  // number after creation, or block length after creation
   uint32_t offset = 0;   // offset of the checked or counting 32-bit number in a record
@@ -72,11 +75,35 @@ enum CommandFlags : uint32_t {
   kArgumentSelectsGivenField = 4,
 };
 
+// The fields of one side of a command, held in place: the catalogue is then
+// a constant table, made by the compiler and never destroyed, so commands
+// can still be made while a process exits or unloads the library.
+class FieldList {
+ public:
+  static constexpr size_t kCapacity = 2;
+
+  constexpr FieldList() = default;
+  // More than kCapacity fields does not compile in a constant table.
+  constexpr FieldList(std::initializer_list<FieldDef> defs) {
+    for (const FieldDef& def : defs) defs_.at(size_++) = def;
+  }
+
+  constexpr size_t size() const { return size_; }
+  constexpr bool empty() const { return size_ == 0; }
+  constexpr const FieldDef& operator[](size_t i) const { return defs_[i]; }
+  constexpr const FieldDef* begin() const { return defs_.data(); }
+  constexpr const FieldDef* end() const { return defs_.data() + size_; }
+
+ private:
+  std::array<FieldDef, kCapacity> defs_{};
+  size_t size_ = 0;
+};
+
 struct CommandLayout {
-  uint32_t code;
-  const char* name;
-  std::vector<FieldDef> request;
-  std::vector<FieldDef> response;
+  uint32_t code = 0;
+  const char* name = "";
+  FieldList request;
+  FieldList response;
   uint16_t argument = 0;
   uint32_t request_size = kEmptyPacketSize;
   uint32_t flags = kNoFlags;
@@ -86,10 +113,11 @@ enum class Side { kRequest, kResponse };
 
 // The value of one field in an object.
 struct FieldValue {
-  uint32_t number = 0;  // numbers; for kCallerBlock32 the last parsed length
+  uint32_t number = 0;  // numbers; for a block parsed into `destination` its length
   std::vector<uint8_t> bytes;
   std::vector<std::vector<uint8_t>> blocks;  // kBlockList
-  std::span<uint8_t> destination;            // kCallerBlock32
+  std::span<uint8_t> destination;            // kCallerBlock32, or a kBlock32 given one
+  bool to_destination = false;               // a kBlock32 parsed into `destination`
   bool present = false;                      // given by a setter or by a parse
 };
 
@@ -101,7 +129,7 @@ class ShapedCmd : public ICmd {
   bool UnpackResponse(std::span<const uint8_t> packet) override;
 
   const CommandLayout& Layout() const { return layout_; }
-  const std::vector<FieldDef>& Fields(Side side) const;
+  const FieldList& Fields(Side side) const;
   size_t FieldCount(Side side) const { return Fields(side).size(); }
 
   // Field access by position in the side's field list. Out-of-range
@@ -113,6 +141,11 @@ class ShapedCmd : public ICmd {
   bool SetBytes(Side side, size_t field, std::span<const uint8_t> bytes);
   const std::vector<std::vector<uint8_t>>& Blocks(Side side, size_t field) const;
   bool SetBlocks(Side side, size_t field, std::vector<std::vector<uint8_t>> blocks);
+  // The caller's buffer for a kCallerBlock32 field (a longer block fails
+  // the parse), or for a kBlock32 field: that block is then parsed straight
+  // into it, without a copy of its own, and must fill it exactly (a block
+  // of any other length fails the parse, nothing written); Bytes() then
+  // views it. What a host call gives an image to land in.
   bool SetDestination(Side side, size_t field, std::span<uint8_t> destination);
   bool Present(Side side, size_t field) const;
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 
 namespace dactyra::v100 {
@@ -36,6 +38,13 @@ class ITransport {
  public:
   virtual ~ITransport() = default;
 
+  // The buffer Execute receives an answer into: the largest answer's size,
+  // made at the first exchange and kept while the transport is open, so an
+  // exchange neither allocates nor touches fresh pages. Exchanges on one
+  // transport are made one at a time (the front's step lock sees to it for
+  // a device), so one buffer serves them all. Empty when it cannot be had.
+  std::span<uint8_t> ReceiveBuffer();
+
   // 0 on success, otherwise a nonzero code.
   virtual int32_t Open(V100TransportInfo& info) = 0;
   virtual int32_t Close(V100TransportInfo& info) = 0;
@@ -46,6 +55,16 @@ class ITransport {
                         uint8_t* receive, uint32_t& receive_length) = 0;
   // The name of the mutex that serialises exchanges with the device.
   virtual bool GetLockName(std::string& name) const = 0;
+
+  // Ends the exchange another thread has in progress, if any, and fails
+  // every exchange from then on: what a shutdown does, before it closes
+  // the transport, so as not to wait out a sensor that answers late.
+  // Callable from any thread while the transport is open. Transports whose
+  // waits cannot be ended do nothing.
+  virtual void CancelExchanges() {}
+
+ private:
+  std::unique_ptr<uint8_t[]> receive_buffer_;
 };
 
 }  // namespace dactyra::v100

@@ -4,13 +4,13 @@
 
 namespace dactyra::v100 {
 
-// Takes the named mutex (without a time limit) and the local one, and
+// Takes the named mutex (for at most kMutexWaitMs) and the local one, and
 // releases them in reverse order.
 class TransportRegistry::Hold {
  public:
   explicit Hold(const TransportRegistry& registry) : registry_(registry) {
     if (registry_.named_ != nullptr) {
-      const platform::WaitResult r = registry_.named_->Wait(platform::kInfinite);
+      const platform::WaitResult r = registry_.named_->Wait(kMutexWaitMs);
       named_held_ = r == platform::WaitResult::kSignalled || r == platform::WaitResult::kAbandoned;
     }
     registry_.local_.lock();
@@ -27,12 +27,7 @@ class TransportRegistry::Hold {
   bool named_held_ = false;
 };
 
-TransportRegistry& TransportRegistry::Process() {
-  static TransportRegistry registry;
-  return registry;
-}
-
-TransportRegistry::TransportRegistry(const platform::Text& mutex_name, platform::Env& env)
+TransportRegistry::TransportRegistry(platform::Env& env, const platform::Text& mutex_name)
     : named_(env.CreateNamedMutex(mutex_name)) {}
 
 bool TransportRegistry::Add(const ITransport* transport) {

@@ -1,7 +1,9 @@
 // The process-wide registry of open transports. Opening a transport enters
 // it, closing one removes it. Every access holds the named mutex
 // "CMDHdlMutex", so opens and closes in all processes that load the plug-in
-// wait for each other.
+// wait for each other; but no longer than kMutexWaitMs, after which a
+// holder has stopped, and the registry (this process's own) goes on under
+// its local lock alone.
 #pragma once
 
 #include <cstddef>
@@ -20,15 +22,12 @@ class ITransport;
 class TransportRegistry {
  public:
   static constexpr char16_t kMutexName[] = u"CMDHdlMutex";
-
-  // The registry of this process, created on first use and destroyed when
-  // the library is unloaded.
-  static TransportRegistry& Process();
+  static constexpr uint32_t kMutexWaitMs = 2000;
 
   // The named mutex comes from `env`; without one (the Env could not make
-  // it) the registry still orders the threads of this process.
-  explicit TransportRegistry(const platform::Text& mutex_name = kMutexName,
-                             platform::Env& env = platform::Env::Default());
+  // it) the registry still orders the threads of this process. The
+  // plug-in keeps one, in the transport table its owner holds.
+  explicit TransportRegistry(platform::Env& env, const platform::Text& mutex_name = kMutexName);
   TransportRegistry(const TransportRegistry&) = delete;
   TransportRegistry& operator=(const TransportRegistry&) = delete;
 

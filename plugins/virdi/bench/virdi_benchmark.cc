@@ -16,6 +16,7 @@
 
 #include "platform/env.h"
 #include "platform/module.h"
+#include "platform/testing/temp_folder.h"
 #include "plugins/interface/vxr_plugin.h"
 #include "plugins/virdi/ucbiobsp.h"
 #include "sim/virdi/ucbiobsp_sim.h"
@@ -29,22 +30,15 @@ constexpr int kHeight = 480;
 class Config {
  public:
   Config() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "dactyra-virdi-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    dir_ = pattern;
     const std::string file = dir_ + "/UCBioBSP.conf";
     std::ofstream(file) << "reader=1 " << kWidth << "x" << kHeight << " frames=3 name=Bench\n";
     setenv("DACTYRA_UCBIOBSP_CONFIG", file.c_str(), 1);
     UCBioSim_Reset();
   }
-  ~Config() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
 
  private:
-  std::string dir_;
+  dactyra::platform::testing::TempFolder folder_{"dactyra-virdi-bench"};
+  const std::string dir_ = folder_.path();
 };
 
 uint32_t UCBIOAPI_CALL KeepNothing(const UCBioAPI_CALLBACK_DATA* data, void* user) {

@@ -11,9 +11,8 @@
 namespace dactyra::virdi::testing {
 
 void StandInTest::SetUp() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "dactyra-virdi-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  dir_ = pattern;
+  folder_ = std::make_unique<platform::testing::TempFolder>("dactyra-virdi");
+  dir_ = folder_->path();
   ASSERT_EQ(setenv("DACTYRA_UCBIOBSP_CONFIG", (dir_ + "/UCBioBSP.conf").c_str(), 1), 0);
   Configure("");
 }
@@ -22,8 +21,7 @@ void StandInTest::TearDown() {
   EXPECT_EQ(UCBioSim_Count("violations"), 0u) << sim::virdi::Violations();
   EXPECT_EQ(UCBioSim_Count("open devices"), 0u);
   EXPECT_EQ(UCBioSim_Count("FIR handles"), 0u);
-  std::error_code ignored;
-  std::filesystem::remove_all(dir_, ignored);
+  folder_.reset();
 }
 
 void StandInTest::Configure(const std::string& config) {

@@ -6,10 +6,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/env.h"
+#include "platform/testing/temp_folder.h"
 #include "plugins/interface/vxr_plugin.h"
 
 namespace dactyra::virdi::testing {
@@ -33,6 +35,7 @@ class StandInTest : public ::testing::Test {
   static uint32_t Calls(const char* function);
 
  private:
+  std::unique_ptr<platform::testing::TempFolder> folder_;
   std::string dir_;
 };
 

@@ -32,6 +32,7 @@
 #include "capture/vxr/vxr_capture_module.h"
 #include "platform/env.h"
 #include "platform/module.h"
+#include "platform/testing/wait.h"
 #include "platform/text.h"
 #include "scanning/reader_access.h"
 #include "scanning/velmora_fp.h"
@@ -42,6 +43,7 @@ namespace dactyra::testing {
 namespace {
 
 using platform::Text;
+using platform::testing::WaitUntil;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -54,8 +56,8 @@ class LibraryFolderEnv : public platform::EnvWrapper {
  public:
   LibraryFolderEnv(const std::string& host, const std::string& library)
       : EnvWrapper(platform::Env::Default()),
-        executable_(T(host + "/java")),
-        library_(T(library + "/libdactyra.so")) {}
+        executable_(T(Native(host + "/java"))),
+        library_(T(Native(library + "/libdactyra.so"))) {}
   Text ExecutablePath() override { return executable_; }
   Text ModuleFileNameOf(const void*) override { return library_; }
   std::unique_ptr<platform::RegistryKey> OpenRegistryKey(platform::RegistryRoot,
@@ -80,15 +82,6 @@ struct Component : TComponenteLeitor {
   Text NumSerieLeitor() const override { return u""; }
   int32_t IndiceLeitor() const override { return 0; }
 };
-
-bool WaitFor(const std::function<bool()>& done) {
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < give_up) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return done();
-}
 
 class VirdiLibraryTest : public ModuleFolderTest {
  protected:
@@ -132,14 +125,14 @@ class VirdiLibraryTest : public ModuleFolderTest {
   // loader answers with the copy already loaded, and with nothing when none
   // is); its controls must come from the copy beside the plug-in.
   bool AttachStandIn() {
-    standin_ = platform::Env::Default().LoadModule(u"UCBioBSP.so");
+    standin_ = platform::Env::Default().LoadModule(T(Native("UCBioBSP.so")));
     if (standin_ == nullptr) return false;
     count_ = standin_->Function<uint32_t (*)(const char*)>("UCBioSim_Count");
     violations_ = standin_->Function<size_t (*)(char*, size_t)>("UCBioSim_Violations");
     if (count_ == nullptr || violations_ == nullptr) return false;
     EXPECT_EQ(platform::ToUtf8(
                   platform::Env::Default().ModuleFileNameOf(reinterpret_cast<const void*>(count_))),
-              lib_ + "/UCBioBSP.so");
+              Native(lib_ + "/UCBioBSP.so"));
     return true;
   }
   uint32_t Count(const char* what) const { return count_(what); }
@@ -168,8 +161,9 @@ TEST_F(VirdiLibraryTest, WithoutUCBioBSPThePluginIsSkippedAndTheOtherModulesLoad
   InstallTestPlugin();
   Install(lib_, FpsmmSimPath(), "FPSmmZed.so");
   // Loaded as a module on its own, it fails with the loader's reason.
-  EXPECT_THAT(MessageOf([&] { TVxrCaptureModule module(u"virdi", T(lib_ + "/vxr_virdi.so")); }),
-              HasSubstr("UCBioBSP.so"));
+  EXPECT_THAT(
+      MessageOf([&] { TVxrCaptureModule module(u"virdi", T(Native(lib_ + "/vxr_virdi.so"))); }),
+      HasSubstr(Native("UCBioBSP.so")));
   auto manager = Manager();
   EXPECT_THAT(ModuleNames(*manager), ElementsAre("test", "zed"));
   EXPECT_THAT(Readers(*manager), Contains("T\\A"));
@@ -206,7 +200,7 @@ TEST_F(VirdiLibraryTest, BesideUCBioBSPTheManagerNamesOpensAndCapturesItsReaders
   const std::vector<const TCaptureModule*> modules = manager->Modulos();
   ASSERT_EQ(modules.size(), 2u);
   EXPECT_EQ(modules[1]->Prefix(), u"ViRDI");
-  EXPECT_EQ(platform::ToUtf8(modules[1]->Path()), lib_ + "/vxr_virdi.so");
+  EXPECT_EQ(platform::ToUtf8(modules[1]->Path()), Native(lib_ + "/vxr_virdi.so"));
 
   const std::vector<std::string> readers = {"T\\A", "ViRDI\\Alpha", "ViRDI\\Gamma Ray",
                                             "ViRDI\\Twin", "ViRDI\\Twin"};
@@ -285,7 +279,7 @@ void Collect(TVelmoraFP& fp, Seen& seen) {
   fp.OnCapturou = [&seen](TVelmoraFP& sender, int32_t) {
     const TGrayImage* image = sender.ImagemAtual();
     std::vector<uint8_t> pixels;
-    for (const auto& row : image->Bits) pixels.insert(pixels.end(), row.begin(), row.end());
+    pixels.insert(pixels.end(), image->Bits.Pixels().begin(), image->Bits.Pixels().end());
     std::lock_guard lock(seen.mutex);
     seen.images.push_back(std::move(pixels));
     seen.sizes.emplace_back(image->Width, image->Height);
@@ -326,7 +320,7 @@ TEST_F(VirdiLibraryTest, AScannerComponentCapturesTheStandInsFrames) {
       fp.SetModoOperacao(TModoOperacao::moDesenvolvimento);
       ASSERT_TRUE(fp.Ativo());
       EXPECT_EQ(platform::ToUtf8(fp.NumSerieLeitor()), c.settled);
-      ASSERT_TRUE(WaitFor([&] { return seen.size() >= 2; }));
+      ASSERT_TRUE(WaitUntil([&] { return seen.size() >= 2; }));
       fp.SetModoOperacao(TModoOperacao::moInativo);
       EXPECT_FALSE(fp.Ativo());
     }
@@ -361,14 +355,14 @@ TEST_F(VirdiLibraryTest, DeactivationWhileFramesArriveEndsTheCaptureAndClosesThe
     SCOPED_TRACE(round);
     const uint32_t before = Count("UCBioAPI_Capture");
     fp.SetModoOperacao(TModoOperacao::moDesenvolvimento);
-    ASSERT_TRUE(WaitFor([&] { return Count("UCBioAPI_Capture") > before; }));
+    ASSERT_TRUE(WaitUntil([&] { return Count("UCBioAPI_Capture") > before; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(7 * round));
     fp.SetModoOperacao(TModoOperacao::moInativo);
     EXPECT_EQ(Count("open devices"), 0u);
   }
   // After the cut captures, a whole one still arrives.
   fp.SetModoOperacao(TModoOperacao::moDesenvolvimento);
-  ASSERT_TRUE(WaitFor([&] { return seen.size() >= 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return seen.size() >= 1; }));
   fp.SetModoOperacao(TModoOperacao::moInativo);
   EXPECT_EQ(Count("open devices"), 0u);
 
@@ -379,7 +373,7 @@ TEST_F(VirdiLibraryTest, DeactivationWhileFramesArriveEndsTheCaptureAndClosesThe
   Collect(idle, none);
   const uint32_t before = Count("UCBioAPI_Capture");
   idle.SetModoOperacao(TModoOperacao::moDesenvolvimento);
-  ASSERT_TRUE(WaitFor([&] { return Count("UCBioAPI_Capture") > before; }));
+  ASSERT_TRUE(WaitUntil([&] { return Count("UCBioAPI_Capture") > before; }));
   idle.SetModoOperacao(TModoOperacao::moInativo);
   EXPECT_EQ(none.size(), 0u);
 

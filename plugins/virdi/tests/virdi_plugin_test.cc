@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -85,7 +86,8 @@ TEST_F(VirdiPluginTest, SizeNegotiation) {
   };
   const Case cases[] = {
       {0, 4, Case::kUntouched},           {1, 4, Case::kUntouched},
-      {3, 4, Case::kUntouched},           {-5, needed, Case::kAll},
+      {3, 4, Case::kUntouched},           {-5, 4, Case::kUntouched},
+      {INT32_MIN, 4, Case::kUntouched},
       {4, needed, Case::kCount},          {8, needed, Case::kCount},
       {needed - 1, needed, Case::kCount}, {needed, needed, Case::kAll},
       {needed + 9, needed, Case::kAll},
@@ -94,8 +96,8 @@ TEST_F(VirdiPluginTest, SizeNegotiation) {
     SCOPED_TRACE("size " + std::to_string(c.size));
     VirdiPlugin plugin(clock_);
     const uint32_t inits = Calls("UCBioAPI_Init");
-    // A negative size compares as a huge unsigned one: the list is
-    // written in full, so the buffer must hold it.
+    // The buffer holds a whole list whatever the size claims, so that a
+    // write beyond the size shows as changed guard bytes.
     ListBuffer buffer(static_cast<size_t>(std::max(c.size, needed) + 16));
     EXPECT_EQ(plugin.GetDeviceList(buffer.block(), c.size), c.result);
     const size_t untouched_from = c.written == Case::kUntouched ? 0
