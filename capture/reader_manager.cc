@@ -87,7 +87,7 @@ const TLeitoresUareU& TLeitoresUareU::Padrao() {
 
 TVxGestorLeitores::TVxGestorLeitores(bool preCarregar, platform::Env& env,
                                      const TLeitoresUareU& uareU)
-    : FEnv(env), FUareU(uareU) {
+    : FEnv(env), FUareU(uareU), FFolderGate(env) {
   if (preCarregar) CarregarModulos();
 }
 
@@ -207,12 +207,13 @@ void TVxGestorLeitores::CarregarModulos() {
       if (platform::SameTextAsciiNoCase(feita, normal)) return;
     }
     buscadas.push_back(normal);
-    BuscarModulos(normal);
+    if (FFolderGate.Admit(normal)) BuscarModulos(normal);
   };
 
+  // A program whose path cannot be read has no folder to search: the
+  // current folder is whatever the user stood in, not the program's.
   const Text executavel = FolderPart(FEnv.ExecutablePath(), PathDelimiters());
-  buscar(executavel.empty() ? platform::FullPath(FEnv.CurrentFolder())
-                            : platform::FullPath(executavel));
+  if (!executavel.empty()) buscar(platform::FullPath(executavel));
   buscar(FolderOfModuleName(FEnv.ModuleFileNameOf(&kDentroDaBiblioteca), PathDelimiters()));
 
   if (auto ambiente = FEnv.OpenRegistryKey(platform::RegistryRoot::kCurrentUser, u"Environment")) {

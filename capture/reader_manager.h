@@ -6,7 +6,9 @@
 // components alive so that DigitalPersona is unloaded after the last one.
 //
 // Reader names are "<module prefix>\<serial>"; the part before the first
-// backslash selects the module.
+// backslash selects the module. A folder another user could plant a module
+// in, or a relative one, is not searched (support/module_folders.h); nor is
+// the current folder when the host program's own folder is unknown.
 //
 // Every operation takes the manager lock, module searches and the component
 // list included, so the manager is safe to enter from any thread. The lock
@@ -24,6 +26,7 @@
 #include "platform/env.h"
 #include "platform/text.h"
 #include "platform/threads.h"
+#include "support/module_folders.h"
 
 namespace dactyra {
 
@@ -116,6 +119,8 @@ class TVxGestorLeitores {
 
   platform::Env& FEnv;
   const TLeitoresUareU& FUareU;
+  // Lets in the folders searched; reports each refused one once.
+  ModuleFolderGate FFolderGate;
   // The manager lock (re-entrant, as a critical section is).
   platform::CriticalSection FBloqueio;
   // Runs the DigitalPersona calls one at a time (the binding asks its

@@ -1,9 +1,13 @@
 # The declared layering of the source tree, in one place.
 #
 # Folders, bottom up: platform <- support <- imaging, templates, bridge <-
-# capture <- scanning. Plug-ins see only platform/ and plugins/interface/;
-# sim/ sees only the interface headers (plugins/) and platform/. tools/,
-# bench/ and fuzz/ sit on top. Nothing includes upward.
+# matching (over templates) <- capture <- scanning <- database. Plug-ins see
+# only platform/ and plugins/interface/. sim/ sees platform/, the plug-in
+# interface, and the wire formats a stand-in shares with the plug-in it
+# faces, declared once for both sides: the UCBioBSP records, the V100
+# records, packet and command catalogue, the usbcb, device-service and
+# XMODEM framing; never a plug-in's own logic. tools/, bench/ and fuzz/ sit
+# on top. Nothing includes upward.
 #
 # Two things hold a folder to it:
 # - usage requirements: no target sees the repository root. Each target
@@ -14,27 +18,36 @@
 #   every #include "a/b.h" must name the source's own folder or one that
 #   DACTYRA_MAY_INCLUDE_<folder> below allows it.
 
-# Which folders the sources of a folder may include besides their own.
-# "plugins" in a plug-in's list means only plugins/interface.
+# Which folders the sources of a folder may include besides their own. An
+# entry names a layer, a folder below one, or a single header.
 set(DACTYRA_MAY_INCLUDE_platform "")
 set(DACTYRA_MAY_INCLUDE_support platform)
 set(DACTYRA_MAY_INCLUDE_bridge platform support)
 set(DACTYRA_MAY_INCLUDE_imaging platform support bridge)
 set(DACTYRA_MAY_INCLUDE_templates platform support bridge imaging)
-set(DACTYRA_MAY_INCLUDE_capture platform support bridge imaging templates plugins/interface)
+set(DACTYRA_MAY_INCLUDE_matching platform support templates)
+set(DACTYRA_MAY_INCLUDE_capture
+  platform support bridge imaging templates matching plugins/interface)
 set(DACTYRA_MAY_INCLUDE_scanning
-  platform support bridge imaging templates capture plugins/interface)
+  platform support bridge imaging templates matching capture plugins/interface)
+set(DACTYRA_MAY_INCLUDE_database
+  platform support bridge imaging templates matching capture scanning plugins/interface)
 set(DACTYRA_MAY_INCLUDE_plugins platform plugins/interface)
-set(DACTYRA_MAY_INCLUDE_sim platform plugins sim)
-set(DACTYRA_MAY_INCLUDE_tools platform support bridge imaging templates capture scanning sim)
+set(DACTYRA_MAY_INCLUDE_sim platform plugins/interface sim
+  plugins/virdi/ucbiobsp.h
+  plugins/lumidigm/v100/records.h plugins/lumidigm/v100/packet.h plugins/lumidigm/v100/catalogue.h
+  plugins/lumidigm/transport/usbcb.h plugins/lumidigm/transport/service_messages.h
+  plugins/lumidigm/transport/xmodem.h)
+set(DACTYRA_MAY_INCLUDE_tools
+  platform support bridge imaging templates matching capture scanning database sim)
 set(DACTYRA_MAY_INCLUDE_bench
-  platform support bridge imaging templates capture scanning plugins sim)
+  platform support bridge imaging templates matching capture scanning database plugins sim)
 set(DACTYRA_MAY_INCLUDE_fuzz
-  platform support bridge imaging templates capture scanning plugins sim)
+  platform support bridge imaging templates matching capture scanning database plugins sim)
 # What tests and benchmarks (sources under a tests/ or bench/ folder) may
 # include besides: the stand-ins, and for a plug-in the library side that
 # loads it (the capture modules, and the scanner component over them).
-foreach(layer support bridge imaging templates capture scanning)
+foreach(layer support bridge imaging templates matching capture scanning database)
   set(DACTYRA_TESTS_MAY_INCLUDE_${layer} sim)
 endforeach()
 set(DACTYRA_TESTS_MAY_INCLUDE_plugins sim support capture scanning)

@@ -1,12 +1,25 @@
-# dactyra_test(NAME LABEL SOURCES... LIBS...)
-#   A GoogleTest executable registered with ctest under LABEL.
+# dactyra_test(NAME LABEL SOURCES... LIBS... [PROPERTIES name value...])
+#   A GoogleTest executable registered with ctest under LABEL; PROPERTIES
+#   are given to each of its cases.
 function(dactyra_test name)
-  cmake_parse_arguments(T "" "LABEL" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "LABEL" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  if(WIN32)
+    # setenv, unsetenv and mkdtemp, which MinGW's run-time lacks.
+    target_compile_options(${name} PRIVATE
+      "$<$<COMPILE_LANGUAGE:CXX>:SHELL:-include ${CMAKE_SOURCE_DIR}/platform/tests/mingw_shims.h>")
+  endif()
+  # A cross build lists the cases when ctest runs (through the emulator),
+  # not while it builds.
+  if(CMAKE_CROSSCOMPILING)
+    set(discovery DISCOVERY_MODE PRE_TEST)
+  else()
+    set(discovery "")
+  endif()
   gtest_discover_tests(${name}
-    PROPERTIES LABELS "${T_LABEL}" TIMEOUT 120
-    DISCOVERY_TIMEOUT 60)
+    PROPERTIES LABELS "${T_LABEL}" TIMEOUT 120 ${T_PROPERTIES}
+    DISCOVERY_TIMEOUT 60 ${discovery})
 endfunction()
 
 # dactyra_fuzzer(NAME SOURCES... LIBS... CORPUS dir [SECONDS n])

@@ -9,8 +9,8 @@ namespace dactyra {
 
 using platform::Text;
 
-void TCorridaEventos::Depositar(bibgi::GrayImagePtr imagem) {
-  bibgi::GrayImagePtr anterior;
+void TCorridaEventos::Depositar(GrayImagePtr imagem) {
+  GrayImagePtr anterior;
   {
     std::lock_guard held(FImagemLock);
     anterior = std::exchange(FGrayImage, std::move(imagem));
@@ -20,7 +20,7 @@ void TCorridaEventos::Depositar(bibgi::GrayImagePtr imagem) {
   FCondHasImage.Set();
 }
 
-bibgi::GrayImagePtr TCorridaEventos::Retirar() {
+GrayImagePtr TCorridaEventos::Retirar() {
   std::lock_guard held(FImagemLock);
   return std::move(FGrayImage);
 }
@@ -116,7 +116,7 @@ void TInnerScanner::PedirParada() {
 void TInnerScanner::HandleCapture() {
   std::shared_ptr<TCorridaEventos> corrida = Corrida();
   if (!corrida) return;
-  corrida->Depositar(bibgi::GrayImagePtr(bibgi::CopyGrayImage(FVelmoraFP->ImagemAtual())));
+  corrida->Depositar(CopyGrayImage(FVelmoraFP->ImagemAtual()));
 }
 
 void TInnerScanner::RunEvents(const std::shared_ptr<TCorridaEventos>& corrida,
@@ -128,7 +128,7 @@ void TInnerScanner::RunEvents(const std::shared_ptr<TCorridaEventos>& corrida,
       for (;;) {
         corrida->FCondHasImage.Wait();
         if (!corrida->FCapturing.load()) break;
-        bibgi::GrayImagePtr imagem = corrida->Retirar();
+        GrayImagePtr imagem = corrida->Retirar();
         // A wake-up whose image an earlier round took already.
         if (!imagem) continue;
         entrega->Entregar(*imagem);

@@ -39,7 +39,7 @@ class TEntregaEventos {
   virtual void Executar(const std::function<void()>& laco) = 0;
   // Delivers one image. A failure of the receiver that leaves delivery
   // possible is handled here; a failure that escapes ends the thread.
-  virtual void Entregar(const bibgi::TGrayImage& imagem) = 0;
+  virtual void Entregar(const TGrayImage& imagem) = 0;
 };
 
 // The event side of one capture run, shared by the scanner, the thread
@@ -58,12 +58,12 @@ struct TCorridaEventos {
 
   // The latest image not yet taken by the event thread; under FImagemLock.
   std::mutex FImagemLock;
-  bibgi::GrayImagePtr FGrayImage;
+  GrayImagePtr FGrayImage;
   // Images handed over and images delivered, for the curious (tests).
   std::atomic<uint64_t> FEntregues{0};
 
-  void Depositar(bibgi::GrayImagePtr imagem);
-  bibgi::GrayImagePtr Retirar();
+  void Depositar(GrayImagePtr imagem);
+  GrayImagePtr Retirar();
 };
 
 class TInnerScanner {

@@ -5,9 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <vector>
 
 #include "bridge/attached_thread.h"
 #include "bridge/entry_frames.h"
@@ -93,7 +91,7 @@ class TEntregaJava final : public TEntregaEventos {
     });
   }
 
-  void Entregar(const bibgi::TGrayImage& imagem) override {
+  void Entregar(const TGrayImage& imagem) override {
     const Contrato& c = *FContrato;
     TJNIEnv& env = *c.env;
     TLocalRef<> evento(env, env.NewObject(c.evento, c.eventoInit));
@@ -111,12 +109,8 @@ class TEntregaJava final : public TEntregaEventos {
       throw EJNIError(u"Image buffer shorter than its pixels");
     }
     if (tamanho > 0) {
-      FLinhas.resize(tamanho);
-      for (int32_t y = 0; y < h; ++y) {
-        std::memcpy(FLinhas.data() + static_cast<size_t>(y) * static_cast<size_t>(w),
-                    imagem.Bits[static_cast<size_t>(y)].data(), static_cast<size_t>(w));
-      }
-      env.SetByteArrayRegion(buffer.get(), 0, FLinhas.data(), static_cast<jsize>(tamanho));
+      env.SetByteArrayRegion(buffer.get(), 0, imagem.Bits.Pixels().data(),
+                             static_cast<jsize>(tamanho));
     }
     env.SetObjectField(evento.get(), c.image, objImagem.get());
 
@@ -169,8 +163,6 @@ class TEntregaJava final : public TEntregaEventos {
 
   const jobject FScanner;
   const Contrato* FContrato = nullptr;
-  // The rows of one image as one block; reused from image to image.
-  std::vector<uint8_t> FLinhas;
 };
 
 TTravaScanners gTrava;

@@ -48,8 +48,8 @@ TThreadPesquisa::~TThreadPesquisa() {
   FThread.reset();
 }
 
-void TThreadPesquisa::Iniciar(PGrayImage imagem) {
-  FImagem.reset(imagem);
+void TThreadPesquisa::Iniciar(GrayImagePtr imagem) {
+  FImagem = std::move(imagem);
   FEventoInicio.Set();
 }
 

@@ -149,8 +149,9 @@ class TVelmoraBase {
   virtual TTemplateBase* CriarTemplate(const platform::Text& templateStr, int32_t formato);
 
  protected:
-  int32_t FNumeroEncontradas = 0;
-  int32_t FNumeroPesquisadas = 0;
+  // Counted by searches on several threads at once.
+  std::atomic<int32_t> FNumeroEncontradas{0};
+  std::atomic<int32_t> FNumeroPesquisadas{0};
 };
 
 // The search thread of one component: sleeps between searches and runs one
@@ -168,7 +169,7 @@ class TThreadPesquisa {
   platform::Event& EventoFim() { return FEventoFim; }
   // Hands one image to the thread and wakes it; the caller took EventoFim
   // first. The thread takes the image over.
-  void Iniciar(PGrayImage imagem);
+  void Iniciar(GrayImagePtr imagem);
 
   // The outcome of the last search, read by TerminouPesquisa on the thread.
   int32_t Id() const { return FId; }

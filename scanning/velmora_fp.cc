@@ -1,7 +1,7 @@
 #include "scanning/velmora_fp.h"
 
+#include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -56,7 +56,7 @@ TVelmoraFP::~TVelmoraFP() {
   } catch (...) {
     // Nothing to report to from a destructor; the device is closed anyway.
   }
-  FreeGrayImage(std::exchange(ImagemCapturada, nullptr));
+  ImagemCapturada.reset();
   FLeitores.Remover(*this);
   FThreadPesquisa.reset();
 }
@@ -203,10 +203,15 @@ void TVelmoraFP::AtivarPassos(TModoOperacao modo) {
 void TVelmoraFP::TomarGuarda() {
   Text nome = u"VelmoraFP_";
   for (char16_t c : FNumSerieLeitor) nome += (c == u'\\') ? u'_' : c;
-  FEventoCapturando = FEnv.CreateNamedEvent(nome, true);
-  const bool tomada = FEventoCapturando != nullptr &&
-                      FEventoCapturando->Wait(1) == platform::WaitResult::kSignalled;
-  if (!tomada) {
+  Text erro;
+  FEventoCapturando = FEnv.CreateNamedEvent(nome, true, &erro);
+  if (!FEventoCapturando) {
+    // No guard could be made at all (the runtime folder belongs to another
+    // user, say): the reader is not in use, and the reason tells the
+    // folder, its owner and the variable that moves it.
+    throw EVelmoraFP(Formatar(u"Não consegui reservar o leitor %s: ", FNumSerieLeitor) + erro);
+  }
+  if (FEventoCapturando->Wait(1) != platform::WaitResult::kSignalled) {
     // Released without a signal: the signal belongs to its holder.
     FEventoCapturando.reset();
     throw EVelmoraFP(
@@ -275,13 +280,10 @@ void DP_STDCALL TVelmoraFP::ImagemDP(const char* /*ScannerId*/, int32_t Width, i
 }
 
 void TVelmoraFP::NovaImagemBruta(int32_t width, int32_t height, const uint8_t* pixels) {
-  GrayImagePtr image(CreateGrayImage(width, height, FResolucao));
-  if (pixels != nullptr && width > 0) {
-    for (int32_t i = 0; i < height; ++i) {
-      std::memcpy(image->Bits[static_cast<size_t>(i)].data(),
-                  pixels + static_cast<size_t>(i) * static_cast<size_t>(width),
-                  static_cast<size_t>(width));
-    }
+  GrayImagePtr image = CreateGrayImage(width, height, FResolucao);
+  // Device pixels come in the image's own layout, Width × Height bytes.
+  if (pixels != nullptr) {
+    std::ranges::copy_n(pixels, image->Bits.Pixels().size(), image->Bits.Pixels().begin());
   }
   ProcessarImagem(std::move(image));
 }
@@ -391,7 +393,7 @@ void TVelmoraFP::Pesquisar(GrayImagePtr image) {
       return;
     }
     FAguardandoPesquisa.store(true);
-    FThreadPesquisa->Iniciar(image.release());
+    FThreadPesquisa->Iniciar(std::move(image));
     DoInicioPesquisa();
     return;
   }
@@ -461,7 +463,7 @@ void TVelmoraFP::DoImpressaoExistente(int32_t id, const Text& codigo, int32_t in
 void TVelmoraFP::DoErroPesquisa(const Text& mensagem) {
   if (OnErroPesquisa) OnErroPesquisa(*this, mensagem);
 }
-void TVelmoraFP::DoNovaImagem(PGrayImage imagem) {
+void TVelmoraFP::DoNovaImagem(const TGrayImage* imagem) {
   if (OnNovaImagem) OnNovaImagem(*this, imagem);
 }
 void TVelmoraFP::DoMudouModoOperacao() {

@@ -41,7 +41,7 @@ enum class TModoOperacao : uint8_t {
 
 class TVelmoraFP;
 
-using TEventoImagem = std::function<void(TVelmoraFP& Sender, PGrayImage imagem)>;
+using TEventoImagem = std::function<void(TVelmoraFP& Sender, const TGrayImage* imagem)>;
 using TEventoCapturou = std::function<void(TVelmoraFP& Sender, int32_t numCaptura)>;
 using TEventoFimCaptura = std::function<void(TVelmoraFP& Sender, bool capturaOK)>;
 using TEventoReconheceu = std::function<void(TVelmoraFP& Sender, int32_t id,
@@ -71,7 +71,7 @@ class TVelmoraFP : public TComponenteLeitor {
   int32_t NumLeitores();
   // The last image processed; read it on the image thread, inside a
   // handler.
-  const TGrayImage* ImagemAtual() const { return ImagemCapturada; }
+  const TGrayImage* ImagemAtual() const { return ImagemCapturada.get(); }
   int32_t IndiceLeitor() const override { return FIndiceLeitor; }
   void SetIndiceLeitor(int32_t value) { FIndiceLeitor = value; }
   platform::Text NumSerieLeitor() const override { return FNumSerieLeitor; }
@@ -127,7 +127,7 @@ class TVelmoraFP : public TComponenteLeitor {
   virtual void DoImpressaoExistente(int32_t id, const platform::Text& codigo, int32_t indDedo,
                                     bool& rejeitar);
   virtual void DoErroPesquisa(const platform::Text& mensagem);
-  virtual void DoNovaImagem(PGrayImage imagem);
+  virtual void DoNovaImagem(const TGrayImage* imagem);
   virtual void DoMudouModoOperacao();
 
  private:
@@ -154,7 +154,7 @@ class TVelmoraFP : public TComponenteLeitor {
   platform::Env& FEnv;
 
   std::atomic<bool> FAtivo{false};
-  PGrayImage ImagemCapturada = nullptr;
+  GrayImagePtr ImagemCapturada;
   // Written by the image thread and reset by a mode change on the caller's.
   std::atomic<int32_t> IndImpressaoCapturada{0};
   std::atomic<bool> UniuImagens{false};

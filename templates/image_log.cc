@@ -19,22 +19,22 @@ Text Digits(int value, int width) {
   return platform::FromUtf8(text);
 }
 
-// Deletes the plain files of `folder` (not the hidden ones, not sub-folders),
-// then the folder itself if that left it empty. A plain file given as
-// `folder` lists as empty and fails to be removed, so it stays.
+// Deletes the plain files of the day folder `name` of the log (not the
+// hidden ones, not links, not sub-folders), then the folder itself if that
+// left it empty.
 //
-// Symbolic links are left as they are, `folder` itself or an entry of it:
-// the log deletes only what it wrote, and through a link it would delete
-// files outside the log. A folder holding a link is not empty, so it stays.
-void ApagarPasta(platform::Env& env, const Text& folder) {
-  if (env.IsSymbolicLink(folder)) return;
-  for (const platform::FolderEntry& entry : env.ListFolder(folder)) {
-    if (entry.is_folder || entry.name.starts_with(u'.')) continue;
-    const Text file = folder + platform::PathDelimiter() + entry.name;
-    if (env.IsSymbolicLink(file)) continue;
-    env.DeleteFile(file);
+// Everything goes through folders held open that never follow a link: a
+// link in the log, at any level, is left as it is and what it leads to is
+// never reached, even when another user swaps an entry for a link while
+// the cleaning runs. A folder holding a link is not empty, so it stays.
+void ApagarPasta(platform::Folder& log, const Text& name) {
+  const std::unique_ptr<platform::Folder> folder = log.OpenFolder(name, false);
+  if (!folder) return;
+  for (const platform::Folder::Entry& entry : folder->List()) {
+    if (entry.kind != platform::Folder::EntryKind::kFile || entry.name.starts_with(u'.')) continue;
+    folder->DeleteFile(entry.name);
   }
-  env.RemoveFolder(folder);
+  log.RemoveFolder(name);
 }
 
 }  // namespace
@@ -69,8 +69,12 @@ Text PreviousDayFolderName(const platform::LocalTime& day) {
 bool GravarLogImagem(platform::Env& env, const Text& library_folder, int32_t width, int32_t height,
                      std::span<const uint8_t> pixels) noexcept {
   try {
-    const Text folder = library_folder + u"imglog" + platform::PathDelimiter();
-    env.CreateFolders(folder);
+    // The library's folder may be reached through links; the log below it
+    // never is: "imglog" itself must be a real folder.
+    const std::unique_ptr<platform::Folder> library = env.OpenFolder(library_folder);
+    if (!library) return false;
+    const std::unique_ptr<platform::Folder> log = library->OpenFolder(u"imglog", true);
+    if (!log) return false;
 
     // One reading of the clock for the folder and the file name, so an
     // image taken at midnight lands in the folder of the day it is named by.
@@ -78,20 +82,22 @@ bool GravarLogImagem(platform::Env& env, const Text& library_folder, int32_t wid
     const Text today = DayFolderName(now);
     const Text yesterday = PreviousDayFolderName(now);
 
-    for (const platform::FolderEntry& entry : env.ListFolder(folder)) {
-      if (entry.name.starts_with(u'.') || entry.name == today || entry.name == yesterday) continue;
-      ApagarPasta(env, folder + entry.name);
+    for (const platform::Folder::Entry& entry : log->List()) {
+      if (entry.kind != platform::Folder::EntryKind::kFolder || entry.name.starts_with(u'.') ||
+          entry.name == today || entry.name == yesterday) {
+        continue;
+      }
+      ApagarPasta(*log, entry.name);
     }
 
-    const Text day_folder = folder + today;
-    env.CreateFolders(day_folder);
-    const Text file = day_folder + platform::PathDelimiter() + Digits(now.hour, 2) +
-                      Digits(now.minute, 2) + Digits(now.second, 2) + u".bmp";
+    const std::unique_ptr<platform::Folder> day = log->OpenFolder(today, true);
+    if (!day) return false;
+    const Text file = Digits(now.hour, 2) + Digits(now.minute, 2) + Digits(now.second, 2) + u".bmp";
 
     std::vector<uint8_t> bmp;
     SaveGrayBitmap(width, height, pixels, bmp);
-    return env.WriteFileBytes(
-        file, std::string_view(reinterpret_cast<const char*>(bmp.data()), bmp.size()));
+    return day->WriteFile(file,
+                          std::string_view(reinterpret_cast<const char*>(bmp.data()), bmp.size()));
   } catch (...) {
     return false;
   }

@@ -2,8 +2,11 @@
 // extraction engine while the current user's registry value "SI" under
 // "\Software\Tessiva BR\dactyra" is the integer 1. Images go to
 // <library folder>imglog/<yyyymmdd>/<hhnnss>.bmp; only today's and
-// yesterday's day folders are kept. The cleaning never deletes through a
-// symbolic link: links in the log, and the folders holding them, stay.
+// yesterday's day folders are kept. Fingerprints are personal data on a
+// machine others may share: the log's folders are this user's only (0700),
+// its images too (0600), and an image is written whole or not at all. No
+// step follows a symbolic link: links in the log, and the folders holding
+// them, stay, and a log folder that is itself a link is not used.
 #pragma once
 
 #include <cstdint>

@@ -59,7 +59,7 @@ def at_least(limit, text=None, on="ratio"):
 @dataclass(frozen=True)
 class Figure:
     value: float
-    kind: str  # "ns", "bytes/s", "items/s", "count", "fraction", "KiB"
+    kind: str  # "ns", "bytes/s", "items/s", "count", "fraction", "percent", "KiB"
 
     def show(self):
         v, k = self.value, self.kind
@@ -75,6 +75,8 @@ class Figure:
             return f"{v:.0f} /s"
         if k == "fraction":
             return f"{v:.3f}"
+        if k == "percent":
+            return f"{100 * v:.2f} %"
         if k == "KiB":
             return f"{v:+.0f} KiB"
         return f"{v:.2f}".rstrip("0").rstrip(".")
@@ -212,8 +214,10 @@ GOOGLE_RULES = [
      "floor", None, "V100 image exchange through the service"),
     ("v100_transport_benchmark", r"BM_XModemOurs", "bytes/s", r"BM_XModemLrzsz", "peer", None,
      "XMODEM 16 KiB over a pty"),
+    ("vxr_lumidigm_benchmark", r"BM_PluginGetImage", "items/s", r"BM_DirectSameExchanges",
+     "peer", at_least(0.8), "Lumidigm images through VXR_GetImage"),
     ("vxr_lumidigm_benchmark", r"BM_PluginGetImage", "items/s", r"BM_DirectExecute", "peer",
-     None, "Lumidigm images through VXR_GetImage"),
+     None, "Lumidigm images through VXR_GetImage, against the 4-exchange cycle"),
     ("vxr_lumidigm_benchmark", r"BM_PluginGetImage", "counter:calls_per_image", None, "", None,
      "Lumidigm VXR_GetImage calls per image"),
     ("vxr_lumidigm_benchmark", r"BM_ExchangesPerImage/(\d)", "counter:exchanges_per_image", None,
@@ -232,14 +236,24 @@ GOOGLE_RULES = [
      "DigitalPersona \\1 latency, median"),
     ("dp_capture_benchmark", r"BM_(MessagePathSleep10ms|MessagePathWait10ms|EventPath)",
      "counter_us:p99_us", r"BM_ResampleOnly", "floor", None, "DigitalPersona \\1 latency, p99"),
-    ("extract_benchmark", r"BM_Extract/320/365", "cpu", None, "", at_most(20e6, "<= 20 ms", "value"),
+    ("extract_benchmark", r"BM_Extract/320/365", "cpu", None, "", at_most(15e6, "<= 15 ms", "value"),
      "open engine extract 320x365, CPU"),
-    ("extract_benchmark", r"BM_Extract/448/511", "cpu", None, "", None,
-     "open engine extract 448x511, CPU"),
+    ("extract_benchmark", r"BM_Extract/(\d+)/(\d+)", "cpu", r"BM_Nbis/\1/\2", "peer",
+     at_most(1.0), "open engine extract \\1x\\2, CPU"),
     ("extract_benchmark", r"BM_ExportPath", "cpu", r"BM_Extract/320/365", "floor", None,
      "open engine extract+export 320x365, CPU"),
     ("extractor_benchmark", r"BM_LibraryExtractor", "cpu", r"BM_EngineDirect", "floor", None,
      "library extractor over the engine, CPU"),
+    ("matcher_benchmark", r"BM_Compare", "cpu", None, "", at_most(20e3, "<= 20 us", "value"),
+     "matcher 1:1 comparison, CPU"),
+    ("matcher_benchmark", r"BM_Identify/10000", "cpu", None, "",
+     at_most(50e6, "<= 50 ms", "value"), "matcher identification among 10000, CPU"),
+    ("matcher_benchmark", r"BM_Identify/(1000|10000)", "cpu", r"BM_IdentifyExhaustive/\1",
+     "plain", None, "matcher identification among \\1, CPU"),
+    # The curve: the cost per entry at each size beside the cost per entry
+    # among 1,000; at most 1 is no worse than linear.
+    ("matcher_benchmark", r"BM_Identify/(\d+)", "counter:ns_per_entry", r"BM_Identify/1000",
+     "from", at_most(1.0), "matcher identification among \\1, ns per entry"),
 ]
 
 
@@ -282,16 +296,30 @@ QUALITY_LINE = re.compile(
 REPEATABILITY = re.compile(r"^repeatability \(([^)]*)\): ([\d.]+)", re.M)
 
 
+# The goals on the engine's own rule (10 px and 30 degrees): (precision,
+# recall) at least.
+QUALITY_GOALS = {"clean": (0.99, 0.95), "all degraded": (0.97, 0.90)}
+
+SIDE_BY_SIDE = re.compile(r"^within 10 px, vs NBIS\b.*$", re.M)
+SIDE_LINE = re.compile(
+    r"^(clean|noise \S+|blur \S+|wet \S+|dry \S+|moved\+distorted\+partial|all degraded)\s+(\d+)"
+    r"\s+([\d.]+)\s+([\d.]+)\s+([\d.]+)\s+([\d.]+|-)\s+([\d.]+|-)\s+([\d.]+|-)\s*$")
+NBIS = "peer NBIS (libfprint)"
+
+
 def quality_rows(text):
     """The open engine's quality table (extract_benchmark's standard
-    output): precision and recall against the ground truth."""
+    output): precision and recall against the ground truth, then the same
+    impressions beside NIST's detector."""
+    side = SIDE_BY_SIDE.search(text)
+    own, beside = (text[:side.start()], text[side.end():]) if side else (text, "")
     rows = []
-    for m in QUALITY_LINE.finditer(text):
+    for m in QUALITY_LINE.finditer(own):
         name = m.group(1)
         p, r = float(m.group(3)), float(m.group(4))
-        goal = 0.95 if name == "clean" else (0.85 if name == "all degraded" else None)
+        goals = QUALITY_GOALS.get(name, (None, None))
         what = f"open engine minutiae, {name} ({m.group(2)})"
-        for label, value in (("precision", p), ("recall", r)):
+        for label, value, goal in (("precision", p, goals[0]), ("recall", r, goals[1])):
             rows.append(Row(f"{what} {label}", Figure(value, "fraction"),
                             goal=at_least(goal, f">= {goal:g}", "value") if goal else None))
         if name == "clean" and m.group(6):
@@ -303,6 +331,22 @@ def quality_rows(text):
         rows.append(Row(f"open engine repeatability ({m.group(1)})",
                         Figure(float(m.group(2)), "fraction"),
                         goal=at_least(0.8, ">= 0.8", "value")))
+    # Each line up to the first blank one: ours, then NBIS's ("-" when the
+    # benchmark was built without it).
+    for line in beside.strip("\n").split("\n\n")[0].splitlines():
+        m = SIDE_LINE.match(line)
+        if not m:
+            continue
+        what = f"open engine within 10 px, {m.group(1)} ({m.group(2)})"
+        theirs = [None if v == "-" else float(v) for v in m.group(6, 7, 8)]
+        for i, (label, kind, goal) in enumerate((("precision", "fraction", at_least(1.0)),
+                                                 ("recall", "fraction", at_least(1.0)),
+                                                 ("ms per image, CPU", "ns", at_most(1.0)))):
+            scale = 1e6 if kind == "ns" else 1.0
+            ours = float(m.group(3 + i)) * scale
+            peer = None if theirs[i] is None else Figure(theirs[i] * scale, kind)
+            rows.append(Row(f"{what} {label}", Figure(ours, kind),
+                            NBIS if peer else NBIS + " (missing)", peer, goal=goal))
     return rows
 
 
@@ -377,12 +421,62 @@ def extractor_java_rows(results, engine, recorder):
     return rows
 
 
+MATCHER_SET = re.compile(r"^matcher accuracy: (\d+) fingers x (\d+) impressions", re.M)
+MATCHER_EER = re.compile(r"^matcher EER ([\d.]+)", re.M)
+MATCHER_FNMR = re.compile(r"^matcher FNMR at FMR ([\d.e-]+): ([\d.]+)", re.M)
+MATCHER_RANK = re.compile(r"^matcher rank-1 identification among (\d+): ([\d.]+), exhaustive "
+                          r"([\d.]+)", re.M)
+MATCHER_PEER = re.compile(r"^matcher peer libfprint FMR ([\d.]+) FNMR ([\d.]+)\n"
+                          r"matcher peer ours at the same FMR: FMR ([\d.]+) FNMR ([\d.]+)", re.M)
+# (FMR, FNMR at most) set for the matcher.
+MATCHER_FNMR_GOALS = {0.001: 0.03}
+LIBFPRINT = "peer libfprint (bozorth3)"
+
+
+def matcher_rows(text):
+    """The matcher's accuracy (matcher_benchmark's standard output): error
+    rates over every pair of impressions, rank-1 identification narrowed
+    and exhaustive, and libfprint's trials scored by both."""
+    rows = []
+    m = MATCHER_SET.search(text)
+    if not m:
+        return rows
+    on = f"{m.group(1)} fingers x {m.group(2)}"
+    m = MATCHER_EER.search(text)
+    if m:
+        rows.append(Row(f"matcher EER ({on})", Figure(float(m.group(1)), "percent"),
+                        goal=at_most(0.01, "<= 1 %", "value")))
+    for m in MATCHER_FNMR.finditer(text):
+        fmr = float(m.group(1))
+        goal = MATCHER_FNMR_GOALS.get(fmr)
+        rows.append(Row(f"matcher FNMR at FMR {100 * fmr:g} % ({on})",
+                        Figure(float(m.group(2)), "percent"),
+                        goal=at_most(goal, f"<= {100 * goal:g} %", "value") if goal else None))
+    for m in MATCHER_RANK.finditer(text):
+        rows.append(Row(f"matcher rank-1 identification among {m.group(1)}",
+                        Figure(float(m.group(2)), "percent"), "plain exhaustive search",
+                        Figure(float(m.group(3)), "percent")))
+    m = MATCHER_PEER.search(text)
+    if m:
+        point = f"libfprint's operating point (its FMR {100 * float(m.group(1)):.2f} %)"
+        rows.append(Row(f"matcher FNMR at {point}", Figure(float(m.group(4)), "percent"),
+                        LIBFPRINT, Figure(float(m.group(2)), "percent"),
+                        goal=Goal("ratio", "<", 1.0, "ratio < 1")))
+        rows.append(Row(f"matcher FMR at {point}", Figure(float(m.group(3)), "percent"),
+                        LIBFPRINT, Figure(float(m.group(1)), "percent")))
+    else:
+        rows.append(Row("matcher beside libfprint", None, LIBFPRINT + " (missing)",
+                        note="no trials"))
+    return rows
+
+
 # Every source the table expects, and the rows made from it; a source that
 # left nothing is reported.
 def text_rows(results):
     t = results.texts
     rows = []
     rows += quality_rows(t.get("extract_benchmark", ""))
+    rows += matcher_rows(t.get("matcher_benchmark", ""))
     rows += extractor_java_rows(results, t.get("NFExtractorBench.engine"),
                                 t.get("NFExtractorBench.recorder"))
     rows += nimage_rows(t.get("NImageBench", ""))
@@ -393,7 +487,7 @@ def text_rows(results):
 
 EXPECTED = sorted({rule[0] for rule in GOOGLE_RULES} | {
     "NFExtractorBench.engine", "NFExtractorBench.recorder", "NImageBench", "NFRecordBench",
-    "ScannerBench.throughput", "ScannerBench.latency"})
+    "ScannerBench.throughput", "ScannerBench.latency", "libfprint_peer"})
 
 
 def failure_rows(results):

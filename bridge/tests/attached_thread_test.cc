@@ -16,7 +16,15 @@ JavaVM* g_vm = nullptr;
 
 }  // namespace
 
+#if defined(_WIN32)
+// Exported from the test program, where the library looks when no jvm.dll
+// is loaded. jni.h declares it imported; this definition is the point.
+#pragma GCC diagnostic ignored "-Wattributes"
+extern "C" __declspec(dllexport) jint JNICALL JNI_GetCreatedJavaVMs(JavaVM** vms, jsize size,
+                                                                   jsize* count) {
+#else
 extern "C" jint JNI_GetCreatedJavaVMs(JavaVM** vms, jsize size, jsize* count) {
+#endif
   if (g_vm != nullptr && size >= 1) vms[0] = g_vm;
   *count = g_vm != nullptr ? 1 : 0;
   return JNI_OK;

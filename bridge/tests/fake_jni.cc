@@ -55,46 +55,46 @@ struct FakeJniFunctions {
     return 0;
   }
 
-  static jclass FindClass(JNIEnv*, const char* name) {
+  static jclass JNICALL FindClass(JNIEnv*, const char* name) {
     FakeJni& f = Enter(std::string("FindClass ") + name);
     return reinterpret_cast<jclass>(Lookup(f, f.classes, name));
   }
-  static jclass GetObjectClass(JNIEnv*, jobject o) {
+  static jclass JNICALL GetObjectClass(JNIEnv*, jobject o) {
     FakeJni& f = Enter("GetObjectClass " + std::to_string(Id(o)));
     auto it = f.objectClass.find(Id(o));
     return reinterpret_cast<jclass>(it == f.objectClass.end() ? 0 : it->second);
   }
-  static jmethodID GetMethodID(JNIEnv*, jclass c, const char* name, const char* sig) {
+  static jmethodID JNICALL GetMethodID(JNIEnv*, jclass c, const char* name, const char* sig) {
     FakeJni& f = Enter("GetMethodID " + std::to_string(Id(c)) + " " + name + " " + sig);
     return reinterpret_cast<jmethodID>(Lookup(f, f.methods, std::string(name) + " " + sig));
   }
-  static jfieldID GetFieldID(JNIEnv*, jclass c, const char* name, const char* sig) {
+  static jfieldID JNICALL GetFieldID(JNIEnv*, jclass c, const char* name, const char* sig) {
     FakeJni& f = Enter("GetFieldID " + std::to_string(Id(c)) + " " + name + " " + sig);
     return reinterpret_cast<jfieldID>(Lookup(f, f.fields, std::string(name) + " " + sig));
   }
-  static jfieldID GetStaticFieldID(JNIEnv*, jclass c, const char* name, const char* sig) {
+  static jfieldID JNICALL GetStaticFieldID(JNIEnv*, jclass c, const char* name, const char* sig) {
     FakeJni& f = Enter("GetStaticFieldID " + std::to_string(Id(c)) + " " + name + " " + sig);
     return reinterpret_cast<jfieldID>(Lookup(f, f.fields, std::string(name) + " " + sig));
   }
-  static jint GetIntField(JNIEnv*, jobject o, jfieldID id) {
+  static jint JNICALL GetIntField(JNIEnv*, jobject o, jfieldID id) {
     FakeJni& f = Enter("GetIntField " + std::to_string(Id(o)) + " " + std::to_string(Id(id)));
     return f.intFields[Id(id)];
   }
-  static void SetIntField(JNIEnv*, jobject o, jfieldID id, jint v) {
+  static void JNICALL SetIntField(JNIEnv*, jobject o, jfieldID id, jint v) {
     FakeJni& f = Enter("SetIntField " + std::to_string(Id(o)) + " " + std::to_string(Id(id)) + " " +
                        std::to_string(v));
     f.intFields[Id(id)] = v;
   }
-  static jobject GetObjectField(JNIEnv*, jobject o, jfieldID id) {
+  static jobject JNICALL GetObjectField(JNIEnv*, jobject o, jfieldID id) {
     FakeJni& f = Enter("GetObjectField " + std::to_string(Id(o)) + " " + std::to_string(Id(id)));
     return f.objectFields[Id(id)];
   }
-  static jobject GetStaticObjectField(JNIEnv*, jclass c, jfieldID id) {
+  static jobject JNICALL GetStaticObjectField(JNIEnv*, jclass c, jfieldID id) {
     FakeJni& f =
         Enter("GetStaticObjectField " + std::to_string(Id(c)) + " " + std::to_string(Id(id)));
     return f.objectFields[Id(id)];
   }
-  static void SetObjectField(JNIEnv*, jobject o, jfieldID id, jobject v) {
+  static void JNICALL SetObjectField(JNIEnv*, jobject o, jfieldID id, jobject v) {
     FakeJni& f = Enter("SetObjectField " + std::to_string(Id(o)) + " " + std::to_string(Id(id)) +
                        " " + std::to_string(Id(v)));
     f.objectFields[Id(id)] = v;
@@ -103,89 +103,89 @@ struct FakeJniFunctions {
     RecordArgs(f, args, CountArgs(Id(m), f));
     if (f.callThrows) f.pending = true;
   }
-  static void CallVoidMethodA(JNIEnv*, jobject o, jmethodID m, const jvalue* args) {
+  static void JNICALL CallVoidMethodA(JNIEnv*, jobject o, jmethodID m, const jvalue* args) {
     FakeJni& f = Enter("CallVoidMethodA " + std::to_string(Id(o)) + " " + std::to_string(Id(m)));
     Call(f, m, args);
   }
-  static jint CallIntMethodA(JNIEnv*, jobject o, jmethodID m, const jvalue* args) {
+  static jint JNICALL CallIntMethodA(JNIEnv*, jobject o, jmethodID m, const jvalue* args) {
     FakeJni& f = Enter("CallIntMethodA " + std::to_string(Id(o)) + " " + std::to_string(Id(m)));
     Call(f, m, args);
     return f.callIntResult;
   }
-  static jobject CallObjectMethodA(JNIEnv*, jobject o, jmethodID m, const jvalue* args) {
+  static jobject JNICALL CallObjectMethodA(JNIEnv*, jobject o, jmethodID m, const jvalue* args) {
     FakeJni& f = Enter("CallObjectMethodA " + std::to_string(Id(o)) + " " + std::to_string(Id(m)));
     Call(f, m, args);
     return f.callObjectResult;
   }
-  static jobject NewObjectA(JNIEnv*, jclass c, jmethodID m, const jvalue* args) {
+  static jobject JNICALL NewObjectA(JNIEnv*, jclass c, jmethodID m, const jvalue* args) {
     FakeJni& f = Enter("NewObjectA " + std::to_string(Id(c)) + " " + std::to_string(Id(m)));
     Call(f, m, args);
     return f.callThrows ? nullptr : f.callObjectResult;
   }
-  static jstring NewStringUTF(JNIEnv*, const char* s) {
+  static jstring JNICALL NewStringUTF(JNIEnv*, const char* s) {
     FakeJni& f = Enter("NewStringUTF");
     uintptr_t id = f.next_++;
     f.utfStrings[id] = s;
     return reinterpret_cast<jstring>(id);
   }
-  static jstring NewString(JNIEnv*, const jchar* s, jsize n) {
+  static jstring JNICALL NewString(JNIEnv*, const jchar* s, jsize n) {
     FakeJni& f = Enter("NewString");
     uintptr_t id = f.next_++;
     f.utf16Strings[id] = std::u16string(reinterpret_cast<const char16_t*>(s), n);
     return reinterpret_cast<jstring>(id);
   }
-  static const char* GetStringUTFChars(JNIEnv*, jstring s, jboolean*) {
+  static const char* JNICALL GetStringUTFChars(JNIEnv*, jstring s, jboolean*) {
     FakeJni& f = Enter("GetStringUTFChars");
     auto it = f.utfStrings.find(Id(s));
     return it == f.utfStrings.end() ? nullptr : it->second.c_str();
   }
-  static void ReleaseStringUTFChars(JNIEnv*, jstring, const char*) {
+  static void JNICALL ReleaseStringUTFChars(JNIEnv*, jstring, const char*) {
     EnterSafe("ReleaseStringUTFChars");
   }
-  static void DeleteLocalRef(JNIEnv*, jobject o) {
+  static void JNICALL DeleteLocalRef(JNIEnv*, jobject o) {
     FakeJni& f = EnterSafe("DeleteLocalRef " + std::to_string(Id(o)));
     f.deletedLocal.push_back(Id(o));
   }
-  static void DeleteGlobalRef(JNIEnv*, jobject o) {
+  static void JNICALL DeleteGlobalRef(JNIEnv*, jobject o) {
     FakeJni& f = EnterSafe("DeleteGlobalRef " + std::to_string(Id(o)));
     f.deletedGlobal.push_back(Id(o));
   }
-  static jint MonitorEnter(JNIEnv*, jobject o) {
+  static jint JNICALL MonitorEnter(JNIEnv*, jobject o) {
     return Enter("MonitorEnter " + std::to_string(Id(o))).monitorEnterResult;
   }
-  static jint MonitorExit(JNIEnv*, jobject o) {
+  static jint JNICALL MonitorExit(JNIEnv*, jobject o) {
     FakeJni& f = EnterSafe("MonitorExit " + std::to_string(Id(o)));
     if (f.onMonitorExit) f.onMonitorExit();
     return 0;
   }
-  static jint ThrowNew(JNIEnv*, jclass c, const char* msg) {
+  static jint JNICALL ThrowNew(JNIEnv*, jclass c, const char* msg) {
     FakeJni& f = Enter("ThrowNew " + std::to_string(Id(c)) + " " + msg);
     f.pending = true;
     return 0;
   }
-  static jboolean ExceptionCheck(JNIEnv*) {
+  static jboolean JNICALL ExceptionCheck(JNIEnv*) {
     return EnterSafe("ExceptionCheck").pending ? JNI_TRUE : JNI_FALSE;
   }
-  static void ExceptionClear(JNIEnv*) { EnterSafe("ExceptionClear").pending = false; }
-  static void ExceptionDescribe(JNIEnv*) { EnterSafe("ExceptionDescribe").pending = false; }
-  static jbyteArray NewByteArray(JNIEnv*, jsize n) {
+  static void JNICALL ExceptionClear(JNIEnv*) { EnterSafe("ExceptionClear").pending = false; }
+  static void JNICALL ExceptionDescribe(JNIEnv*) { EnterSafe("ExceptionDescribe").pending = false; }
+  static jbyteArray JNICALL NewByteArray(JNIEnv*, jsize n) {
     FakeJni& f = Enter("NewByteArray " + std::to_string(n));
     return reinterpret_cast<jbyteArray>(f.next_++);
   }
-  static jsize GetArrayLength(JNIEnv*, jarray a) {
+  static jsize JNICALL GetArrayLength(JNIEnv*, jarray a) {
     FakeJni& f = Enter("GetArrayLength " + std::to_string(Id(a)));
     return static_cast<jsize>(f.byteArrays[Id(a)].size());
   }
-  static jbyte* GetByteArrayElements(JNIEnv*, jbyteArray a, jboolean* isCopy) {
+  static jbyte* JNICALL GetByteArrayElements(JNIEnv*, jbyteArray a, jboolean* isCopy) {
     FakeJni& f = Enter("GetByteArrayElements " + std::to_string(Id(a)));
     if (isCopy) *isCopy = JNI_FALSE;
     return f.byteArrays[Id(a)].data();
   }
-  static void ReleaseByteArrayElements(JNIEnv*, jbyteArray a, jbyte*, jint mode) {
+  static void JNICALL ReleaseByteArrayElements(JNIEnv*, jbyteArray a, jbyte*, jint mode) {
     EnterSafe("ReleaseByteArrayElements " + std::to_string(Id(a)) + " " +
               (mode == JNI_ABORT ? "abort" : std::to_string(mode)));
   }
-  static void SetByteArrayRegion(JNIEnv*, jbyteArray a, jsize start, jsize n, const jbyte*) {
+  static void JNICALL SetByteArrayRegion(JNIEnv*, jbyteArray a, jsize start, jsize n, const jbyte*) {
     Enter("SetByteArrayRegion " + std::to_string(Id(a)) + " " + std::to_string(start) + " " +
           std::to_string(n));
   }

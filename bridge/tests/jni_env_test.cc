@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "bridge/tests/fake_jni.h"
+#include "platform/text.h"
 
 namespace dactyra {
 namespace {
@@ -70,7 +71,9 @@ TEST_F(JniEnvTest, EachKindBecomesItsJniValue) {
 }
 
 TEST_F(JniEnvTest, TextArgumentsBecomeJavaStringsFreedAfterTheCall) {
-  env_.CallVoidMethod(target_, Method(13), {"a\xc3\xa7\xc3\xa3o", std::u16string(u"x\0y", 3)});
+  // 8-bit text is in the ANSI code page (UTF-8 on POSIX).
+  const std::string ansi = platform::ToAnsi(u"a\u00e7\u00e3o");
+  env_.CallVoidMethod(target_, Method(13), {ansi.c_str(), std::u16string(u"x\0y", 3)});
   ASSERT_EQ(fake_.utfStrings.size(), 1u);
   ASSERT_EQ(fake_.utf16Strings.size(), 1u);
   // 8-bit text is re-encoded as modified UTF-8, UTF-16 text passes with its

@@ -18,6 +18,7 @@
 #include "capture/fpsmm/fpsmm_capture_module.h"
 #include "capture/reader_manager.h"
 #include "platform/env.h"
+#include "platform/testing/temp_folder.h"
 
 namespace {
 
@@ -31,10 +32,6 @@ using dactyra::platform::ToUtf8;
 class Folder : public dactyra::platform::EnvWrapper {
  public:
   Folder() : EnvWrapper(dactyra::platform::Env::Default()) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "dactyra-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    dir_ = pattern;
     setenv("VXR_TEST_DIR", dir_.c_str(), 1);
     setenv("FPSMM_SIM_CONFIG", (dir_ + "/fpsmm.conf").c_str(), 1);
     setenv("DACTYRA_DP_SIM", (dir_ + "/dp.conf").c_str(), 1);
@@ -58,10 +55,6 @@ class Folder : public dactyra::platform::EnvWrapper {
                                         "guid = 000102030405060708090A0B0C0D0E0F\n"
                                         "id = {CAFE}\nproduct = U.are.U 4000B\n";
   }
-  ~Folder() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
 
   Text ExecutablePath() override { return FromUtf8(dir_ + "/java"); }
   Text ModuleFileNameOf(const void*) override { return FromUtf8(dir_ + "/libdactyra.so"); }
@@ -80,7 +73,8 @@ class Folder : public dactyra::platform::EnvWrapper {
     std::filesystem::copy_file(from, dir_ + "/" + name,
                                std::filesystem::copy_options::overwrite_existing);
   }
-  std::string dir_;
+  dactyra::platform::testing::TempFolder folder_{"dactyra-bench"};
+  const std::string dir_ = folder_.path();
 };
 
 // The count, then every name by index, as the Java scanner list asks.

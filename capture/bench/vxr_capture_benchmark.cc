@@ -15,6 +15,7 @@
 #include "capture/capture_device.h"
 #include "capture/vxr/vxr_capture_module.h"
 #include "platform/env.h"
+#include "platform/testing/temp_folder.h"
 #include "plugins/interface/vxr_plugin.h"
 
 namespace {
@@ -25,21 +26,14 @@ std::string PluginFile() { return std::string(DACTYRA_TEST_PLUGIN_DIR) + "/vxr_t
 class Control {
  public:
   explicit Control(const std::string& size) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "dactyra-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    dir_ = pattern;
     setenv("VXR_TEST_DIR", dir_.c_str(), 1);
     std::ofstream(dir_ + "/vxr_test.conf")
         << "prefix=Bench\ndevice=B1\nmax=" << size << "\nimages=-1\nfrozen=1\nquiet=1\n";
   }
-  ~Control() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
 
  private:
-  std::string dir_;
+  dactyra::platform::testing::TempFolder folder_{"dactyra-bench"};
+  const std::string dir_ = folder_.path();
 };
 
 const char* kSizes[] = {"4x3", "352x288"};

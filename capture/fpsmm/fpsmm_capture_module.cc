@@ -1,5 +1,6 @@
 #include "capture/fpsmm/fpsmm_capture_module.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -9,6 +10,8 @@
 
 namespace dactyra {
 namespace {
+
+constexpr int32_t kMaxFpsmmDevices = 1024;
 
 platform::Text Decimal(int64_t value) { return platform::FromUtf8(std::to_string(value)); }
 
@@ -47,6 +50,10 @@ int32_t TFPSmmCaptureModule::DeviceCount() {
     FIds.clear();
     return 0;
   }
+  // The count sizes the array handed to the module, so a module that
+  // answers INT32_MAX would have us zero-fill gigabytes: no machine has
+  // more readers than this.
+  count = std::min(count, kMaxFpsmmDevices);
   std::vector<const TFPSmmChar*> slots(static_cast<size_t>(count), nullptr);
   int32_t filled = 0;
   VerificarErro(FProcEnumDeviceIDs(count, slots.data(), &filled));

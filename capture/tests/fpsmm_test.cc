@@ -169,6 +169,8 @@ TEST_F(FpsmmTest, CountIsTheModulesCountAndTheListHoldsWhatItFilled) {
       {"count=0\nid=foo\\A1\n", 0, {}},
       // A negative count with a good status can size no array: none.
       {"count=-4\nid=foo\\A1\n", 0, {}},
+      // A count no machine has would size a 16 GiB array: clamped.
+      {"count=2147483647\nid=foo\\A1\n", 1024, {u"foo\\A1"}},
   };
   auto module = Load();
   for (const Case& c : cases) {

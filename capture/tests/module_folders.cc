@@ -16,14 +16,14 @@ void ModuleFolderTest::SetUp() {
 }
 
 std::string ModuleFolderTest::Folder(const std::string& name) const {
-  const std::string folder = dir() + "/" + name;
+  const std::string folder = Native(dir() + "/" + name);
   std::filesystem::create_directories(folder);
   return folder;
 }
 
 std::string ModuleFolderTest::Install(const std::string& folder, const std::string& source,
                                       const std::string& file_name) const {
-  const std::string target = folder + "/" + file_name;
+  const std::string target = Native(folder + "/" + file_name);
   std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing);
   return target;
 }

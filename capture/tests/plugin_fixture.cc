@@ -2,43 +2,38 @@
 
 #include <stdlib.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
-#include "support/exception.h"
+#include "platform/testing/wait.h"
 
 namespace dactyra::testing {
 
 std::string PluginPath(const std::string& file_name) {
-  return std::string(DACTYRA_TEST_PLUGIN_DIR) + "/" + file_name + ".so";
+  return Native(std::string(DACTYRA_TEST_PLUGIN_DIR) + "/" + file_name + ".so");
+}
+
+std::string Native(std::string path) {
+#ifdef _WIN32
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  if (path.ends_with(".so")) path.replace(path.size() - 3, 3, ".dll");
+  if (path.ends_with(".SO")) path.replace(path.size() - 3, 3, ".DLL");
+#endif
+  return path;
 }
 
 platform::Text T(const std::string& utf8) { return platform::FromUtf8(utf8); }
 
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return platform::ToUtf8(e.message());
-  }
-  return "(no error)";
-}
-
 void PluginTest::SetUp() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "dactyra-capture-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  dir_ = pattern;
+  folder_ = std::make_unique<platform::testing::TempFolder>("dactyra-capture");
+  dir_ = Native(folder_->path());
   // Read by a plug-in copy when it loads; no thread runs yet.
   ASSERT_EQ(setenv("VXR_TEST_DIR", dir_.c_str(), 1), 0);
 }
 
-void PluginTest::TearDown() {
-  std::error_code ignored;
-  std::filesystem::remove_all(dir_, ignored);
-}
+void PluginTest::TearDown() { folder_.reset(); }
 
 void PluginTest::Configure(const std::string& stem, const std::string& config) {
   // Written aside and renamed, so that a plug-in call never reads half a file.
@@ -67,12 +62,7 @@ int PluginTest::CountCalls(const std::string& stem, const std::string& start) co
 }
 
 bool PluginTest::WaitForCalls(const std::string& stem, const std::string& start, int count) const {
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < give_up) {
-    if (CountCalls(stem, start) >= count) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return false;
+  return platform::testing::WaitUntil([&] { return CountCalls(stem, start) >= count; });
 }
 
 }  // namespace dactyra::testing

@@ -6,6 +6,10 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <atomic>
 #include <filesystem>
@@ -33,13 +37,13 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return platform::ToUtf8(e.message());
+// The text with its ASCII letters made capitals: the same folder to a
+// system that ignores letter case in its paths.
+std::string Upper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
-  return "(no error)";
+  return text;
 }
 
 class EnvironmentKey : public platform::RegistryKey {
@@ -63,8 +67,8 @@ class FolderEnv : public platform::EnvWrapper {
 
   void Place(const std::string& executable, const std::string& library) {
     std::lock_guard lock(mutex_);
-    executable_ = T(executable);
-    library_ = T(library);
+    executable_ = T(Native(executable));
+    library_ = T(Native(library));
   }
   void SetExtraFolders(const std::string& folders) {
     std::lock_guard lock(mutex_);
@@ -79,9 +83,9 @@ class FolderEnv : public platform::EnvWrapper {
   void Refuse(const std::string& file_name, bool refuse) {
     std::lock_guard lock(mutex_);
     if (refuse) {
-      refused_.insert(file_name);
+      refused_.insert(Native(file_name));
     } else {
-      refused_.erase(file_name);
+      refused_.erase(Native(file_name));
     }
   }
   std::vector<std::string> Searches() {
@@ -90,7 +94,7 @@ class FolderEnv : public platform::EnvWrapper {
   }
   int Loads(const std::string& file_name) {
     std::lock_guard lock(mutex_);
-    return static_cast<int>(std::count(loads_.begin(), loads_.end(), file_name));
+    return static_cast<int>(std::count(loads_.begin(), loads_.end(), Native(file_name)));
   }
 
   Text ExecutablePath() override {
@@ -119,9 +123,9 @@ class FolderEnv : public platform::EnvWrapper {
         if (error) *error = u"refused by the test";
         return nullptr;
       }
-      if (!bare_names_.empty() && file.find(u'/') == Text::npos &&
-          std::filesystem::exists(bare_names_ + "/" + name)) {
-        path = T(bare_names_ + "/" + name);
+      if (!bare_names_.empty() && file.find_first_of(u"/\\") == Text::npos &&
+          std::filesystem::exists(Native(bare_names_ + "/" + name))) {
+        path = T(Native(bare_names_ + "/" + name));
       }
     }
     return target().LoadModule(path, search, error);
@@ -254,7 +258,7 @@ class ReaderManagerTest : public ModuleFolderTest {
 };
 
 TEST_F(ReaderManagerTest, WhichFilesBecomeModules) {
-  enum Kind { kPlugin, kRefusedPlugin, kFpsmm, kJunk };
+  enum Kind { kPlugin, kRefusedPlugin, kFpsmm, kJunk, kCutPlugin };
   struct Case {
     std::string what;
     std::vector<std::pair<Kind, std::string>> files;
@@ -282,6 +286,10 @@ TEST_F(ReaderManagerTest, WhichFilesBecomeModules) {
         {kJunk, "FPSmmJunk.so"},
         {kPlugin, "vxr_ok.so"}},
        {"ok"}},
+      // Mapped, it would end the process with SIGBUS.
+      {"a half-copied plug-in is left out",
+       {{kCutPlugin, "vxr_half.so"}, {kPlugin, "vxr_whole.so"}},
+       {"whole"}},
       {"plug-ins first, each pass in name order",
        {{kFpsmm, "FPSmmBar.so"}, {kPlugin, "vxr_z.so"}, {kPlugin, "vxr_M.so"}},
        {"m", "z", "bar"}},
@@ -307,7 +315,10 @@ TEST_F(ReaderManagerTest, WhichFilesBecomeModules) {
           Fpsmm(folder, file);
           break;
         case kJunk:
-          std::ofstream(folder + "/" + file) << "not a module";
+          std::ofstream(Native(folder + "/" + file)) << "not a module";
+          break;
+        case kCutPlugin:
+          std::filesystem::resize_file(Install(folder, PluginPath("vxr_test"), file), 4096);
           break;
       }
     }
@@ -326,15 +337,78 @@ TEST_F(ReaderManagerTest, HostFolderFirstThenTheLibrarysThenFurtherFolders) {
   Plugin(extra1, "vxr_e.so");
   Plugin(extra2, "vxr_l.so");
   Fpsmm(extra2, "FPSmmBar.so");
-  env_.SetExtraFolders(extra1 + "::" + extra2 + ":" + host_);
+  // Separated as the system's search paths are.
+  const std::string sep = Native("/") == "/" ? ":" : ";";
+  env_.SetExtraFolders(extra1 + sep + sep + extra2 + sep + host_);
   auto manager = Manager();
   EXPECT_THAT(Names(*manager), ElementsAre("a", "l", "foo", "e", "bar"));
   EXPECT_THAT(Files(*manager),
-              ElementsAre(host_ + "/VXR_A.SO", lib_ + "/vxr_l.so", lib_ + "/FPSmmFoo.so",
-                          extra1 + "/vxr_e.so", extra2 + "/FPSmmBar.so"));
+              ElementsAre(Native(host_ + "/VXR_A.SO"), Native(lib_ + "/vxr_l.so"),
+                          Native(lib_ + "/FPSmmFoo.so"), Native(extra1 + "/vxr_e.so"),
+                          Native(extra2 + "/FPSmmBar.so")));
   // Each folder once, both passes each: the host folder named again is not
   // searched again, and the empty entry is no folder.
   EXPECT_EQ(Searches(), 8);
+}
+
+#ifndef _WIN32
+// POSIX modes and owners here; the Win32 folder check is the Env contract's.
+// A module runs as this user: a folder that another user could plant one
+// in is skipped, and said so once on standard error, however often the
+// folders are searched again.
+TEST_F(ReaderManagerTest, FoldersOthersCouldWriteAreSkippedAndReportedOnce) {
+  const std::string open = Folder("open"), group = Folder("group"), given = Folder("given");
+  ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(group.c_str(), 0775), 0);
+  // A folder of ours in a parent where anyone may rename it away.
+  const std::string inside = Folder("shared/inside");
+  ASSERT_EQ(chmod(Folder("shared").c_str(), 0777), 0);
+  // "relative" exists below the current folder: it must not be found there.
+  Folder("relative");
+  // Each refused entry, and what its report names.
+  std::vector<std::pair<std::string, std::string>> refused = {
+      {open, open}, {group, group}, {inside, Folder("shared")}, {"relative", "relative"}};
+  if (chown(given.c_str(), 65534, 65534) == 0) {  // only root gives folders away
+    refused.push_back({given, "belongs to user 65534"});
+  }
+  std::string extra;
+  for (const auto& [folder, named] : refused) {
+    const std::string file = "vxr_" + std::filesystem::path(folder).filename().string() + ".so";
+    Plugin(folder[0] == '/' ? folder : Folder(folder), file);
+    extra += folder + ":";
+  }
+  Plugin(host_, "vxr_host.so");
+  env_.SetExtraFolders(extra + host_);
+
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir());
+  ::testing::internal::CaptureStderr();
+  auto manager = Manager();
+  Component by_index(u"Test\\S1", 0);
+  manager->IniciouConexao(by_index);  // searches every folder again
+  const std::string report = ::testing::internal::GetCapturedStderr();
+  std::filesystem::current_path(previous);
+
+  EXPECT_THAT(Names(*manager), ElementsAre("host"));
+  EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), std::ssize(refused)) << report;
+  for (const auto& [folder, named] : refused) {
+    EXPECT_NE(report.find(named), std::string::npos) << named << " in:\n" << report;
+  }
+}
+#endif  // _WIN32
+
+// A program whose own path cannot be read: the current folder is where the
+// user stood, not the program's folder, and is never searched for it.
+TEST_F(ReaderManagerTest, AnUnknownProgramFolderIsNotTheCurrentFolder) {
+  const std::string here = Folder("here");
+  Plugin(here, "vxr_here.so");
+  Plugin(lib_, "vxr_lib.so");
+  env_.Place("", lib_ + "/libdactyra.so");
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(here);
+  auto manager = Manager();
+  std::filesystem::current_path(previous);
+  EXPECT_THAT(Names(*manager), ElementsAre("lib"));
 }
 
 TEST_F(ReaderManagerTest, OneFolderIsSearchedOnce) {
@@ -346,7 +420,7 @@ TEST_F(ReaderManagerTest, OneFolderIsSearchedOnce) {
   const std::vector<Case> cases = {
       {"the same folder", host_ + "/libdactyra.so", 2},
       {"the same text but for ASCII case", host_ + "/LIBDACTYRA.so", 2},
-      {"a folder in other letters", "/TMP/" + host_.substr(5) + "/libdactyra.so", 2},
+      {"a folder in other letters", Upper(host_) + "/libdactyra.so", 2},
       {"two folders", lib_ + "/libdactyra.so", 4},
       {"a library the system cannot place: no root folder search", "", 2},
   };
@@ -357,7 +431,9 @@ TEST_F(ReaderManagerTest, OneFolderIsSearchedOnce) {
     auto manager = Manager();
     EXPECT_EQ(Searches() - before, c.searches);
   }
-  for (const std::string& search : env_.Searches()) EXPECT_NE(search.rfind("/vxr_", 0), 0u);
+  for (const std::string& search : env_.Searches()) {
+    EXPECT_NE(search.rfind(Native("/vxr_"), 0), 0u);
+  }
 }
 
 TEST_F(ReaderManagerTest, LaterActivationsFindNewAndRetriedFiles) {
@@ -434,7 +510,7 @@ TEST_F(ReaderManagerTest, PluginFpsmmAndDigitalPersonaStandInsInOneFolder) {
   Configure("vxr_a", "prefix=Alpha\ndevice=S1\n");
   Fpsmm(host_, "FPSmmFoo.so");
   ConfigureFpsmm("count=3\nid=foo\\X1\nid=foo\\X2\n");
-  Install(host_, std::string(DACTYRA_DP_SIM_DIR) + "/DPFPApi.so", "DPFPApi.so");
+  Install(host_, Native(std::string(DACTYRA_DP_SIM_DIR) + "/DPFPApi.so"), "DPFPApi.so");
   const std::string dp_config = dir() + "/dp.conf";
   std::ofstream(dp_config) << "[reader]\nlibrary = dpfpapi\n"
                               "guid = 000102030405060708090A0B0C0D0E0F\n"

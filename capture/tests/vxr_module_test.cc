@@ -118,7 +118,7 @@ TEST_F(VxrModuleTest, RefusesAPluginWhosePrefixIsNull) {
 }
 
 TEST_F(VxrModuleTest, AFileThatDoesNotLoadRaisesTheSystemMessage) {
-  const std::string missing = dir() + "/vxr_missing.so";
+  const std::string missing = Native(dir() + "/vxr_missing.so");
   try {
     TVxrCaptureModule module(u"missing", T(missing));
     FAIL() << "module created";
@@ -130,18 +130,18 @@ TEST_F(VxrModuleTest, AFileThatDoesNotLoadRaisesTheSystemMessage) {
 }
 
 TEST_F(VxrModuleTest, PrefixComesFromTheAnsiCodePage) {
-  Configure("vxr_test", "prefix=Lum\xC3\xAD\n");
+  Configure("vxr_test", "prefix=" + platform::ToAnsi(u"Lum\u00ED") + "\n");
   EXPECT_EQ(LoadModule("vxr_test")->Prefix(), u"Lum\u00ED");
 }
 
 TEST_F(VxrModuleTest, TwoCopiesLoadedAtOnceBehaveApart) {
   for (const char* copy : {"vxr_a", "vxr_b"}) {
-    std::filesystem::copy_file(PluginPath("vxr_test"), dir() + "/" + copy + ".so");
+    std::filesystem::copy_file(PluginPath("vxr_test"), Native(dir() + "/" + copy + ".so"));
   }
   Configure("vxr_a", "prefix=A\ndevice=1\n");
   Configure("vxr_b", "prefix=B\ndevice=2\ndevice=3\n");
-  TVxrCaptureModule a(u"a", T(dir() + "/vxr_a.so"));
-  TVxrCaptureModule b(u"b", T(dir() + "/vxr_b.so"));
+  TVxrCaptureModule a(u"a", T(Native(dir() + "/vxr_a.so")));
+  TVxrCaptureModule b(u"b", T(Native(dir() + "/vxr_b.so")));
   std::vector<platform::Text> names;
   EXPECT_EQ(a.GetDeviceList(names), 1);
   EXPECT_EQ(b.GetDeviceList(names), 2);

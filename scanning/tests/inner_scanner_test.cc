@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/testing/wait.h"
 #include "scanning/scanner_list.h"
 #include "scanning/scanners_lock.h"
 #include "scanning/tests/readers_fixture.h"
@@ -22,19 +23,11 @@ namespace dactyra {
 namespace {
 
 using platform::Text;
+using platform::testing::WaitUntil;
 using testing::T;
 using testing::TLeitoresTeste;
 
 std::string Prefixo() { return "Q" + std::to_string(getpid()); }
-
-bool Esperar(const std::function<bool()>& cond) {
-  const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < limite) {
-    if (cond()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return cond();
-}
 
 // Records every image; `acao` runs inside each delivery.
 class TEntregaTeste final : public TEntregaEventos {
@@ -44,9 +37,9 @@ class TEntregaTeste final : public TEntregaEventos {
     laco();
     executando = false;
   }
-  void Entregar(const bibgi::TGrayImage& imagem) override {
+  void Entregar(const TGrayImage& imagem) override {
     std::vector<uint8_t> px;
-    for (const auto& row : imagem.Bits) px.insert(px.end(), row.begin(), row.end());
+    px.insert(px.end(), imagem.Bits.Pixels().begin(), imagem.Bits.Pixels().end());
     {
       std::lock_guard lock(mutex);
       imagens.push_back(px);
@@ -88,7 +81,7 @@ TEST_F(InnerScannerTest, ImagesArriveRowByRowAndASecondStartIsIgnored) {
   EXPECT_TRUE(s->IsCapturing());
   EXPECT_FALSE(s->StartCapturing(std::make_shared<TEntregaTeste>()));
   Imagem(*s, 3, 2, 10);
-  ASSERT_TRUE(Esperar([&] { return entrega->Quantas() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return entrega->Quantas() == 1; }));
   s->StopCapturing();
   EXPECT_FALSE(s->IsCapturing());
   EXPECT_FALSE(entrega->executando.load());
@@ -109,11 +102,11 @@ TEST_F(InnerScannerTest, ImagesDuringASlowDeliveryCoalesceToTheLatest) {
   };
   ASSERT_TRUE(s->StartCapturing(entrega));
   Imagem(*s, 1, 1, 1);
-  ASSERT_TRUE(Esperar([&] { return dentro.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return dentro.load(); }));
   Imagem(*s, 1, 1, 2);
   Imagem(*s, 1, 1, 3);
   soltar = true;
-  ASSERT_TRUE(Esperar([&] { return entrega->Quantas() == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return entrega->Quantas() == 2; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   s->StopCapturing();
   EXPECT_EQ(entrega->imagens, (std::vector<std::vector<uint8_t>>{{1}, {3}}));
@@ -129,14 +122,14 @@ TEST_F(InnerScannerTest, AStopFromInsideADeliveryDoesNotWaitForItself) {
   };
   ASSERT_TRUE(s->StartCapturing(entrega));
   Imagem(*s, 2, 2, 0);
-  ASSERT_TRUE(Esperar([&] { return parou.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return parou.load(); }));
   EXPECT_FALSE(s->IsCapturing());
-  ASSERT_TRUE(Esperar([&] { return !entrega->executando.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return !entrega->executando.load(); }));
   // And it can start again, from a Java thread.
   auto outra = std::make_shared<TEntregaTeste>();
   ASSERT_TRUE(s->StartCapturing(outra));
   Imagem(*s, 2, 2, 0);
-  ASSERT_TRUE(Esperar([&] { return outra->Quantas() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return outra->Quantas() == 1; }));
   s->StopCapturing();
 }
 
@@ -159,7 +152,7 @@ TEST_F(InnerScannerTest, AReenteringCallDuringAStopIsRefusedInsteadOfWaiting) {
   };
   ASSERT_TRUE(s->StartCapturing(entrega));
   Imagem(*s, 1, 1, 0);
-  ASSERT_TRUE(Esperar([&] { return dentro.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return dentro.load(); }));
   {
     // Another Java thread stops the scanner under the lock.
     std::lock_guard held(ScannersLock());
@@ -186,7 +179,7 @@ TEST_F(InnerScannerTest, AReenteringCallWithoutAStopWaitsItsTurn) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(feitas.load(), 0);
   }
-  ASSERT_TRUE(Esperar([&] { return feitas.load() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return feitas.load() == 1; }));
   s->StopCapturing();
 }
 
@@ -204,7 +197,7 @@ TEST_F(InnerScannerTest, AnEndedEventThreadLeavesTheScannerCapturing) {
   entrega->acao = [] { throw Exception(u"field missing"); };
   ASSERT_TRUE(s->StartCapturing(entrega));
   Imagem(*s, 1, 1, 0);
-  ASSERT_TRUE(Esperar([&] { return s->Corrida()->FTerminou.Wait(0); }));
+  ASSERT_TRUE(WaitUntil([&] { return s->Corrida()->FTerminou.Wait(0); }));
   EXPECT_TRUE(s->IsCapturing());
   s->StopCapturing();
   EXPECT_FALSE(s->IsCapturing());
@@ -277,7 +270,7 @@ TEST_F(ScannerListTest, UnloadStopsScannersStillCapturing) {
     TListaScanners lista(leitores_);
     TInnerScanner& s = lista.Scanner(lista.PegScanner(1));
     ASSERT_TRUE(s.StartCapturing(entrega));
-    ASSERT_TRUE(Esperar([&] { return entrega->Quantas() > 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return entrega->Quantas() > 0; }));
   }
   EXPECT_FALSE(entrega->executando.load());
   EXPECT_EQ(CountCalls("vxr_test", "CloseDevice"), 1);

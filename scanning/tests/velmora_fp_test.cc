@@ -4,6 +4,8 @@
 #include "scanning/velmora_fp.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,12 +14,15 @@
 #include <thread>
 #include <vector>
 
+#include "platform/testing/wait.h"
 #include "scanning/tests/readers_fixture.h"
 
 namespace dactyra {
 namespace {
 
 using platform::Text;
+using platform::testing::WaitUntil;
+using testing::MessageOf;
 using testing::T;
 using testing::TBaseTeste;
 using testing::TLeitoresTeste;
@@ -25,24 +30,6 @@ using testing::TLeitoresTeste;
 // Reader names are unique to this process: the guard is shared by every
 // process of the user, and tests run in parallel.
 std::string Prefixo() { return "P" + std::to_string(getpid()); }
-
-Text MensagemDe(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.message();
-  }
-  return u"(nothing raised)";
-}
-
-bool Esperar(const std::function<bool()>& cond) {
-  const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < limite) {
-    if (cond()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return cond();
-}
 
 class VelmoraFPTest : public testing::PluginTest {
  protected:
@@ -73,7 +60,7 @@ TEST_F(VelmoraFPTest, ActivationFailuresCarryTheTableTextsAndLeaveNoGuard) {
     TVelmoraFP fp(leitores_);
     if (!c.nome.empty()) fp.SetNumSerieLeitor(T(c.nome));
     fp.SetIndiceLeitor(c.indice);
-    EXPECT_EQ(MensagemDe([&] { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); }),
+    EXPECT_EQ(MessageOf<Text>([&] { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); }),
               c.esperado);
     EXPECT_FALSE(fp.Ativo());
     EXPECT_EQ(fp.ModoOperacao(), TModoOperacao::moInativo);
@@ -87,7 +74,7 @@ TEST_F(VelmoraFPTest, ActivationFailuresCarryTheTableTextsAndLeaveNoGuard) {
 
 TEST_F(VelmoraFPTest, NoReadersAtAll) {
   TVelmoraFP fp(leitores_);
-  EXPECT_EQ(MensagemDe([&] { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); }),
+  EXPECT_EQ(MessageOf<Text>([&] { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); }),
             u"Não há leitores detectados. Impossível ativar.");
   EXPECT_EQ(fp.NumLeitores(), 0);
 }
@@ -103,7 +90,7 @@ TEST_F(VelmoraFPTest, ByNameIgnoringCaseCapturesImagesAtItsOwnResolution) {
   fp.OnCapturou = [&](TVelmoraFP& s, int32_t n) {
     const TGrayImage* img = s.ImagemAtual();
     std::vector<uint8_t> px;
-    for (const auto& row : img->Bits) px.insert(px.end(), row.begin(), row.end());
+    px.insert(px.end(), img->Bits.Pixels().begin(), img->Bits.Pixels().end());
     std::lock_guard lock(m);
     vistas.push_back(px);
     resolucoes.push_back(img->Resolution);
@@ -111,7 +98,7 @@ TEST_F(VelmoraFPTest, ByNameIgnoringCaseCapturesImagesAtItsOwnResolution) {
   };
   fp.SetModoOperacao(TModoOperacao::moDesenvolvimento);
   EXPECT_EQ(fp.NumSerieLeitor(), Nome("Ab"));
-  ASSERT_TRUE(Esperar([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     std::lock_guard lock(m);
     return vistas.size() == 3;
   }));
@@ -135,7 +122,7 @@ TEST_F(VelmoraFPTest, SecondUserIsRefusedUntilTheFirstLetsGo) {
   primeiro.SetModoOperacao(TModoOperacao::moDesenvolvimento);
   TVelmoraFP segundo(leitores_);
   segundo.SetIndiceLeitor(0);
-  EXPECT_EQ(MensagemDe([&] { segundo.SetModoOperacao(TModoOperacao::moVisualizar); }),
+  EXPECT_EQ(MessageOf<Text>([&] { segundo.SetModoOperacao(TModoOperacao::moVisualizar); }),
             u"O leitor " + Nome("A") + u" já está sendo usado por outra aplicação.");
   EXPECT_FALSE(segundo.Ativo());
   primeiro.SetModoOperacao(TModoOperacao::moInativo);
@@ -145,12 +132,42 @@ TEST_F(VelmoraFPTest, SecondUserIsRefusedUntilTheFirstLetsGo) {
   EXPECT_EQ(CountCalls("vxr_test", "CloseDevice"), 1);
 }
 
+#ifndef _WIN32
+// The runtime folder of the POSIX named objects; Windows' are the kernel's.
+// A runtime folder another user could enter holds no guard: the reader
+// is not "in use by another application", and the message says what is
+// wrong and what moves the folder.
+TEST_F(VelmoraFPTest, AGuardThatCannotBeMadeSaysWhyNotThatTheReaderIsInUse) {
+  Plugin("device=A\n", "idle=block\n");
+  const std::string open = dir() + "/open";
+  ASSERT_EQ(mkdir(open.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+  const char* before = getenv("DACTYRA_RUNTIME");
+  const std::string previous = before ? before : "";
+  setenv("DACTYRA_RUNTIME", open.c_str(), 1);
+  TVelmoraFP fp(leitores_);
+  fp.SetNumSerieLeitor(Nome("A"));
+  const Text message =
+      MessageOf<Text>([&] { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); });
+  if (before) {
+    setenv("DACTYRA_RUNTIME", previous.c_str(), 1);
+  } else {
+    unsetenv("DACTYRA_RUNTIME");
+  }
+  EXPECT_EQ(message.find(u"sendo usado"), Text::npos) << platform::ToUtf8(message);
+  EXPECT_NE(message.find(Nome("A")), Text::npos) << platform::ToUtf8(message);
+  EXPECT_NE(message.find(T(open)), Text::npos) << platform::ToUtf8(message);
+  EXPECT_NE(message.find(u"DACTYRA_RUNTIME"), Text::npos) << platform::ToUtf8(message);
+  EXPECT_FALSE(fp.Ativo());
+}
+#endif  // _WIN32
+
 TEST_F(VelmoraFPTest, AFailedOpenGivesTheGuardBack) {
   Plugin("device=A\n", "open_fails=1\n");
   TVelmoraFP fp(leitores_);
   fp.SetNumSerieLeitor(Nome("A"));
-  EXPECT_NE(MensagemDe([&] { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); }),
-            u"(nothing raised)");
+  EXPECT_NE(MessageOf<Text>([&] { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); }),
+            u"(no error)");
   EXPECT_FALSE(fp.Ativo());
   Configure("vxr_test", "prefix=" + Prefixo() + "\ndevice=A\nidle=block\n");
   TVelmoraFP outro(leitores_);
@@ -169,18 +186,18 @@ TEST_F(VelmoraFPTest, UnlistedNamesSkipListAndGuard) {
   for (const Caso& c : casos) {
     SCOPED_TRACE(platform::ToUtf8(c.nome));
     TVelmoraFP fp(leitores_);
-    EXPECT_EQ(MensagemDe([&] { fp.EnviarComandoStr(u"X", u"", false); }),
+    EXPECT_EQ(MessageOf<Text>([&] { fp.EnviarComandoStr(u"X", u"", false); }),
               u"Ative o leitor para enviar comandos.");
     fp.SetNumSerieLeitor(c.nome);
-    const Text m = MensagemDe([&] { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); });
+    const Text m = MessageOf<Text>([&] { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); });
     if (c.semLista) {
-      EXPECT_EQ(m, u"(nothing raised)");
+      EXPECT_EQ(m, u"(no error)");
       EXPECT_TRUE(fp.Ativo());
-      EXPECT_EQ(MensagemDe([&] { fp.EnviarComandoStr(u"X", u"", false); }),
+      EXPECT_EQ(MessageOf<Text>([&] { fp.EnviarComandoStr(u"X", u"", false); }),
                 u"Dispositivo não suporta comandos.");
       // Same name while active: nothing; another name: refused.
       fp.SetNumSerieLeitor(c.nome);
-      EXPECT_EQ(MensagemDe([&] { fp.SetNumSerieLeitor(u"VX:other"); }),
+      EXPECT_EQ(MessageOf<Text>([&] { fp.SetNumSerieLeitor(u"VX:other"); }),
                 u"Não é possível alterar núm.série com componente conectado.");
     } else {
       EXPECT_EQ(m, u"Leitor não conectado: " + c.nome + u"\nTotal de leitores conectados: 1");
@@ -210,7 +227,7 @@ TEST_F(VelmoraFPTest, DigitalPersonaReadersComeAfterTheModulesAndCaptureThroughT
   EXPECT_EQ(leitores_.dpChamadas, (std::vector<std::string>{"start UareU\\G1", "stop UareU\\G1"}));
 
   leitores_.dpStatusInicio = -1;
-  EXPECT_EQ(MensagemDe([&] { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); }),
+  EXPECT_EQ(MessageOf<Text>([&] { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); }),
             u"Não consegui iniciar captura para leitor UareU\\G1.\nPode ser necessário "
             u"reiniciar o programa.");
   EXPECT_FALSE(fp.Ativo());
@@ -221,7 +238,7 @@ TEST_F(VelmoraFPTest, ImagesRaiseEventsByModeAndNoneWhileInactive) {
   fp.SetNumSerieLeitor(u"VX:m");
   int novas = 0;
   int capturou = 0;
-  fp.OnNovaImagem = [&](TVelmoraFP&, PGrayImage) { ++novas; };
+  fp.OnNovaImagem = [&](TVelmoraFP&, const TGrayImage*) { ++novas; };
   fp.OnCapturou = [&](TVelmoraFP&, int32_t) { ++capturou; };
   const uint8_t px[6] = {};
   fp.NovaImagemBruta(3, 2, px);
@@ -261,7 +278,7 @@ TEST_F(VelmoraFPTest, AHandlerCannotDeactivateItsOwnComponent) {
     }
   };
   fp.SetModoOperacao(TModoOperacao::moDesenvolvimento);
-  ASSERT_TRUE(Esperar([&] { return recusado.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return recusado.load(); }));
   fp.SetModoOperacao(TModoOperacao::moInativo);
 }
 
@@ -285,16 +302,16 @@ class BaseTest : public VelmoraFPTest {
 };
 
 TEST_F(BaseTest, DatabaseModesNeedAnActiveRegisteredDatabase) {
-  EXPECT_EQ(MensagemDe([&] { fp_.SetModoOperacao(TModoOperacao::moCadastro); }),
+  EXPECT_EQ(MessageOf<Text>([&] { fp_.SetModoOperacao(TModoOperacao::moCadastro); }),
             u"Operação requer ativar a base de impressões.");
   EXPECT_FALSE(fp_.Ativo());
   fp_.SetBase(&base_);
   base_.ativo = false;
-  EXPECT_EQ(MensagemDe([&] { fp_.SetModoOperacao(TModoOperacao::moPesquisa); }),
+  EXPECT_EQ(MessageOf<Text>([&] { fp_.SetModoOperacao(TModoOperacao::moPesquisa); }),
             u"Operação requer ativar a base de impressões.");
   base_.ativo = true;
   base_.leitoresRegistrados.clear();
-  EXPECT_EQ(MensagemDe([&] { fp_.SetModoOperacao(TModoOperacao::moPesquisa); }),
+  EXPECT_EQ(MessageOf<Text>([&] { fp_.SetModoOperacao(TModoOperacao::moPesquisa); }),
             u"Leitor não registrado.");
   EXPECT_EQ(fp_.ModoOperacao(), TModoOperacao::moInativo);
   base_.leitoresRegistrados = {u"VX:base"};
@@ -376,12 +393,12 @@ TEST_F(BaseTest, SearchesReportOnTheRightEvents) {
     fp_.SetPesquisaEmThread(emThread);
     base_.falhar = false;
     Imagem(7);
-    ASSERT_TRUE(Esperar([&] { return !fp_.AguardandoPesquisa(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !fp_.AguardandoPesquisa(); }));
     Imagem(8);
-    ASSERT_TRUE(Esperar([&] { return !fp_.AguardandoPesquisa(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !fp_.AguardandoPesquisa(); }));
     base_.falhar = true;
     Imagem(7);
-    ASSERT_TRUE(Esperar([&] {
+    ASSERT_TRUE(WaitUntil([&] {
       std::lock_guard lock(m);
       return resultados.size() == 3;
     }));
@@ -403,7 +420,7 @@ TEST_F(BaseTest, AModeChangeWaitsForTheRunningSearch) {
   fp_.OnNaoReconheceu = [&](TVelmoraFP&) { terminou = true; };
   fp_.SetModoOperacao(TModoOperacao::moPesquisa);
   Imagem(1);
-  ASSERT_TRUE(Esperar([&] { return base_.pesquisando.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return base_.pesquisando.load(); }));
   std::atomic<bool> mudou{false};
   std::thread mudanca([&] {
     fp_.SetModoOperacao(TModoOperacao::moVisualizar);
@@ -422,11 +439,11 @@ TEST_F(BaseTest, DefaultOperationsOfTheDatabase) {
   Text retorno = u"y";
   int32_t dedo = 0;
   EXPECT_EQ(
-      MensagemDe([&] { base_.IdentificarExternoImagem(nullptr, u"", codigo, dedo, retorno); }),
+      MessageOf<Text>([&] { base_.IdentificarExternoImagem(nullptr, u"", codigo, dedo, retorno); }),
       u"Método não suportado");
   EXPECT_TRUE(codigo.empty());
   EXPECT_TRUE(retorno.empty());
-  EXPECT_EQ(MensagemDe([&] { base_.ExecutarExterno(u"c"); }), u"Método não suportado");
+  EXPECT_EQ(MessageOf<Text>([&] { base_.ExecutarExterno(u"c"); }), u"Método não suportado");
   EXPECT_EQ(base_.CriarTemplate(u"t", 0), nullptr);
   base_.entradas = {{1, 5, u"Ana", 1}};
   double d1 = 1, d2 = 1;
@@ -464,7 +481,7 @@ TEST_F(VelmoraFPTest, ModeChangesRaceCaptureAndSearchThreads) {
     std::this_thread::sleep_for(std::chrono::milliseconds(3));
   }
   fp.SetModoOperacao(TModoOperacao::moPesquisa);
-  ASSERT_TRUE(Esperar([&] { return resultados.load() > 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return resultados.load() > 0; }));
   fp.SetModoOperacao(TModoOperacao::moInativo);
   EXPECT_FALSE(fp.Ativo());
 }

@@ -87,7 +87,7 @@ TEST(Folders, PastaBibliotecaOfALoadedModuleIsItsOwnFolder) {
   std::string buffer(4096, '\0');
   pasta(buffer.data(), static_cast<int>(buffer.size()));
   const Text folder = platform::FromUtf8(buffer.c_str());
-  EXPECT_EQ(folder, FolderPart(platform::FullPath(probe), u"/"));
+  EXPECT_EQ(folder, FolderPart(platform::FullPath(probe), Text(1, platform::PathDelimiter())));
   EXPECT_NE(folder, PastaExecutavel());
 
   na_pasta("imglog", buffer.data(), static_cast<int>(buffer.size()));
@@ -105,20 +105,28 @@ class FolderEnv : public platform::EnvWrapper {
 };
 
 TEST(Folders, AnswersOfTheSystemGivenThroughTheEnv) {
+  // Paths in the system's own form.
+#ifdef _WIN32
+  const Text bin = u"C:\\app\\bin", lib = u"C:\\app\\lib", home = u"C:\\Users\\user";
+  const char16_t d = u'\\';
+#else
+  const Text bin = u"/opt/app/bin", lib = u"/opt/app/lib", home = u"/home/user";
+  const char16_t d = u'/';
+#endif
   FolderEnv env;
-  env.executable = u"/opt/app/bin/java";
-  env.current = u"/home/user";
-  env.module = u"/opt/app/lib/libdactyra.so";
-  EXPECT_EQ(PastaExecutavel(env), u"/opt/app/bin/");
-  EXPECT_EQ(NaPastaExecutavel(u"vxr_a.so", env), u"/opt/app/bin/vxr_a.so");
-  EXPECT_EQ(PastaBiblioteca(env), u"/opt/app/lib/");
-  EXPECT_EQ(NaPastaBiblioteca(u"imglog", env), u"/opt/app/lib/imglog");
+  env.executable = bin + d + u"java";
+  env.current = home;
+  env.module = lib + d + u"libdactyra.so";
+  EXPECT_EQ(PastaExecutavel(env), bin + d);
+  EXPECT_EQ(NaPastaExecutavel(u"vxr_a.so", env), bin + d + u"vxr_a.so");
+  EXPECT_EQ(PastaBiblioteca(env), lib + d);
+  EXPECT_EQ(NaPastaBiblioteca(u"imglog", env), lib + d + u"imglog");
   // A system that cannot tell the program's path: the current folder, and a
   // delimiter before the name; nor the library's: a bare name.
   env.executable.clear();
   env.module.clear();
-  EXPECT_EQ(PastaExecutavel(env), u"/home/user");
-  EXPECT_EQ(NaPastaExecutavel(u"vxr_a.so", env), u"/home/user/vxr_a.so");
+  EXPECT_EQ(PastaExecutavel(env), home);
+  EXPECT_EQ(NaPastaExecutavel(u"vxr_a.so", env), home + d + u"vxr_a.so");
   EXPECT_EQ(PastaBiblioteca(env), u"");
   EXPECT_EQ(NaPastaBiblioteca(u"imglog", env), u"imglog");
 }

@@ -3,6 +3,7 @@
 // engine under the engine's file name.
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -10,7 +11,7 @@
 #include <vector>
 
 #include "platform/env.h"
-#include "platform/tests/temp_folder.h"
+#include "platform/testing/temp_folder.h"
 #include "templates/tests/vx_extract_recorder.h"
 #include "templates/vx_extract_dll.h"
 
@@ -33,6 +34,42 @@ class FakeKey : public platform::RegistryKey {
  private:
   std::optional<uint32_t> integer_;
   std::optional<Text> text_;
+};
+
+// A real folder whose answers a test may change: entries named in `links`
+// list as links, and writes fail while `*disk_full` holds. Sub-folders
+// opened through it answer the same way.
+class TestFolder : public platform::Folder {
+ public:
+  TestFolder(std::unique_ptr<platform::Folder> real, const std::vector<Text>& links,
+             const bool& disk_full)
+      : real_(std::move(real)), links_(links), disk_full_(disk_full) {}
+
+  std::vector<Entry> List() override {
+    std::vector<Entry> entries = real_->List();
+    for (Entry& e : entries) {
+      if (std::find(links_.begin(), links_.end(), e.name) != links_.end()) {
+        e.kind = EntryKind::kLink;
+      }
+    }
+    return entries;
+  }
+  std::unique_ptr<platform::Folder> OpenFolder(const Text& name, bool create,
+                                               Text* error) override {
+    if (std::find(links_.begin(), links_.end(), name) != links_.end()) return nullptr;
+    auto sub = real_->OpenFolder(name, create, error);
+    return sub ? std::make_unique<TestFolder>(std::move(sub), links_, disk_full_) : nullptr;
+  }
+  bool DeleteFile(const Text& name) override { return real_->DeleteFile(name); }
+  bool RemoveFolder(const Text& name) override { return real_->RemoveFolder(name); }
+  bool WriteFile(const Text& name, std::string_view bytes) override {
+    return !disk_full_ && real_->WriteFile(name, bytes);
+  }
+
+ private:
+  std::unique_ptr<platform::Folder> real_;
+  const std::vector<Text>& links_;
+  const bool& disk_full_;
 };
 
 class ExtractEnv : public platform::EnvWrapper {
@@ -70,11 +107,11 @@ class ExtractEnv : public platform::EnvWrapper {
     return std::make_unique<FakeKey>(si_integer, si_text);
   }
 
-  // --- clock and disk.
+  // --- clock and disk: folders answer as TestFolder does.
   platform::LocalTime Now() override { return now; }
-  bool WriteFileBytes(const Text& path, std::string_view bytes) override {
-    if (disk_full) return false;
-    return target().WriteFileBytes(path, bytes);
+  std::unique_ptr<platform::Folder> OpenFolder(const Text& path, Text* error) override {
+    auto real = target().OpenFolder(path, error);
+    return real ? std::make_unique<TestFolder>(std::move(real), links, disk_full) : nullptr;
   }
 
   std::vector<Text> Loads() {
@@ -82,7 +119,7 @@ class ExtractEnv : public platform::EnvWrapper {
     return loads;
   }
 
-  Text by_name_error = u"VxExtract.so: cannot open shared object file (by name)";
+  Text by_name_error = EngineFileName() + u": cannot open shared object file (by name)";
   Text by_name_target;
   bool key_exists = false;
   std::optional<uint32_t> si_integer;
@@ -90,6 +127,8 @@ class ExtractEnv : public platform::EnvWrapper {
   int registry_reads = 0;
   platform::LocalTime now{2024, 3, 1, 0, 0, 1, 0};
   bool disk_full = false;
+  // Entry names that folders list as links.
+  std::vector<Text> links;
 
  private:
   std::mutex lock_;
@@ -106,7 +145,9 @@ class LibraryFolder {
   Text EnginePath() const { return text() + EngineFileName(); }
 
   void PutEngine(const char* recorder = VX_RECORDER_PATH) {
-    std::filesystem::copy_file(recorder, std::filesystem::path(folder_.path()) / "VxExtract.so",
+    std::filesystem::copy_file(recorder,
+                               std::filesystem::path(folder_.path()) /
+                                   platform::ToUtf8(EngineFileName()),
                                std::filesystem::copy_options::overwrite_existing);
   }
 

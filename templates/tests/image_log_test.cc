@@ -3,6 +3,11 @@
 #include "templates/image_log.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -124,6 +129,9 @@ TEST(ImageLog, KeepsTodayAndYesterdayAndEmptiesAndRemovesOtherDays) {
   EXPECT_EQ(FileBytes(log / "20240301" / "000001.bmp"), Bmp(13, 7, pixels));
 }
 
+// MinGW's std::filesystem cannot make symbolic links ("function not
+// implemented"), so the tests that plant them are the POSIX build's.
+#ifndef _WIN32
 // Links planted in the log lead to files outside it that must survive.
 TEST(ImageLog, CleaningNeverDeletesThroughASymbolicLink) {
   LibraryFolder library;
@@ -164,15 +172,11 @@ TEST(ImageLog, CleaningNeverDeletesThroughASymbolicLink) {
   EXPECT_EQ(FileBytes(log / "20240301" / "090000.bmp"), Bmp(3, 2, pixels));
 }
 
-// The question is put to the Env: what it calls a link is left alone.
+#endif  // _WIN32
+
+// The question is put to the Env's folders: what they call a link is left
+// alone.
 TEST(ImageLog, TheEnvSaysWhatIsALink) {
-  class LinkEnv : public ExtractEnv {
-   public:
-    bool IsSymbolicLink(const Text& path) override {
-      return path.ends_with(u"20200101") || path.ends_with(u"kept.bmp") ||
-             target().IsSymbolicLink(path);
-    }
-  };
   LibraryFolder library;
   const fs::path log = fs::path(library.path()) / "imglog";
   fs::create_directories(log / "20200101");
@@ -180,13 +184,82 @@ TEST(ImageLog, TheEnvSaysWhatIsALink) {
   fs::create_directories(log / "20200102");
   Touch(log / "20200102" / "kept.bmp");
   Touch(log / "20200102" / "gone.bmp");
-  LinkEnv env;
+  ExtractEnv env;
+  env.links = {u"20200101", u"kept.bmp"};
   env.now = {2024, 3, 1, 9, 0, 0, 0};
   ASSERT_TRUE(GravarLogImagem(env, library.text(), 1, 1, Picture(1, 1, 0)));
   EXPECT_TRUE(fs::exists(log / "20200101" / "gone.bmp"));
   EXPECT_TRUE(fs::exists(log / "20200102" / "kept.bmp"));
   EXPECT_FALSE(fs::exists(log / "20200102" / "gone.bmp"));
 }
+
+#ifndef _WIN32
+// The log folder itself a link to a user's folder: the cleaning would
+// delete the user's old-day folders and files, and the image would land
+// among them. The log is not used at all.
+TEST(ImageLog, ALogFolderThatIsALinkIsNotUsed) {
+  LibraryFolder library;
+  LibraryFolder documents;
+  const fs::path user = documents.path();
+  fs::create_directories(user / "19990101");
+  Touch(user / "19990101" / "letter.txt");
+  fs::create_directories(user / "photos");
+  Touch(user / "photos" / "beach.jpg");
+  fs::create_directory_symlink(user, fs::path(library.path()) / "imglog");
+
+  ExtractEnv env;
+  env.now = {2024, 3, 1, 9, 0, 0, 0};
+  EXPECT_FALSE(GravarLogImagem(env, library.text(), 2, 2, Picture(2, 2, 0)));
+  EXPECT_EQ(FileBytes(user / "19990101" / "letter.txt"), "x");
+  EXPECT_EQ(FileBytes(user / "photos" / "beach.jpg"), "x");
+  EXPECT_FALSE(fs::exists(user / "20240301"));
+  // So is a day folder that is a link.
+  LibraryFolder second;
+  const fs::path log = fs::path(second.path()) / "imglog";
+  fs::create_directories(log);
+  fs::create_directory_symlink(user, log / "20240301");
+  EXPECT_FALSE(GravarLogImagem(env, second.text(), 2, 2, Picture(2, 2, 0)));
+  EXPECT_FALSE(fs::exists(user / "090000.bmp"));
+}
+#endif  // _WIN32
+
+#ifndef _WIN32
+// POSIX modes and umask; the Win32 back end gives what it makes a DACL of
+// this user's alone.
+// Fingerprints on a shared machine: the log is this user's alone whatever
+// the umask, and a link planted where the next image goes is replaced, not
+// written through.
+TEST(ImageLog, ImagesAreThisUsersAloneAndNeverWrittenThroughALink) {
+  LibraryFolder library;
+  LibraryFolder elsewhere;
+  const fs::path victim = fs::path(elsewhere.path()) / "victim";
+  Touch(victim);
+  const fs::path day = fs::path(library.path()) / "imglog" / "20240301";
+  ExtractEnv env;
+  env.now = {2024, 3, 1, 9, 0, 0, 0};
+  const mode_t previous = umask(0);
+  const bool first = GravarLogImagem(env, library.text(), 2, 2, Picture(2, 2, 0));
+  umask(previous);
+  ASSERT_TRUE(first);
+  fs::create_symlink(victim, day / "090001.bmp");
+  env.now.second = 1;
+  const auto pixels = Picture(3, 3, 7);
+  ASSERT_TRUE(GravarLogImagem(env, library.text(), 3, 3, pixels));
+
+  EXPECT_EQ(FileBytes(victim), "x");
+  EXPECT_FALSE(fs::is_symlink(day / "090001.bmp"));
+  EXPECT_EQ(FileBytes(day / "090001.bmp"), Bmp(3, 3, pixels));
+  struct stat st;
+  for (const fs::path& folder : {day.parent_path(), day}) {
+    ASSERT_EQ(stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << folder;
+  }
+  for (const char* image : {"090000.bmp", "090001.bmp"}) {
+    ASSERT_EQ(stat((day / image).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << image;
+  }
+}
+#endif  // _WIN32
 
 TEST(ImageLog, CreatesTheFoldersAndKeepsTheLaterImageOfOneSecond) {
   LibraryFolder library;
@@ -207,23 +280,38 @@ TEST(ImageLog, FailuresAreSwallowed) {
   env.now = {2024, 3, 2, 10, 0, 0, 0};
   const fs::path log = fs::path(library.path()) / "imglog";
   fs::create_directories(log / "20240101");
-  Touch(log / "20240101" / "old.bmp");
 
-  // A full disk: no file, and the cleaning still done.
-  env.disk_full = true;
-  const auto pixels = Picture(4, 4, 9);
-  EXPECT_FALSE(GravarLogImagem(env, library.text(), 4, 4, pixels));
-  EXPECT_FALSE(fs::exists(log / "20240302" / "100000.bmp"));
+  // A disk that fills up in the middle of an image (a file size limit:
+  // writes past it fail as on a full disk). The image of the same second
+  // before it stays whole, nothing else is left, and the cleaning is done.
+  const auto before = Picture(4, 4, 9);
+  ASSERT_TRUE(GravarLogImagem(env, library.text(), 4, 4, before));
+  Touch(log / "20240101" / "old.bmp");
+#ifndef _WIN32
+  // The file size limit is POSIX's.
+  const auto pixels = Picture(200, 200, 1);
+  rlimit previous{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+  const auto ignored = signal(SIGXFSZ, SIG_IGN);
+  rlimit small = previous;
+  small.rlim_cur = 8192;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool written = GravarLogImagem(env, library.text(), 200, 200, pixels);
+  setrlimit(RLIMIT_FSIZE, &previous);
+  signal(SIGXFSZ, ignored);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(FileBytes(log / "20240302" / "100000.bmp"), Bmp(4, 4, before));
+  EXPECT_EQ(std::distance(fs::directory_iterator(log / "20240302"), fs::directory_iterator()), 1);
   EXPECT_FALSE(fs::exists(log / "20240101"));
+#endif
 
   // No log folder can be made (a file stands in its place); pixels fewer
   // than the sizes say; sizes too large for a BMP.
-  env.disk_full = false;
   LibraryFolder blocked;
   Touch(fs::path(blocked.path()) / "imglog");
-  EXPECT_FALSE(GravarLogImagem(env, blocked.text(), 4, 4, pixels));
-  EXPECT_FALSE(GravarLogImagem(env, library.text(), 5, 4, pixels));
-  EXPECT_FALSE(GravarLogImagem(env, library.text(), 1 << 30, 1 << 30, pixels));
+  EXPECT_FALSE(GravarLogImagem(env, blocked.text(), 4, 4, before));
+  EXPECT_FALSE(GravarLogImagem(env, library.text(), 5, 4, before));
+  EXPECT_FALSE(GravarLogImagem(env, library.text(), 1 << 30, 1 << 30, before));
 }
 
 }  // namespace

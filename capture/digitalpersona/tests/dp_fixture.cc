@@ -20,10 +20,10 @@ std::unique_ptr<platform::Module> DPEnv::LoadModule(const Text& file,
                                                     platform::Module::Search search, Text* error) {
   const Text dir = platform::FromUtf8(DACTYRA_DP_SIM_DIR) + u"/";
   ++loads;
-  if (file == u"DPFPApi.so") {
+  if (file == u"DPFPApi" + platform::ModuleSuffix()) {
     return dpfpapi_present ? target().LoadModule(dir + file, search, error) : nullptr;
   }
-  if (file == u"dpFpFns.so") {
+  if (file == u"dpFpFns" + platform::ModuleSuffix()) {
     return dpfpfns_present ? target().LoadModule(dir + file, search, error) : nullptr;
   }
   return target().LoadModule(file, search, error);
@@ -81,7 +81,8 @@ void DPTest::SetUp() {
   // Held for the whole test, so the stand-ins' counters outlive the
   // binding's unloads; the binding's loads of them share these copies.
   for (const char* library : {"DPFPApi", "dpFpFns"}) {
-    const Text path = platform::FromUtf8(std::string(DACTYRA_DP_SIM_DIR) + "/" + library + ".so");
+    const Text path = platform::FromUtf8(std::string(DACTYRA_DP_SIM_DIR) + "/" + library) +
+                      platform::ModuleSuffix();
     sims_.push_back(
         platform::Env::Default().LoadModule(path, platform::Module::Search::kDefault, nullptr));
     ASSERT_NE(sims_.back(), nullptr) << library;

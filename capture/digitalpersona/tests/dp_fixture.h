@@ -17,7 +17,7 @@
 
 #include "capture/digitalpersona/scan_man.h"
 #include "platform/env.h"
-#include "platform/tests/temp_folder.h"
+#include "platform/testing/temp_folder.h"
 
 namespace dactyra::capture::digitalpersona::testing {
 

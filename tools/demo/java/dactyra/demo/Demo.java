@@ -1,5 +1,7 @@
 package dactyra.demo;
 
+import br.com.tessiva.base.FingerprintBase;
+import br.com.tessiva.base.FingerprintBaseException;
 import br.com.tessiva.fingers.NFExtractor;
 import br.com.tessiva.fingers.NFImpressionType;
 import br.com.tessiva.fingers.NFPosition;
@@ -20,6 +22,7 @@ import java.util.ArrayList;
 import java.util.Comparator;
 import java.util.List;
 import java.util.Locale;
+import java.util.Optional;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicBoolean;
@@ -38,8 +41,14 @@ import java.util.concurrent.atomic.AtomicBoolean;
  * frame's pixels (see tools/demo/demo_truth.cc); a captured image is scored against the file of
  * its own pixels. A detected minutia matches a true one within 10 pixels and 30 degrees, one to
  * one, greedily by distance (the engine's own measurement; cores and deltas within 16 pixels).
- * Exits 1 on any failure: fewer readers than --readers, a reader that delivers fewer than --count
- * images in time, an image without truth, an extraction that fails.
+ *
+ * <p>It ends with a fingerprint base (BASE.db in the output folder, made anew): each reader's first
+ * three images (fewer when it delivered fewer than four) enroll its finger under the reader's name,
+ * and each of its other images is identified, which must give that name back.
+ *
+ * <p>Exits 1 on any failure: fewer readers than --readers, a reader that delivers fewer than --count
+ * images in time, an image without truth, an extraction that fails, an enrollment that fails, an
+ * image identified as another reader's or not at all.
  */
 public final class Demo {
   static final double MATCH_DISTANCE = 10;
@@ -64,6 +73,11 @@ public final class Demo {
     int deltas;
     int trueDeltas;
     long extractNanos;
+    int enrolled;
+    int identified;
+    int recognised;
+    int lowestScore = Integer.MAX_VALUE;
+    long identifyNanos;
 
     Run(Scanner scanner, String name, int wanted, CountDownLatch done) {
       this.scanner = scanner;
@@ -181,7 +195,7 @@ public final class Demo {
   public static void main(String[] args) throws Exception {
     Path out = null;
     Path truthDir = null;
-    int count = 3;
+    int count = 5;
     int expectedReaders = 1;
     int timeoutSeconds = 30;
     for (int i = 0; i < args.length; i += 2) {
@@ -289,6 +303,8 @@ public final class Demo {
     }
 
     printTable(runs);
+    Path basePath = out.resolve(BASE);
+    failed |= enrollAndIdentify(runs, basePath);
     for (Run run : runs) {
       if (run.failure != null) {
         System.out.println("FAILED " + run.name + ": " + run.failure);
@@ -305,7 +321,7 @@ public final class Demo {
   static String score(Run run, int k, ScanImage scan, NFExtractor extractor, Path out,
       Path truthDir, List<String> pictures) throws IOException {
     String stem = fileStem(run.name) + "-" + (k + 1);
-    NImage image = new NImage(scan.getWidth(), scan.getHeight(), scan.buffer);
+    NImage image = scan.toNImage();
     Path bmp = out.resolve(stem + ".bmp");
     image.write(bmp);
     pictures.add(bmp.toString());
@@ -351,6 +367,100 @@ public final class Demo {
     new MinutiaeDrawing(image).drawMarks(marks).drawRecord(record).writePNG(png);
     pictures.add(png.toString());
     return null;
+  }
+
+  /** The fingerprint base's file in the output folder. */
+  static final String BASE = "fingerprints.db";
+
+  /**
+   * Enrolls each reader's first images under its name and identifies the others; prints a table
+   * and returns whether anything failed (each failure is noted on its run).
+   */
+  static boolean enrollAndIdentify(List<Run> runs, Path file) throws IOException {
+    Files.deleteIfExists(file);
+    boolean failed = false;
+    try (FingerprintBase base = new FingerprintBase(file)) {
+      for (Run run : runs) {
+        List<ScanImage> images;
+        synchronized (run) {
+          images = new ArrayList<>(run.images);
+        }
+        if (run.failure != null || images.isEmpty()) {
+          continue;
+        }
+        // Three to enroll, the rest to identify; with fewer than four, all but the last enroll.
+        int enroll = Math.max(1, Math.min(3, images.size() - 1));
+        NImage[] first = new NImage[enroll];
+        for (int k = 0; k < enroll; k++) {
+          first[k] = nimage(images.get(k));
+        }
+        try {
+          base.enroll(run.name, 0, first);
+          run.enrolled = enroll;
+        } catch (FingerprintBaseException e) {
+          run.failure = "enrollment failed: " + e.getMessage();
+          failed = true;
+          continue;
+        }
+        for (int k = enroll; k < images.size(); k++) {
+          long t0 = System.nanoTime();
+          Optional<FingerprintBase.Match> match;
+          try {
+            match = base.identify(nimage(images.get(k)));
+          } catch (FingerprintBaseException e) {
+            run.failure = "identification of image " + (k + 1) + " failed: " + e.getMessage();
+            break;
+          }
+          run.identifyNanos += System.nanoTime() - t0;
+          run.identified++;
+          if (match.isEmpty()) {
+            run.failure = "image " + (k + 1) + " was not recognised";
+            break;
+          }
+          if (!match.get().code().equals(run.name)) {
+            run.failure = "image " + (k + 1) + " was taken for " + match.get().code();
+            break;
+          }
+          run.recognised++;
+          run.lowestScore = Math.min(run.lowestScore, match.get().score());
+        }
+        failed |= run.failure != null;
+      }
+      printBaseTable(runs, base, file);
+    } catch (FingerprintBaseException e) {
+      System.out.println("FAILED: the fingerprint base " + file + ": " + e.getMessage());
+      return true;
+    }
+    return failed;
+  }
+
+  static NImage nimage(ScanImage scan) {
+    return new NImage(scan.getWidth(), scan.getHeight(), scan.buffer);
+  }
+
+  static void printBaseTable(List<Run> runs, FingerprintBase base, Path file)
+      throws FingerprintBaseException {
+    int nameWidth = 6;
+    for (Run run : runs) {
+      nameWidth = Math.max(nameWidth, run.name.length());
+    }
+    FingerprintBase.Thresholds thresholds = base.thresholds();
+    String format = "%-" + nameWidth + "s %8s %10s %10s %9s %8s%n";
+    System.out.println("Enrollment and identification: " + base.entries().size()
+        + " fingers in " + file.toAbsolutePath());
+    System.out.printf(Locale.ROOT, format, "reader", "enrolled", "identified", "recognised",
+        "min score", "ms/image");
+    for (Run run : runs) {
+      System.out.printf(Locale.ROOT, format, run.name, run.enrolled, run.identified,
+          run.recognised, run.recognised == 0 ? "-" : Integer.toString(run.lowestScore),
+          run.identified == 0 ? "-"
+              : String.format(Locale.ROOT, "%.0f", run.identifyNanos / 1e6 / run.identified));
+    }
+    System.out.println();
+    System.out.println("enrolled: images enrolled under the reader's name; identified: its other"
+        + " images searched among all readers' fingers; recognised: found as that reader's finger"
+        + " (score 0-" + FingerprintBase.MAX_SCORE + ", " + thresholds.identify() + " needed)");
+    System.out.println();
   }
 
   static void printTable(List<Run> runs) {

@@ -1,6 +1,5 @@
 package br.com.tessiva.cli;
 
-import br.com.tessiva.images.NImage;
 import br.com.tessiva.scanners.ScanEventKind;
 import br.com.tessiva.scanners.ScanImage;
 import br.com.tessiva.scanners.ScanListener;
@@ -151,7 +150,7 @@ final class CaptureCommand implements Command {
           GrayImages.writePng(image.getWidth(), image.getHeight(), image.buffer, os);
         }
       } else {
-        new NImage(image.getWidth(), image.getHeight(), image.buffer).write(file);
+        image.toNImage().write(file);
       }
     } catch (IOException e) {
       throw CliException.failure("capture: cannot write " + file + ": " + Dactyra.describe(e));

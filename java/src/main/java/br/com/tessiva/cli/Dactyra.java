@@ -21,7 +21,8 @@ public final class Dactyra {
   public static final int EXIT_INTERNAL = 3;
 
   static final List<Command> COMMANDS = List.of(new ReadersCommand(), new CaptureCommand(),
-      new ExtractCommand(), new ShowCommand(), new DrawCommand());
+      new ExtractCommand(), new ShowCommand(), new DrawCommand(), new EnrollCommand(),
+      new IdentifyCommand(), new VerifyCommand(), new DbCommand());
 
   private Dactyra() {}
 

@@ -80,6 +80,10 @@ public final class NFExtractor implements AutoCloseable {
   /**
    * The template of {@code image}.
    *
+   * @param image the gray picture of one finger
+   * @param position the finger it shows, stored in the template
+   * @param impressionType how it was taken, stored in the template
+   * @return the template record the engine made
    * @throws ExtractorException when the engine finds no fingerprint template in the image
    * @throws IllegalArgumentException when the image's sizes are not positive or its buffer is
    *     shorter than width × height
@@ -107,7 +111,11 @@ public final class NFExtractor implements AutoCloseable {
     return new NFRecord(record);
   }
 
-  /** Whether {@link #close} was called. */
+  /**
+   * Whether {@link #close} was called.
+   *
+   * @return true once closed
+   */
   public synchronized boolean isClosed() {
     return handle == 0;
   }

@@ -45,12 +45,19 @@ import javax.imageio.ImageIO;
  * <p>An object is not safe for use by several threads at once.
  */
 public final class MinutiaeDrawing {
+  /** Ridge endings: red circles. */
   public static final Color ENDING = new Color(235, 40, 40);
+  /** Bifurcations: blue squares. */
   public static final Color BIFURCATION = new Color(40, 100, 255);
+  /** Minutiae of another type: orange crosses. */
   public static final Color OTHER_MINUTIA = new Color(255, 150, 0);
+  /** Cores: green circles. */
   public static final Color CORE = new Color(0, 200, 0);
+  /** Deltas: magenta triangles. */
   public static final Color DELTA = new Color(230, 0, 230);
+  /** Double cores: cyan double circles. */
   public static final Color DOUBLE_CORE = new Color(0, 200, 220);
+  /** Marks of a second set, by default: yellow diamonds. */
   public static final Color MARK = new Color(240, 220, 0);
 
   /** A point of a second set: position in pixels, direction θ in radians (see above). */
@@ -61,7 +68,12 @@ public final class MinutiaeDrawing {
   private final int radius;
   private int outside;
 
-  /** A drawing over a copy of {@code image}'s gray levels. */
+  /**
+   * A drawing over a copy of {@code image}'s gray levels.
+   *
+   * @param image the picture to draw over
+   * @throws IllegalArgumentException if a size is not positive or the pixels are too few
+   */
   public MinutiaeDrawing(NImage image) {
     this(Objects.requireNonNull(image, "image").width, image.height, image.buffer);
   }
@@ -70,6 +82,9 @@ public final class MinutiaeDrawing {
    * A drawing over a copy of {@code pixels}: {@code width} × {@code height} gray levels, top row
    * first.
    *
+   * @param width pixels per row
+   * @param height number of rows
+   * @param pixels the gray levels
    * @throws IllegalArgumentException if a size is not positive or {@code pixels} is null or
    *     holds fewer than {@code width} × {@code height} bytes
    */
@@ -95,7 +110,12 @@ public final class MinutiaeDrawing {
     radius = Math.max(4, Math.min(width, height) / 60);
   }
 
-  /** Draws the minutiae, cores, deltas and double cores of {@code record}. */
+  /**
+   * Draws the minutiae, cores, deltas and double cores of {@code record}.
+   *
+   * @param record the template record
+   * @return this drawing
+   */
   public MinutiaeDrawing drawRecord(NFRecord record) {
     Objects.requireNonNull(record, "record");
     for (NFMinutia m : record.getMinutiae()) {
@@ -148,12 +168,23 @@ public final class MinutiaeDrawing {
     return this;
   }
 
-  /** Draws {@code marks} in {@link #MARK}. */
+  /**
+   * Draws {@code marks} in {@link #MARK}.
+   *
+   * @param marks the points of a second set
+   * @return this drawing
+   */
   public MinutiaeDrawing drawMarks(Collection<Mark> marks) {
     return drawMarks(marks, MARK);
   }
 
-  /** Draws {@code marks} as diamonds with a direction line in {@code colour}. */
+  /**
+   * Draws {@code marks} as diamonds with a direction line in {@code colour}.
+   *
+   * @param marks the points of a second set
+   * @param colour their colour
+   * @return this drawing
+   */
   public MinutiaeDrawing drawMarks(Collection<Mark> marks, Color colour) {
     Objects.requireNonNull(marks, "marks");
     g.setColor(Objects.requireNonNull(colour, "colour"));
@@ -172,24 +203,34 @@ public final class MinutiaeDrawing {
     return this;
   }
 
-  /** The number of features and marks not drawn because their position lies outside. */
+  /** {@return the number of features and marks not drawn because their position lies outside} */
   public int outside() {
     return outside;
   }
 
-  /** The picture drawn so far (the object itself, not a copy). */
+  /** {@return the picture drawn so far (the object itself, not a copy)} */
   public BufferedImage image() {
     return image;
   }
 
-  /** Writes the picture as PNG to {@code out}; the stream is not closed. */
+  /**
+   * Writes the picture as PNG to {@code out}; the stream is not closed.
+   *
+   * @param out the stream
+   * @throws IOException when the stream fails or the runtime has no PNG writer
+   */
   public void writePNG(OutputStream out) throws IOException {
     if (!ImageIO.write(image, "png", out)) {
       throw new IOException("no PNG writer in this Java runtime");
     }
   }
 
-  /** Writes the picture as a PNG file, replacing {@code file}. */
+  /**
+   * Writes the picture as a PNG file, replacing {@code file}.
+   *
+   * @param file the file
+   * @throws IOException when the file cannot be written or the runtime has no PNG writer
+   */
   public void writePNG(Path file) throws IOException {
     try (OutputStream out = Files.newOutputStream(file)) {
       writePNG(out);
@@ -198,7 +239,14 @@ public final class MinutiaeDrawing {
 
   /**
    * Draws {@code record} and then {@code marks} (may be null) over {@code image} and writes the
-   * result as a PNG file; returns {@link #outside()}.
+   * result as a PNG file.
+   *
+   * @param image the picture to draw over
+   * @param record the template record
+   * @param marks the points of a second set, or null
+   * @param file the PNG file, replaced
+   * @return {@link #outside()}: the features and marks not drawn
+   * @throws IOException when the file cannot be written or the runtime has no PNG writer
    */
   public static int writePNG(NImage image, NFRecord record, Collection<Mark> marks, Path file)
       throws IOException {

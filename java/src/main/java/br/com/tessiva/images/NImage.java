@@ -40,6 +40,9 @@ public class NImage {
   /**
    * A picture of the given size holding a copy of {@code pixels}, top row first.
    *
+   * @param width pixels per row
+   * @param height number of rows
+   * @param pixels {@code width} × {@code height} gray levels
    * @throws IllegalArgumentException if a size is negative or {@code pixels} does not hold exactly
    *     {@code width} × {@code height} bytes
    */
@@ -61,6 +64,9 @@ public class NImage {
    * Replaces this picture with the one in {@code bmp}, the bytes of an uncompressed 8-bit BMP
    * file. When the bytes are no such file, the exception's message is "Wrong file format" and the
    * picture is left as it was.
+   *
+   * @param bmp the bytes of the file
+   * @throws Exception when the bytes are no uncompressed 8-bit BMP file
    */
   public native void loadBMP(byte[] bmp) throws Exception;
 
@@ -68,12 +74,19 @@ public class NImage {
    * The picture as the bytes of an 8-bit BMP file with a gray colour table; an empty array when
    * {@code width} or {@code height} is 0.
    *
+   * @return the bytes of the file
    * @throws Exception if a size is negative, the picture is too large for a BMP file, or {@code
    *     buffer} is missing or shorter than {@code width} × {@code height}
    */
   public native byte[] saveBMP() throws Exception;
 
-  /** A new picture from the bytes of an 8-bit BMP file. */
+  /**
+   * A new picture from the bytes of an 8-bit BMP file.
+   *
+   * @param bmp the bytes of the file
+   * @return the picture
+   * @throws IOException when the bytes are no uncompressed 8-bit BMP file
+   */
   public static NImage fromBMP(byte[] bmp) throws IOException {
     NImage image = new NImage();
     try {
@@ -84,17 +97,34 @@ public class NImage {
     return image;
   }
 
-  /** Reads an 8-bit BMP file. */
+  /**
+   * Reads an 8-bit BMP file.
+   *
+   * @param file the file
+   * @return the picture
+   * @throws IOException when the file cannot be read or is no uncompressed 8-bit BMP file
+   */
   public static NImage read(Path file) throws IOException {
     return fromBMP(Files.readAllBytes(file));
   }
 
-  /** Reads an 8-bit BMP file from {@code in} up to its end; the stream is not closed. */
+  /**
+   * Reads an 8-bit BMP file from {@code in} up to its end; the stream is not closed.
+   *
+   * @param in the stream
+   * @return the picture
+   * @throws IOException when the stream fails or holds no uncompressed 8-bit BMP file
+   */
   public static NImage read(InputStream in) throws IOException {
     return fromBMP(in.readAllBytes());
   }
 
-  /** The picture as BMP bytes, with every failure of {@link #saveBMP} as an IOException. */
+  /**
+   * The picture as BMP bytes, with every failure of {@link #saveBMP} as an IOException.
+   *
+   * @return the bytes of an 8-bit BMP file
+   * @throws IOException when the picture cannot be written as BMP
+   */
   public byte[] toBMP() throws IOException {
     try {
       return saveBMP();
@@ -105,30 +135,49 @@ public class NImage {
     }
   }
 
-  /** Writes the picture as an 8-bit BMP file, replacing {@code file}. */
+  /**
+   * Writes the picture as an 8-bit BMP file, replacing {@code file}.
+   *
+   * @param file the file
+   * @throws IOException when the picture cannot be written as BMP or the file cannot be written
+   */
   public void write(Path file) throws IOException {
     Files.write(file, toBMP());
   }
 
-  /** Writes the picture as an 8-bit BMP file to {@code out}; the stream is not closed. */
+  /**
+   * Writes the picture as an 8-bit BMP file to {@code out}; the stream is not closed.
+   *
+   * @param out the stream
+   * @throws IOException when the picture cannot be written as BMP or the stream fails
+   */
   public void write(OutputStream out) throws IOException {
     out.write(toBMP());
   }
 
+  /** {@return the pixels per row} */
   public int getWidth() {
     return width;
   }
 
+  /** {@return the number of rows} */
   public int getHeight() {
     return height;
   }
 
-  /** A copy of the gray levels, top row first. */
+  /** {@return a copy of the gray levels, top row first} */
   public byte[] getPixels() {
     return buffer == null ? null : buffer.clone();
   }
 
-  /** The gray level (0 to 255) at column {@code x} of row {@code y} (0 = top). */
+  /**
+   * The gray level of one pixel.
+   *
+   * @param x the column, 0 at the left
+   * @param y the row, 0 at the top
+   * @return the gray level, 0 (black) to 255 (white)
+   * @throws IndexOutOfBoundsException when the pixel lies outside the picture
+   */
   public int getPixel(int x, int y) {
     if (x < 0 || x >= width || y < 0 || y >= height) {
       throw new IndexOutOfBoundsException(

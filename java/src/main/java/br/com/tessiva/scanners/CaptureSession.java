@@ -60,6 +60,7 @@ public final class CaptureSession implements AutoCloseable {
    * The next image captured since the previous call (or since the session opened), waiting at most
    * {@code timeout} for it.
    *
+   * @param timeout how long to wait at most
    * @return the image, or {@code null} when none arrived in time or the session is closed
    * @throws InterruptedException when the waiting thread is interrupted
    */
@@ -81,7 +82,14 @@ public final class CaptureSession implements AutoCloseable {
     }
   }
 
-  /** As {@link #nextImage(Duration)} with the time in {@code unit}. */
+  /**
+   * As {@link #nextImage(Duration)} with the time in {@code unit}.
+   *
+   * @param timeout how long to wait at most, in {@code unit}
+   * @param unit the unit of {@code timeout}
+   * @return the image, or {@code null} when none arrived in time or the session is closed
+   * @throws InterruptedException when the waiting thread is interrupted
+   */
   public ScanImage nextImage(long timeout, TimeUnit unit) throws InterruptedException {
     return nextImage(Duration.ofNanos(unit.toNanos(timeout)));
   }

@@ -15,5 +15,10 @@ package br.com.tessiva.scanners;
  */
 @FunctionalInterface
 public interface ScanListener {
+  /**
+   * Receives one event.
+   *
+   * @param event the event, with the image of an {@link ScanEventKind#ImageScanned} event
+   */
   void scanned(Scanner.ScanEvent event);
 }

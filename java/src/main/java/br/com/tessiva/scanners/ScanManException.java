@@ -4,7 +4,11 @@ package br.com.tessiva.scanners;
 public class ScanManException extends Exception {
   private static final long serialVersionUID = 1L;
 
-  /** The native library raises it with the failure's message. */
+  /**
+   * The native library raises it with the failure's message.
+   *
+   * @param message the failure, in the library's words
+   */
   public ScanManException(String message) {
     super(message);
   }

@@ -45,17 +45,29 @@ public class Scanner {
     this.handle = handle;
   }
 
-  /** The class of the events the library creates. */
+  /**
+   * The class of the events the library creates.
+   *
+   * @return {@link ScanEvent}
+   */
   public static Class<?> getEventClass() {
     return ScanEvent.class;
   }
 
-  /** The enum class of the event kinds. */
+  /**
+   * The enum class of the event kinds.
+   *
+   * @return {@link ScanEventKind}
+   */
   public static Class<?> getEventKindClass() {
     return ScanEventKind.class;
   }
 
-  /** The class of the images the library creates. */
+  /**
+   * The class of the images the library creates.
+   *
+   * @return {@link ScanImage}
+   */
   public static Class<?> getImageClass() {
     return ScanImage.class;
   }
@@ -64,6 +76,8 @@ public class Scanner {
    * Delivers one event to every listener, in the order they were added. Called by the library on
    * the scanner's event thread. A listener that throws does not keep the others from the event;
    * the first exception is thrown again after all have run (the library prints it and goes on).
+   *
+   * @param event the event to deliver
    */
   protected void fireEvent(ScanEvent event) {
     RuntimeException first = null;
@@ -83,12 +97,20 @@ public class Scanner {
     }
   }
 
-  /** Adds a listener; it receives the events of the current and of later capture runs. */
+  /**
+   * Adds a listener; it receives the events of the current and of later capture runs.
+   *
+   * @param listener the listener to add
+   */
   public void addScanListener(ScanListener listener) {
     listeners.add(Objects.requireNonNull(listener, "listener"));
   }
 
-  /** Removes a listener; it receives no event delivered after this returns on another thread. */
+  /**
+   * Removes a listener; it receives no event delivered after this returns on another thread.
+   *
+   * @param listener the listener to remove; one never added is ignored
+   */
   public void removeScanListener(ScanListener listener) {
     listeners.remove(listener);
   }
@@ -107,17 +129,30 @@ public class Scanner {
   /**
    * Ends the capture run and deactivates the reader, after the running listener has returned (see
    * the class comment for a stop from a listener). Does nothing on a scanner that is not capturing.
+   *
+   * @throws ScanManException when this scanner was forgotten by {@link ScannerMan#uninitialize()}
+   *     or the reader cannot be stopped
    */
   public void stopCapturing() throws ScanManException {
     innerStopCapturing(handle);
   }
 
-  /** True from a successful start until the stop. */
+  /**
+   * Whether this scanner captures.
+   *
+   * @return true from a successful start until the stop
+   * @throws ScanManException when this scanner was forgotten by {@link ScannerMan#uninitialize()}
+   */
   public boolean isCapturing() throws ScanManException {
     return innerIsCapturing(handle);
   }
 
-  /** The reader's name: the module prefix, a backslash and the reader's serial number. */
+  /**
+   * The reader's name.
+   *
+   * @return the module prefix, a backslash and the reader's serial number
+   * @throws ScanManException when this scanner was forgotten by {@link ScannerMan#uninitialize()}
+   */
   public String getId() throws ScanManException {
     return innerGetID(handle);
   }
@@ -125,6 +160,9 @@ public class Scanner {
   /**
    * A capture session handing images out one at a time; it starts capturing when this scanner is
    * not capturing yet, and its {@code close} stops what it started.
+   *
+   * @return the open session
+   * @throws ScanManException when capturing cannot start
    */
   public CaptureSession openSession() throws ScanManException {
     return new CaptureSession(this);

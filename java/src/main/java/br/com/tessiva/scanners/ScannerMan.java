@@ -34,7 +34,12 @@ public final class ScannerMan {
 
   private ScannerMan() {}
 
-  /** The number of readers attached now. */
+  /**
+   * The number of readers attached now.
+   *
+   * @return the count, 0 when there is none
+   * @throws ScanManException when the readers cannot be listed
+   */
   public static int getScannerCount() throws ScanManException {
     return innerGetScannerCount();
   }
@@ -42,6 +47,7 @@ public final class ScannerMan {
   /**
    * The scanner of the reader at {@code index} (0 to {@link #getScannerCount()} - 1).
    *
+   * @param index the reader's position in the library's order
    * @return the scanner, or {@code null} when there is no reader at that position
    * @throws ScanManException when the readers cannot be listed, or for a negative index
    */
@@ -62,7 +68,12 @@ public final class ScannerMan {
     }
   }
 
-  /** The scanners of every reader attached now, in the library's order. */
+  /**
+   * The scanners of every reader attached now.
+   *
+   * @return the scanners in the library's order, unmodifiable
+   * @throws ScanManException when the readers cannot be listed
+   */
   public static List<Scanner> getScanners() throws ScanManException {
     int count = getScannerCount();
     List<Scanner> list = new ArrayList<>(count);
@@ -79,6 +90,8 @@ public final class ScannerMan {
    * Stops every scanner and forgets them all: the {@link Scanner} objects handed out before fail
    * with {@link ScanManException} afterwards, and {@link #getScanner(int)} gives new ones. Readers
    * are found again by the next call.
+   *
+   * @throws ScanManException when a scanner cannot be stopped
    */
   public static native void uninitialize() throws ScanManException;
 

@@ -8,7 +8,7 @@ public final class NFCore extends NFItem {
 
   NFCore() {}
 
-  /** The angle as the record codes it, 0 to 255. */
+  /** {@return the angle as the record codes it, 0 to 255} */
   public int getAngle() {
     return Angle;
   }

@@ -10,14 +10,17 @@ public final class NFDelta extends NFItem {
 
   NFDelta() {}
 
+  /** {@return the angle of the delta's first arm as the record codes it, 0 to 255} */
   public int getAngle1() {
     return Angle1;
   }
 
+  /** {@return the angle of the delta's second arm as the record codes it, 0 to 255} */
   public int getAngle2() {
     return Angle2;
   }
 
+  /** {@return the angle of the delta's third arm as the record codes it, 0 to 255} */
   public int getAngle3() {
     return Angle3;
   }

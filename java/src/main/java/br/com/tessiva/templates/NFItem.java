@@ -12,12 +12,12 @@ public abstract class NFItem {
 
   NFItem() {}
 
-  /** The horizontal position, 0 to 2047. */
+  /** {@return the horizontal position, 0 to 2047} */
   public int getX() {
     return X;
   }
 
-  /** The vertical position, 0 to 2047. */
+  /** {@return the vertical position, 0 to 2047} */
   public int getY() {
     return Y;
   }

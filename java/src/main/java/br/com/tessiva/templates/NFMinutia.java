@@ -20,27 +20,27 @@ public final class NFMinutia extends NFItem {
     this.type = type;
   }
 
-  /** The minutia type as the record codes it, 0 to 3. */
+  /** {@return the minutia type as the record codes it, 0 to 3} */
   public int getType() {
     return type;
   }
 
-  /** The angle as the record codes it, 0 to 255. */
+  /** {@return the angle as the record codes it, 0 to 255} */
   public int getAngle() {
     return Angle;
   }
 
-  /** The quality byte, or {@link #ABSENT} when the record carries none. */
+  /** {@return the quality byte, or {@link #ABSENT} when the record carries none} */
   public int getQuality() {
     return Quality;
   }
 
-  /** The curvature byte, or {@link #ABSENT} when the record carries none. */
+  /** {@return the curvature byte, or {@link #ABSENT} when the record carries none} */
   public int getCurvature() {
     return Curvature;
   }
 
-  /** The G byte, or {@link #ABSENT} when the record carries none. */
+  /** {@return the G byte, or {@link #ABSENT} when the record carries none} */
   public int getG() {
     return G;
   }

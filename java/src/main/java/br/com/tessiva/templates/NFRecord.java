@@ -29,7 +29,11 @@ public final class NFRecord {
   // Read by the native library under this name; may be null only through of().
   private final byte[] data;
 
-  /** A record over a copy of {@code data}. */
+  /**
+   * A record over a copy of {@code data}.
+   *
+   * @param data the template record bytes
+   */
   public NFRecord(byte[] data) {
     this.data = Objects.requireNonNull(data, "data").clone();
   }
@@ -43,28 +47,32 @@ public final class NFRecord {
     return new NFRecord(data, true);
   }
 
-  /** A copy of the record bytes. */
+  /** {@return a copy of the record bytes} */
   public byte[] getData() {
     return data == null ? null : data.clone();
   }
 
+  /** {@return the minutiae of the record, in its order} */
   public List<NFMinutia> getMinutiae() {
     return read(MINUTIA, NFMinutia::new);
   }
 
+  /** {@return the cores of the record, in its order} */
   public List<NFCore> getCores() {
     return read(CORE, NFCore::new);
   }
 
+  /** {@return the deltas of the record, in its order} */
   public List<NFDelta> getDeltas() {
     return read(DELTA, NFDelta::new);
   }
 
+  /** {@return the double cores of the record, in its order} */
   public List<NFDoubleCore> getDoubleCores() {
     return read(DOUBLE_CORE, NFDoubleCore::new);
   }
 
-  /** The number of minutiae the record announces. */
+  /** {@return the number of minutiae the record announces} */
   public int getMinutiaCount() {
     return innerGetItemCount(MINUTIA);
   }

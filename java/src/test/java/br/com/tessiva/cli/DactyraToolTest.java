@@ -152,7 +152,9 @@ class DactyraToolTest {
 
   @Test
   void readersAreListedWithModuleAndSize() throws Exception {
-    Run run = dactyra("readers");
+    // The stand-ins grow their fingers before their first image: seconds on a
+    // busy machine, more than the default wait of 3 s.
+    Run run = dactyra("readers", "--wait", "60");
     assertEquals(0, run.code, run.toString());
     List<String> rows = lines(run.out);
     assertTrue(rows.get(0).matches("NAME +MODULE +SIZE"), run.out);
