@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -30,6 +31,8 @@ struct PipeScript {
   // Each read takes the next entry: the bytes delivered and the status.
   std::deque<std::pair<std::vector<uint8_t>, IoStatus>> reads;
   bool fail_writes = false;
+  // Called after each write is taken whole (a test cancels from here).
+  std::function<void()> after_write;
   // Bytes already waiting when a read that does not wait (a drain) comes;
   // drains are counted apart from the calls of the exchange proper.
   std::deque<std::vector<uint8_t>> waiting;
@@ -77,6 +80,7 @@ class ScriptedPipe : public platform::DevicePipe {
     script_.calls.push_back({true, size, buffer});
     if (script_.fail_writes) return {IoStatus::kFailed, 0, {}};
     script_.written.insert(script_.written.end(), buffer, buffer + size);
+    if (script_.after_write) script_.after_write();
     return {IoStatus::kDone, size, {}};
   }
   void CancelIo() override {}
@@ -156,6 +160,30 @@ TEST_F(UsbFraming, RequestGoesOutAsUsbcbAndPacketOnTheOutputPipe) {
   EXPECT_TRUE(env_.in.Sizes(true).empty());
   EXPECT_TRUE(env_.opened[0].ends_with("\\PIPE_0x01"));
   EXPECT_TRUE(env_.opened[1].ends_with("\\PIPE_0x00"));
+}
+
+// A shutdown's cancel ends the exchange, but a request whose usbcb went out
+// goes out whole: a usbcb alone would make the sensor take the next
+// request's usbcb as this one's packet, and every later exchange with it
+// would be out of step. A cancel before the usbcb sends nothing.
+TEST_F(UsbFraming, ACancelEndsTheExchangeButNotTheRequestItBegan) {
+  const std::vector<uint8_t> request = {0x0D, 0x56, 0x48, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  std::vector<uint8_t> whole = Usbcb(14);
+  whole.insert(whole.end(), request.begin(), request.end());
+  env_.out.after_write = [&] {
+    if (env_.out.written.size() == kUsbcbSize) usb_.CancelExchanges();
+  };
+  env_.in.Deliver(Usbcb(14));
+  env_.in.Deliver(request);
+  uint32_t length = 1 << 20;
+  EXPECT_FALSE(usb_.Exchange(info_, request.data(), 14, receive_.data(), length));
+  EXPECT_EQ(env_.out.written, whole);
+  EXPECT_TRUE(env_.in.Sizes(false).empty()) << "the answer was waited for after the cancel";
+
+  // Cancelled before it begins: nothing goes out.
+  env_.out.written.clear();
+  EXPECT_FALSE(usb_.Exchange(info_, request.data(), 14, receive_.data(), length));
+  EXPECT_TRUE(env_.out.written.empty());
 }
 
 TEST_F(UsbFraming, TransfersGoIn64KiBPiecesWithAZeroLengthEndAfterSeveral) {

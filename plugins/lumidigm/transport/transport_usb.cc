@@ -92,9 +92,10 @@ void TransportUSB::CancelExchanges() {
   if (input_) input_->CancelIo();
 }
 
+// A shutdown does not stop a write once begun (see Exchange); only a
+// write the sensor does not take is ended, by the cancel's CancelIo.
 bool TransportUSB::WritePipe(platform::DevicePipe& pipe, const uint8_t* data, uint32_t length) {
   return ForEachPiece(length, [&](uint32_t offset, uint32_t size) {
-    if (cancelled_.load()) return false;
     const platform::IoResult r = pipe.Write(data + offset, size, timings_.operation_wait);
     if (r.done() && r.bytes == size) return true;
     pipe.CancelIo();
@@ -152,6 +153,11 @@ bool TransportUSB::Exchange(V100TransportInfo& info, const uint8_t* request, uin
   // Bytes waiting before the request answer none of this exchange: a late
   // answer to a request that timed out, or one whose asker was killed.
   if (input != nullptr) Resynchronise(*input);
+  // A shutdown stops a request before it begins; once its usbcb is out,
+  // the request is written whole, since a usbcb alone would make the
+  // sensor take the next request's usbcb for this one's packet. The wait
+  // for the answer is what a shutdown ends.
+  if (cancelled_.load()) return false;
   // Until an answer is read whole, the stream may hold a part of one.
   out_of_step_ = true;
   const auto usbcb = MakeUsbcb(request_size);

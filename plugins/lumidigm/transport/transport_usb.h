@@ -73,7 +73,8 @@ class TransportUSB final : public ITransport {
   // The last exchange ended part-way: the input pipe may still receive
   // the rest of an answer.
   bool out_of_step_ = false;
-  // Set by CancelExchanges: every read and write gives up at once.
+  // Set by CancelExchanges: no request begins and every read gives up at
+  // once; a request already begun is written whole.
   std::atomic<bool> cancelled_{false};
 };
 
