@@ -193,6 +193,22 @@ jbyteArray TJNIEnv::NewByteArray(jsize length) {
   return result;
 }
 
+void TJNIEnv::GetByteArrayRegion(jbyteArray array, jsize start, jsize length, void* buffer) {
+  FEnv->GetByteArrayRegion(array, start, length, static_cast<jbyte*>(buffer));
+  ThrowIfPending();
+}
+
+jintArray TJNIEnv::NewIntArray(jsize length) {
+  jintArray result = FEnv->NewIntArray(length);
+  ThrowIfPending();
+  return result;
+}
+
+void TJNIEnv::SetIntArrayRegion(jintArray array, jsize start, jsize length, const jint* values) {
+  FEnv->SetIntArrayRegion(array, start, length, values);
+  ThrowIfPending();
+}
+
 void TJNIEnv::SetByteArrayRegion(jbyteArray array, jsize start, const void* buffer, jsize length) {
   FEnv->SetByteArrayRegion(array, start, length, static_cast<const jbyte*>(buffer));
   ThrowIfPending();

@@ -49,6 +49,9 @@ class TJNIEnv {
   jobject NewObject(jclass cls, jmethodID constructor, TJNIArgs args = {});
 
   jbyteArray NewByteArray(jsize length);
+  void GetByteArrayRegion(jbyteArray array, jsize start, jsize length, void* buffer);
+  jintArray NewIntArray(jsize length);
+  void SetIntArrayRegion(jintArray array, jsize start, jsize length, const jint* values);
   void SetByteArrayRegion(jbyteArray array, jsize start, const void* buffer, jsize length);
   jbyte* GetByteArrayElements(jbyteArray array, jboolean* isCopy = nullptr);
   void ReleaseByteArrayElements(jbyteArray array, jbyte* elements, jint mode);

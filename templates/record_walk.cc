@@ -101,4 +101,44 @@ std::vector<RecordItem> ReadItems(std::span<const uint8_t> record, const ItemBlo
   return items;
 }
 
+int32_t PackedWidth(int32_t type) {
+  switch (type) {
+    case kMinutia:
+      return 7;
+    case kCore:
+      return 3;
+    case kDelta:
+      return 5;
+    case kDoubleCore:
+      return 2;
+    default:
+      return 0;
+  }
+}
+
+std::vector<int32_t> PackItems(const std::vector<RecordItem>& items, int32_t type) {
+  std::vector<int32_t> packed;
+  packed.reserve(items.size() * static_cast<size_t>(PackedWidth(type)));
+  for (const RecordItem& item : items) {
+    switch (type) {
+      case kMinutia:
+        packed.insert(packed.end(), {item.x, item.y, item.minutiaType, item.angle, item.quality,
+                                     item.curvature, item.g});
+        break;
+      case kCore:
+        packed.insert(packed.end(), {item.x, item.y, item.angle});
+        break;
+      case kDelta:
+        packed.insert(packed.end(), {item.x, item.y, item.angle1, item.angle2, item.angle3});
+        break;
+      case kDoubleCore:
+        packed.insert(packed.end(), {item.x, item.y});
+        break;
+      default:
+        break;
+    }
+  }
+  return packed;
+}
+
 }  // namespace dactyra::templates

@@ -65,4 +65,14 @@ int32_t ItemCount(std::span<const uint8_t> record, int32_t type);
 // The items of `block` in record order, as many as lie wholly inside.
 std::vector<RecordItem> ReadItems(std::span<const uint8_t> record, const ItemBlock& block);
 
+// The packed form Java reads in one crossing: each item's values one after
+// the other, in the order its class takes them (NFRecord.java):
+//   minutia      X, Y, type, Angle, Quality, Curvature, G
+//   core         X, Y, Angle
+//   delta        X, Y, Angle1, Angle2, Angle3
+//   double core  X, Y
+// Empty for a type that is not one of the four.
+int32_t PackedWidth(int32_t type);
+std::vector<int32_t> PackItems(const std::vector<RecordItem>& items, int32_t type);
+
 }  // namespace dactyra::templates

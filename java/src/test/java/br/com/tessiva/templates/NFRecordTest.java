@@ -6,7 +6,9 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.io.ByteArrayOutputStream;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.List;
+import java.util.Random;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
@@ -247,6 +249,45 @@ class NFRecordTest {
     // An item object of another kind: a core lacks the minutia fields.
     assertThrows(NoSuchFieldError.class,
         () -> r.innerFillItems(0, new Object[] {new NFCore(), new NFCore()}));
+  }
+
+  /** A record with every block present or cut short, its counts and lengths drawn at random. */
+  static byte[] randomRecord(Random random) {
+    int flags = random.nextInt(256);
+    int count = random.nextInt(48);
+    int stride = 4 + Integer.bitCount(flags & 7);
+    Rec rec = new Rec(flags, count, stride);
+    for (int i = 0; i < count * stride; i++) rec.bytes(random.nextInt(256));
+    rec.skipped(random.nextInt(8) == 0 ? -random.nextInt(64) : random.nextInt(16));
+    for (int block = 0; block < 3; block++) {
+      int n = random.nextInt(6);
+      int size = 2 + random.nextInt(8);
+      rec.bytes(n, size);
+      for (int i = 0; i < n * size; i++) rec.bytes(random.nextInt(256));
+    }
+    byte[] whole = rec.get();
+    // Often cut anywhere, so that items and block headers fall off the end.
+    return random.nextBoolean() ? whole : Arrays.copyOf(whole, random.nextInt(whole.length + 1));
+  }
+
+  @Test
+  void theGettersReadWhatTheFillingRoadFills() {
+    Random random = new Random(20261210);
+    int reached = 0;
+    for (int i = 0; i < 3000; i++) {
+      NFRecord r = new NFRecord(randomRecord(random));
+      String what = "record " + i;
+      assertEquals(r.readByFilling(0, NFMinutia::new), r.getMinutiae(), what);
+      assertEquals(r.readByFilling(1, NFCore::new), r.getCores(), what);
+      assertEquals(r.readByFilling(2, NFDelta::new), r.getDeltas(), what);
+      assertEquals(r.readByFilling(3, NFDoubleCore::new), r.getDoubleCores(), what);
+      if (!r.getDoubleCores().isEmpty()) reached++;
+    }
+    assertTrue(reached > 100, "the random records reach the last block: " + reached);
+    for (int t : new int[] {-1, 4, Integer.MIN_VALUE}) {
+      assertEquals(0, NFRecord.innerPackItems(allBlocks(), t).length);
+    }
+    assertEquals(0, NFRecord.innerPackItems(null, 0).length);
   }
 
   @Test
