@@ -67,6 +67,7 @@ int32_t ItemCount(std::span<const uint8_t> record, int32_t type) {
 
 std::vector<RecordItem> ReadItems(std::span<const uint8_t> record, const ItemBlock& block) {
   std::vector<RecordItem> items;
+  items.reserve(static_cast<size_t>(block.count));
   const size_t needed = ItemBytes(block);
   size_t at = block.first;
   for (int32_t i = 0; i < block.count; ++i, at += block.stride) {
