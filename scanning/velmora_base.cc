@@ -54,6 +54,7 @@ void TThreadPesquisa::Iniciar(GrayImagePtr imagem) {
 }
 
 void TThreadPesquisa::Execute(TThreadGenerica& thread) {
+  FIdThread.store(platform::CurrentThreadId());
   while (!thread.Terminated()) {
     FEventoInicio.Wait();
     if (thread.Terminated()) break;

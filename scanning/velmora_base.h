@@ -165,8 +165,11 @@ class TThreadPesquisa {
   TThreadPesquisa& operator=(const TThreadPesquisa&) = delete;
 
   // Held while no search runs: whoever takes it holds searches off until
-  // it sets it again.
+  // it sets it again. The thread itself holds it while its result events
+  // run.
   platform::Event& EventoFim() { return FEventoFim; }
+  // The caller runs on this search thread (inside a result event).
+  bool NaPropriaThread() const { return FIdThread.load() == platform::CurrentThreadId(); }
   // Hands one image to the thread and wakes it; the caller took EventoFim
   // first. The thread takes the image over.
   void Iniciar(GrayImagePtr imagem);
@@ -198,6 +201,8 @@ class TThreadPesquisa {
   platform::Text FMensagemErroPesquisa;
   platform::Event FEventoInicio{false, false};
   platform::Event FEventoFim{false, true};
+  // Set by the thread as it starts; 0 before.
+  std::atomic<uint64_t> FIdThread{0};
   // Last: started once the fields above exist, ended first.
   std::unique_ptr<TThreadGenerica> FThread;
 };

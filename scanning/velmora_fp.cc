@@ -78,7 +78,11 @@ void TVelmoraFP::SetNumSerieLeitor(const Text& value) {
 void TVelmoraFP::SetModoOperacao(TModoOperacao value) {
   if (value == FModoOperacao.load()) return;
   // Holds searches off for the whole change, and waits for a running one.
-  platform::Event* fim = FThreadPesquisa ? &FThreadPesquisa->EventoFim() : nullptr;
+  // A result event of a threaded search holds them off already (its search
+  // ends when the event returns): waiting there would wait for itself.
+  platform::Event* fim = FThreadPesquisa && !FThreadPesquisa->NaPropriaThread()
+                             ? &FThreadPesquisa->EventoFim()
+                             : nullptr;
   if (fim != nullptr) fim->Wait();
   struct Liberar {
     platform::Event* fim;
@@ -96,18 +100,12 @@ void TVelmoraFP::SetModoOperacao(TModoOperacao value) {
   // image of the new mode can arrive, rather than by the first search on the
   // image thread: the image thread reads the pointer without a lock.
   if (value == TModoOperacao::moPesquisa) CriarThreadPesquisa();
-  // Enrollment starts afresh before its first image can arrive.
-  if (value == TModoOperacao::moCadastro) {
-    IndImpressaoCapturada = 0;
-    UniuImagens = false;
-    if (FBase != nullptr) FBase->ReiniciarCadastro();
-  }
   if (!Ativo() && value != TModoOperacao::moInativo) {
     // The mode is in place before the capture thread starts: an image that
     // arrives at once is not dropped as one of an inactive component.
     FModoOperacao.store(value);
     try {
-      Ativar(value);
+      Ativar(value, atual);
     } catch (...) {
       FModoOperacao.store(atual);
       throw;
@@ -115,17 +113,28 @@ void TVelmoraFP::SetModoOperacao(TModoOperacao value) {
   } else if (Ativo() && value == TModoOperacao::moInativo) {
     Desativar();
   } else {
-    AjustarModo(value);
+    EntrarModo(atual, value);
   }
   FModoOperacao.store(value);
   DoMudouModoOperacao();
 }
 
-void TVelmoraFP::Ativar(TModoOperacao modo) {
+void TVelmoraFP::EntrarModo(TModoOperacao anterior, TModoOperacao modo) {
+  AjustarModo(anterior, modo);
+  // Enrollment starts afresh once nothing can refuse the change, and
+  // before its first image can arrive.
+  if (modo == TModoOperacao::moCadastro) {
+    IndImpressaoCapturada = 0;
+    UniuImagens = false;
+    if (FBase != nullptr) FBase->ReiniciarCadastro();
+  }
+}
+
+void TVelmoraFP::Ativar(TModoOperacao modo, TModoOperacao anterior) {
   if (Ativo()) return;
   FAtivo.store(true);
   try {
-    AtivarPassos(modo);
+    AtivarPassos(modo, anterior);
   } catch (...) {
     FAtivo.store(false);
     LiberarGuarda();
@@ -133,7 +142,7 @@ void TVelmoraFP::Ativar(TModoOperacao modo) {
   }
 }
 
-void TVelmoraFP::AtivarPassos(TModoOperacao modo) {
+void TVelmoraFP::AtivarPassos(TModoOperacao modo, TModoOperacao anterior) {
   FLeitores.IniciouConexao(*this);
 
   int32_t p = FIndiceLeitor;
@@ -172,7 +181,8 @@ void TVelmoraFP::AtivarPassos(TModoOperacao modo) {
     FNumSerieLeitor = lista[static_cast<size_t>(p)];
   }
 
-  AjustarModo(modo);
+  // The mode is stored already: the check compares with the one before.
+  EntrarModo(anterior, modo);
   if (!semLista) TomarGuarda();
 
   FDispositivoCaptura = FLeitores.AbrirDispositivo(FNumSerieLeitor);
@@ -328,11 +338,11 @@ void TVelmoraFP::VerificarBase() {
   }
 }
 
-void TVelmoraFP::AjustarModo(TModoOperacao modo) {
+void TVelmoraFP::AjustarModo(TModoOperacao anterior, TModoOperacao modo) {
   const auto ehBase = [](TModoOperacao m) {
     return m == TModoOperacao::moCadastro || m == TModoOperacao::moPesquisa;
   };
-  if (ehBase(modo) && !ehBase(FModoOperacao.load())) ValidarLeitor();
+  if (ehBase(modo) && !ehBase(anterior)) ValidarLeitor();
 }
 
 void TVelmoraFP::ValidarLeitor() {

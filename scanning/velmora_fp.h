@@ -9,9 +9,10 @@
 // the commands, one at a time (the component has no lock of its own). The
 // image events run on the thread that delivers images: the capture thread
 // for plug-in devices, a module's or the binding's own thread otherwise.
-// Results of threaded searches run on the search thread. A handler must not
-// deactivate its own component (that would wait for its own thread); such a
-// call raises EVelmoraFP instead.
+// Results of threaded searches run on the search thread, and may change the
+// mode, stop or start the component: the change runs there at once. An image
+// handler must not deactivate its own component (that would wait for its
+// own thread); such a call raises EVelmoraFP instead.
 #pragma once
 
 #include <atomic>
@@ -133,8 +134,9 @@ class TVelmoraFP : public TComponenteLeitor {
  private:
   friend class TThreadPesquisa;
 
-  void Ativar(TModoOperacao modo);
-  void AtivarPassos(TModoOperacao modo);
+  // `anterior`: the mode before the change (already replaced by `modo`).
+  void Ativar(TModoOperacao modo, TModoOperacao anterior);
+  void AtivarPassos(TModoOperacao modo, TModoOperacao anterior);
   void Desativar();
   void TomarGuarda();
   void LiberarGuarda();
@@ -142,7 +144,10 @@ class TVelmoraFP : public TComponenteLeitor {
   void ImagemDoDispositivo(TVxCaptureDevice& device);
   void ProcessarImagem(GrayImagePtr image);
   void VerificarBase();
-  void AjustarModo(TModoOperacao modo);
+  // Entering `modo` from `anterior`: validates the reader, restarts
+  // enrollment.
+  void EntrarModo(TModoOperacao anterior, TModoOperacao modo);
+  void AjustarModo(TModoOperacao anterior, TModoOperacao modo);
   void ValidarLeitor();
   void PassoCadastro(const TGrayImage* image);
   void Pesquisar(GrayImagePtr image);

@@ -231,5 +231,27 @@ TEST_F(ComponentTest, AModeChangeWaitsForTheSearchRunning) {
   EXPECT_EQ(fp_.ModoOperacao(), TModoOperacao::moVisualizar);
 }
 
+// The flow an identifying host runs: a finger the search does not know
+// turns the component to enrollment from the result event itself.
+TEST_F(ComponentTest, AnUnknownFingerTurnsToEnrollmentFromTheSearchResult) {
+  std::atomic<bool> turned{false};
+  std::vector<bool> ends;
+  fp_.OnNaoReconheceu = [&](TVelmoraFP& sender) {
+    sender.SetModoOperacao(TModoOperacao::moCadastro);
+    turned = true;
+  };
+  fp_.OnFimCaptura = [&](TVelmoraFP& sender, bool ok) {
+    ends.push_back(ok);
+    if (ok) sender.Base()->AdicionarImpressaoUnida(u"bia", 1);
+  };
+  fp_.SetModoOperacao(TModoOperacao::moPesquisa);
+  Show(kBia, 0);
+  ASSERT_TRUE(WaitUntil([&] { return turned.load(); }));
+  EXPECT_EQ(fp_.ModoOperacao(), TModoOperacao::moCadastro);
+  for (int k = 1; k < 4; ++k) Show(kBia, k);
+  EXPECT_EQ(ends, (std::vector<bool>{true}));
+  EXPECT_EQ(base_.GetNumImpressoes(), 1);
+}
+
 }  // namespace
 }  // namespace dactyra::database

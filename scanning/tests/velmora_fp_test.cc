@@ -282,6 +282,26 @@ TEST_F(VelmoraFPTest, AHandlerCannotDeactivateItsOwnComponent) {
   fp.SetModoOperacao(TModoOperacao::moInativo);
 }
 
+// A reader settled by position is checked against the database as the
+// activation settles it, before its guard is taken or enrollment restarted.
+TEST_F(VelmoraFPTest, ActivationIntoADatabaseModeValidatesTheSettledReader) {
+  Plugin("device=A\n", "idle=block\n");
+  TBaseTeste base;
+  TVelmoraFP fp(leitores_);
+  fp.SetBase(&base);
+  fp.SetIndiceLeitor(0);
+  EXPECT_EQ(MessageOf<Text>([&] { fp.SetModoOperacao(TModoOperacao::moCadastro); }),
+            u"Leitor não registrado.: " + Nome("A"));
+  EXPECT_FALSE(fp.Ativo());
+  EXPECT_EQ(fp.ModoOperacao(), TModoOperacao::moInativo);
+  EXPECT_EQ(base.reinicios.load(), 0);
+  base.leitoresRegistrados = {Nome("A")};
+  fp.SetModoOperacao(TModoOperacao::moCadastro);
+  EXPECT_TRUE(fp.Ativo());
+  EXPECT_EQ(base.reinicios.load(), 1);
+  fp.SetModoOperacao(TModoOperacao::moInativo);
+}
+
 // --- Database modes -------------------------------------------------------------
 
 class BaseTest : public VelmoraFPTest {
@@ -432,6 +452,44 @@ TEST_F(BaseTest, AModeChangeWaitsForTheRunningSearch) {
   mudanca.join();
   EXPECT_TRUE(terminou.load());
   EXPECT_EQ(fp_.ModoOperacao(), TModoOperacao::moVisualizar);
+}
+
+// A result event of a threaded search runs while its search still holds
+// the others off: a mode change there happens at once instead of waiting
+// for the search, that is for itself.
+TEST_F(BaseTest, AThreadedSearchResultEventChangesTheModeAtOnce) {
+  using M = TModoOperacao;
+  struct Caso {
+    const char* nome;
+    std::vector<M> mudancas;
+    M modo;
+    bool ativo;
+  };
+  const Caso casos[] = {
+      {"to enrollment", {M::moCadastro}, M::moCadastro, true},
+      {"stop", {M::moInativo}, M::moInativo, false},
+      {"stop and start", {M::moInativo, M::moPesquisa}, M::moPesquisa, true},
+  };
+  fp_.SetBase(&base_);
+  std::atomic<const Caso*> atual{nullptr};
+  std::atomic<bool> feito{false};
+  fp_.OnNaoReconheceu = [&](TVelmoraFP& s) {
+    for (const M m : atual.load()->mudancas) s.SetModoOperacao(m);
+    feito = true;
+  };
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.nome);
+    atual = &c;
+    feito = false;
+    fp_.SetModoOperacao(M::moPesquisa);
+    Imagem(8);
+    ASSERT_TRUE(WaitUntil([&] { return feito.load(); }));
+    EXPECT_EQ(fp_.ModoOperacao(), c.modo);
+    EXPECT_EQ(fp_.Ativo(), c.ativo);
+    // From the caller's thread again: waits for the search to end.
+    fp_.SetModoOperacao(M::moVisualizar);
+    fp_.SetModoOperacao(M::moInativo);
+  }
 }
 
 TEST_F(BaseTest, DefaultOperationsOfTheDatabase) {
