@@ -10,10 +10,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "capture/tests/plugin_env.h"
 #include "platform/testing/wait.h"
 #include "scanning/tests/readers_fixture.h"
 
@@ -22,7 +24,11 @@ namespace {
 
 using platform::Text;
 using platform::testing::WaitUntil;
+using testing::ExportShape;
 using testing::MessageOf;
+using testing::Native;
+using testing::PluginEnv;
+using testing::PluginPath;
 using testing::T;
 using testing::TBaseTeste;
 using testing::TLeitoresTeste;
@@ -300,6 +306,67 @@ TEST_F(VelmoraFPTest, ActivationIntoADatabaseModeValidatesTheSettledReader) {
   EXPECT_TRUE(fp.Ativo());
   EXPECT_EQ(base.reinicios.load(), 1);
   fp.SetModoOperacao(TModoOperacao::moInativo);
+}
+
+// A reader whose plug-in call goes on after the stop asked it to return.
+// The stop waits for it as long as the plug-in's kind needs: a plug-in
+// that ignores VXR_ShutdownDevice is given up on after a short bound, and
+// the capture thread closes its handle when the call returns; one without
+// that export ends its captures by itself and is waited for. Another
+// reader captures throughout.
+TEST_F(VelmoraFPTest, AStopWaitsForAPluginCallOnlyAsLongAsItsKindNeeds) {
+  struct Caso {
+    const char* nome;
+    bool semShutdown;  // the plug-in does not export VXR_ShutdownDevice
+    std::string config;
+    Text falha;  // empty: the stop succeeds
+  };
+  const Text nome = T(Prefixo() + "S\\B");
+  const Caso casos[] = {
+      {"ignores the shutdown", false, "idle=timeout:5000\nignore_shutdown=1\n",
+       u"O leitor " + nome + u" não parou"},
+      {"has no shutdown", true, "idle=timeout:3000\n", {}},
+  };
+  Plugin("device=A\n", "max=4x4\nimages=-1\nimage_delay_ms=5\n");
+  TVelmoraFP vivo(leitores_);
+  std::atomic<bool> parando{false};
+  std::atomic<int> durante{0};
+  vivo.OnCapturou = [&](TVelmoraFP&, int32_t) {
+    if (parando.load()) ++durante;
+  };
+  vivo.SetNumSerieLeitor(Nome("A"));
+  vivo.SetModoOperacao(TModoOperacao::moDesenvolvimento);
+  // A plug-in file may be returning from a call after the test: it stays
+  // loaded for the rest of the process.
+  static std::vector<std::unique_ptr<TVxrCaptureModule>> mantidos;
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.nome);
+    const std::string stem = std::string("vxr_stuck") + (c.falha.empty() ? "w" : "i");
+    const std::string arquivo = Native(dir() + "/" + stem + ".so");
+    std::filesystem::copy_file(PluginPath("vxr_test"), arquivo);
+    Configure(stem, "prefix=" + Prefixo() + "S\ndevice=B\nimages=0\n" + c.config);
+    PluginEnv env(c.semShutdown ? ExportShape{.missing = {"VXR_ShutdownDevice"}} : ExportShape{});
+    leitores_.modulos.push_back(std::make_unique<TVxrCaptureModule>(T(stem), T(arquivo), env));
+    TVelmoraFP preso(leitores_);
+    preso.SetNumSerieLeitor(nome);
+    preso.SetModoOperacao(TModoOperacao::moDesenvolvimento);
+    ASSERT_TRUE(WaitForCalls(stem, "GetImage"));
+    durante = 0;
+    parando = true;
+    EXPECT_EQ(MessageOf<Text>([&] { preso.SetModoOperacao(TModoOperacao::moInativo); }),
+              c.falha.empty() ? Text(u"(no error)") : c.falha);
+    parando = false;
+    EXPECT_EQ(CountCalls(stem, "CloseDevice"), c.falha.empty() ? 1 : 0);
+    EXPECT_FALSE(preso.Ativo());
+    EXPECT_EQ(preso.ModoOperacao(), TModoOperacao::moInativo);
+    EXPECT_GT(durante.load(), 0);
+    EXPECT_TRUE(WaitForCalls(stem, "CloseDevice"));
+    EXPECT_EQ(CountCalls(stem, "VIOLATION"), 0);
+    // The slot's module goes; its file stays with the kept one.
+    mantidos.push_back(std::move(leitores_.modulos.back()));
+    leitores_.modulos.pop_back();
+  }
+  vivo.SetModoOperacao(TModoOperacao::moInativo);
 }
 
 // --- Database modes -------------------------------------------------------------
