@@ -20,6 +20,24 @@ double Agora() {
   return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+// The component whose reader is delivering an image on this thread, while
+// its image events run: a device's capture thread, an FPSmm module's
+// thread or the DigitalPersona binding's.
+thread_local const TVelmoraFP* tEntregando = nullptr;
+
+// Marks this thread as delivering an image of `componente` for its life.
+class MarcaEntrega {
+ public:
+  explicit MarcaEntrega(const TVelmoraFP* componente)
+      : anterior_(std::exchange(tEntregando, componente)) {}
+  ~MarcaEntrega() { tEntregando = anterior_; }
+  MarcaEntrega(const MarcaEntrega&) = delete;
+  MarcaEntrega& operator=(const MarcaEntrega&) = delete;
+
+ private:
+  const TVelmoraFP* anterior_;
+};
+
 bool IgualSemCaixa(TextView a, TextView b) { return platform::SameTextNoCase(a, b); }
 
 // Formats a text of the failure table: every "%s" takes `s`, every "%d"
@@ -53,7 +71,6 @@ Text TextoInteiro(int64_t value) { return platform::FromUtf8(std::to_string(valu
 // a plug-in call keeps the device until that call returns.
 struct TVelmoraFP::CaptureRun {
   std::shared_ptr<TVxCaptureDevice> device;
-  std::atomic<uint64_t> threadId{0};
 
   // From the thread: about to call the device; false when stopped (or the
   // device closed itself).
@@ -305,7 +322,9 @@ void TVelmoraFP::LiberarGuarda() {
 
 void TVelmoraFP::Desativar() {
   if (!Ativo()) return;
-  if (FCaptureRun && FCaptureRun->threadId.load() == platform::CurrentThreadId()) {
+  // Stopping would wait for the very delivery that asks for it, whichever
+  // kind of reader delivers.
+  if (tEntregando == this) {
     throw EVelmoraFP(u"A capture event handler cannot deactivate its own component");
   }
   FAtivo.store(false);
@@ -336,7 +355,6 @@ void TVelmoraFP::Desativar() {
 }
 
 void TVelmoraFP::LoopCaptura(CaptureRun& run) {
-  run.threadId.store(platform::CurrentThreadId());
   struct Fim {
     CaptureRun& run;
     ~Fim() { run.Leave(/*ended=*/true); }
@@ -353,6 +371,7 @@ void TVelmoraFP::LoopCaptura(CaptureRun& run) {
 }
 
 void TVelmoraFP::ImagemDoDispositivo(TVxCaptureDevice& device) {
+  const MarcaEntrega marca(this);
   NovaImagemBruta(device.ImageWidth(), device.ImageHeight(), device.ImageBuffer());
 }
 
@@ -361,6 +380,7 @@ void DP_STDCALL TVelmoraFP::ImagemDP(const char* /*ScannerId*/, int32_t Width, i
   auto* self = static_cast<TVelmoraFP*>(Param);
   if (self == nullptr) return;
   // The binding's thread has nobody to report to.
+  const MarcaEntrega marca(self);
   try {
     if (!self->FAguardandoPesquisa.load() ||
         self->FModoOperacao.load() == TModoOperacao::moVisualizar) {

@@ -16,7 +16,8 @@
 // Results of threaded searches run on the search thread, and may change the
 // mode, stop or start the component: the change runs there at once. An image
 // handler must not deactivate its own component (that would wait for its
-// own thread); such a call raises EVelmoraFP instead.
+// own thread); such a call raises EVelmoraFP instead, for every kind of
+// reader.
 #pragma once
 
 #include <atomic>
