@@ -273,8 +273,8 @@ void TVelmoraFP::AtivarPassos(TModoOperacao modo, TModoOperacao anterior) {
       try {
         auto run = std::make_shared<CaptureRun>();
         run->device = FDispositivoCaptura;
-        TThreadGenerica::CreateSelfFreeing([run](TThreadGenerica&) { LoopCaptura(*run); },
-                                           nullptr, FEnv);
+        TThreadGenerica::CreateSelfFreeing([run](TThreadGenerica&) { LoopCaptura(*run); }, nullptr,
+                                           FEnv);
         FCaptureRun = std::move(run);
       } catch (...) {
         // The device was opened here: it goes with the failed activation.

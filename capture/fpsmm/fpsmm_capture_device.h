@@ -20,8 +20,9 @@ class TFPSmmCaptureModule;
 class TFPsmmCaptureDeviceImpl;
 
 // What the module's image callback reaches: the device while it lives, or
-// nothing. It outlives the device when the module refused to stop, so a module that goes on calling back finds no
-// device and its images are dropped.
+// nothing. It outlives the device when the module refused to stop, so a
+// module that goes on calling back finds no device and its images are
+// dropped.
 struct FpsmmCallbackGate {
   std::mutex lock;
   std::condition_variable idle;

@@ -51,8 +51,7 @@ class VelmoraFPTest : public testing::PluginTest {
     ConfigurarFPSmm(extra);
     const std::string arquivo = Native(dir() + "/FPSmmHand.so");
     std::filesystem::copy_file(DACTYRA_FPSMM_SIM, arquivo);
-    leitores_.modulos.push_back(
-        std::make_unique<TFPSmmCaptureModule>(T(FPSmmNome()), T(arquivo)));
+    leitores_.modulos.push_back(std::make_unique<TFPSmmCaptureModule>(T(FPSmmNome()), T(arquivo)));
   }
   void ConfigurarFPSmm(const std::string& extra) {
     Configure("fpsmm", "id=" + FPSmmNome() + "\\X1\npixels=pattern\nsize=4x4\n" + extra);
