@@ -46,8 +46,13 @@ class TVxCaptureDevice {
   virtual void Allocate() = 0;
   // Waits for the next image; true when one arrived. DoImage must follow.
   virtual bool WaitImage() = 0;
-  // Stops and releases the device.
+  // Stops and releases the device. A device call under way on the capture
+  // thread may still be returning (see StopBoundMs).
   virtual void Close() = 0;
+  // How long a stop waits for the capture thread's device call to return
+  // once Close has run; past it the owner may leave the thread behind (it
+  // holds the device until its call returns).
+  virtual uint32_t StopBoundMs() const { return UINT32_MAX; }
   // Passes a text command to the device, or to its module as a whole.
   virtual platform::Text SendCommandStr(const platform::Text& command, const platform::Text& args,
                                         bool noHandle) = 0;

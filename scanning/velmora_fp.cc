@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -16,6 +19,24 @@ double Agora() {
   using namespace std::chrono;
   return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
+
+// The component whose reader is delivering an image on this thread, while
+// its image events run: a device's capture thread, an FPSmm module's
+// thread or the DigitalPersona binding's.
+thread_local const TVelmoraFP* tEntregando = nullptr;
+
+// Marks this thread as delivering an image of `componente` for its life.
+class MarcaEntrega {
+ public:
+  explicit MarcaEntrega(const TVelmoraFP* componente)
+      : anterior_(std::exchange(tEntregando, componente)) {}
+  ~MarcaEntrega() { tEntregando = anterior_; }
+  MarcaEntrega(const MarcaEntrega&) = delete;
+  MarcaEntrega& operator=(const MarcaEntrega&) = delete;
+
+ private:
+  const TVelmoraFP* anterior_;
+};
 
 bool IgualSemCaixa(TextView a, TextView b) { return platform::SameTextNoCase(a, b); }
 
@@ -44,6 +65,59 @@ Text Formatar(TextView modelo, TextView s, int64_t d = 0) {
 }  // namespace
 
 Text TextoInteiro(int64_t value) { return platform::FromUtf8(std::to_string(value)); }
+
+// One activation's capture thread and what its stop needs to know of it.
+// The thread holds the run, and the run the device, so a thread left inside
+// a plug-in call keeps the device until that call returns.
+struct TVelmoraFP::CaptureRun {
+  std::shared_ptr<TVxCaptureDevice> device;
+
+  // From the thread: about to call the device; false when stopped (or the
+  // device closed itself).
+  bool Enter() {
+    std::lock_guard held(lock);
+    if (stop || !device->Active()) return false;
+    inDevice = true;
+    changed.notify_all();
+    return true;
+  }
+  // From the thread: back from the device (or ended); false when stopped.
+  bool Leave(bool ended = false) {
+    std::lock_guard held(lock);
+    inDevice = false;
+    threadEnded = threadEnded || ended;
+    changed.notify_all();
+    return !stop;
+  }
+  // No image is handed out after this returns.
+  void Stop() {
+    std::lock_guard held(lock);
+    stop = true;
+  }
+  // Waits for the thread to end: for as long as it takes while it runs the
+  // component's own code, and up to `boundMs` from now while it is inside
+  // the device. False when the thread was left inside the device.
+  bool WaitEnd(uint32_t boundMs) {
+    std::unique_lock held(lock);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    while (!threadEnded) {
+      if (!inDevice) {
+        changed.wait(held);
+      } else if (changed.wait_until(held, deadline) == std::cv_status::timeout && inDevice &&
+                 !threadEnded) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  std::mutex lock;
+  std::condition_variable changed;
+  bool stop = false;
+  bool inDevice = false;
+  bool threadEnded = false;
+};
 
 TVelmoraFP::TVelmoraFP(TAcessoLeitores& leitores, platform::Env& env)
     : FLeitores(leitores), FEnv(env) {
@@ -111,7 +185,14 @@ void TVelmoraFP::SetModoOperacao(TModoOperacao value) {
       throw;
     }
   } else if (Ativo() && value == TModoOperacao::moInativo) {
-    Desativar();
+    try {
+      Desativar();
+    } catch (...) {
+      // A stop that let the reader go but reports a failure (a device
+      // that did not stop) leaves the component inactive, and says so.
+      if (!Ativo()) FModoOperacao.store(TModoOperacao::moInativo);
+      throw;
+    }
   } else {
     EntrarModo(atual, value);
   }
@@ -190,8 +271,11 @@ void TVelmoraFP::AtivarPassos(TModoOperacao modo, TModoOperacao anterior) {
     FDispositivoCaptura->SetOnImage([this](TVxCaptureDevice& d) { ImagemDoDispositivo(d); });
     if (FDispositivoCaptura->UseThread()) {
       try {
-        FThreadCaptura = std::make_unique<TThreadGenerica>(
-            [this](TThreadGenerica& t) { LoopCaptura(t); }, false, nullptr);
+        auto run = std::make_shared<CaptureRun>();
+        run->device = FDispositivoCaptura;
+        TThreadGenerica::CreateSelfFreeing([run](TThreadGenerica&) { LoopCaptura(*run); }, nullptr,
+                                           FEnv);
+        FCaptureRun = std::move(run);
       } catch (...) {
         // The device was opened here: it goes with the failed activation.
         FLeitores.FecharDispositivo(*FDispositivoCaptura);
@@ -238,40 +322,56 @@ void TVelmoraFP::LiberarGuarda() {
 
 void TVelmoraFP::Desativar() {
   if (!Ativo()) return;
-  if (FIdThreadCaptura.load() != 0 && FIdThreadCaptura.load() == platform::CurrentThreadId()) {
+  // Stopping would wait for the very delivery that asks for it, whichever
+  // kind of reader delivers.
+  if (tEntregando == this) {
     throw EVelmoraFP(u"A capture event handler cannot deactivate its own component");
   }
   FAtivo.store(false);
   FLeitorValido = false;
+  // Every step runs whatever an earlier one met: the reader and its guard
+  // are let go on every path, and the first failure is raised at the end.
+  std::exception_ptr falha;
+  bool parou = true;
   if (FDispositivoCaptura) {
-    // Closing first makes a WaitImage blocked in the plug-in return.
-    FLeitores.FecharDispositivo(*FDispositivoCaptura);
-    if (FThreadCaptura) {
-      FThreadCaptura->Terminate();
-      FThreadCaptura.reset();
+    // No image is handed out from here on; then the device is closed,
+    // which makes an image call blocked in the plug-in return.
+    if (FCaptureRun) FCaptureRun->Stop();
+    try {
+      FLeitores.FecharDispositivo(*FDispositivoCaptura);
+    } catch (...) {
+      falha = std::current_exception();
     }
+    if (FCaptureRun) parou = FCaptureRun->WaitEnd(FDispositivoCaptura->StopBoundMs());
+    FCaptureRun.reset();
     FDispositivoCaptura.reset();
   } else if (!EhLeitorSemLista(FNumSerieLeitor)) {
     FLeitores.SMStopCapture(FNumSerieLeitor);
   }
   LiberarGuarda();
   FValidouLeitor = false;
+  if (falha) std::rethrow_exception(falha);
+  if (!parou) throw EVelmoraFP(u"O leitor " + FNumSerieLeitor + u" não parou");
 }
 
-void TVelmoraFP::LoopCaptura(TThreadGenerica& thread) {
-  FIdThreadCaptura.store(platform::CurrentThreadId());
+void TVelmoraFP::LoopCaptura(CaptureRun& run) {
   struct Fim {
-    std::atomic<uint64_t>& id;
-    ~Fim() { id.store(0); }
-  } fim{FIdThreadCaptura};
-  TVxCaptureDevice& device = *FDispositivoCaptura;
+    CaptureRun& run;
+    ~Fim() { run.Leave(/*ended=*/true); }
+  } fim{run};
+  TVxCaptureDevice& device = *run.device;
+  if (!run.Enter()) return;
   device.Allocate();
-  while (!thread.Terminated() && device.Active()) {
-    if (device.WaitImage()) device.DoImage();
+  if (!run.Leave()) return;
+  while (run.Enter()) {
+    const bool received = device.WaitImage();
+    if (!run.Leave()) return;
+    if (received) device.DoImage();
   }
 }
 
 void TVelmoraFP::ImagemDoDispositivo(TVxCaptureDevice& device) {
+  const MarcaEntrega marca(this);
   NovaImagemBruta(device.ImageWidth(), device.ImageHeight(), device.ImageBuffer());
 }
 
@@ -280,6 +380,7 @@ void DP_STDCALL TVelmoraFP::ImagemDP(const char* /*ScannerId*/, int32_t Width, i
   auto* self = static_cast<TVelmoraFP*>(Param);
   if (self == nullptr) return;
   // The binding's thread has nobody to report to.
+  const MarcaEntrega marca(self);
   try {
     if (!self->FAguardandoPesquisa.load() ||
         self->FModoOperacao.load() == TModoOperacao::moVisualizar) {

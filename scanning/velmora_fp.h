@@ -9,10 +9,15 @@
 // the commands, one at a time (the component has no lock of its own). The
 // image events run on the thread that delivers images: the capture thread
 // for plug-in devices, a module's or the binding's own thread otherwise.
+// Deactivation waits for a capture thread's image events to end, and for
+// its plug-in call to return for as long as the device's StopBoundMs; past
+// that it leaves the thread to close the device when the call returns, and
+// raises EVelmoraFP "O leitor <name> não parou" with the component inactive.
 // Results of threaded searches run on the search thread, and may change the
 // mode, stop or start the component: the change runs there at once. An image
 // handler must not deactivate its own component (that would wait for its
-// own thread); such a call raises EVelmoraFP instead.
+// own thread); such a call raises EVelmoraFP instead, for every kind of
+// reader.
 #pragma once
 
 #include <atomic>
@@ -140,7 +145,10 @@ class TVelmoraFP : public TComponenteLeitor {
   void Desativar();
   void TomarGuarda();
   void LiberarGuarda();
-  void LoopCaptura(TThreadGenerica& thread);
+  struct CaptureRun;
+  // The capture thread's routine; it holds the run (and so the device)
+  // until it ends.
+  static void LoopCaptura(CaptureRun& run);
   void ImagemDoDispositivo(TVxCaptureDevice& device);
   void ProcessarImagem(GrayImagePtr image);
   void VerificarBase();
@@ -167,7 +175,8 @@ class TVelmoraFP : public TComponenteLeitor {
   // Read by the image thread without a lock.
   std::atomic<TModoOperacao> FModoOperacao{TModoOperacao::moInativo};
   int32_t FIndiceLeitor = 0;
-  std::unique_ptr<TVxCaptureDevice> FDispositivoCaptura;
+  // Shared with the capture thread's run.
+  std::shared_ptr<TVxCaptureDevice> FDispositivoCaptura;
   std::atomic<bool> FVerificarExistencia{false};
   platform::Text FNumSerieLeitor;
   bool FValidouLeitor = false;
@@ -177,9 +186,9 @@ class TVelmoraFP : public TComponenteLeitor {
   std::atomic<bool> FAguardandoPesquisa{false};
   std::atomic<double> FTempoPesquisa{0};
   std::unique_ptr<platform::NamedEvent> FEventoCapturando;
-  std::unique_ptr<TThreadGenerica> FThreadCaptura;
-  // The capture thread's id while its routine runs, 0 otherwise.
-  std::atomic<uint64_t> FIdThreadCaptura{0};
+  // The capture thread's run while the component is active with a device
+  // that needs one.
+  std::shared_ptr<CaptureRun> FCaptureRun;
   std::atomic<int32_t> FUltimaPontuacao{0};
   std::atomic<bool> FPassou1paraN{false};
   std::atomic<bool> FPesquisaEmThread{true};

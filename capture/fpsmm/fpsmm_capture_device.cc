@@ -3,15 +3,34 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #include "capture/fpsmm/fpsmm_capture_module.h"
 #include "support/exception.h"
 
 namespace dactyra {
+namespace {
+
+// Gates of devices released while their module still captured (a refused
+// stop). The module may call back until it is unloaded, which comes after
+// every member of its capture module is gone: they are kept for the life
+// of the process, a few bytes each.
+void KeepForever(std::shared_ptr<FpsmmCallbackGate> gate) {
+  static auto* const lock = new std::mutex;
+  static auto* const kept = new std::vector<std::shared_ptr<FpsmmCallbackGate>>;
+  std::lock_guard held(*lock);
+  kept->push_back(std::move(gate));
+}
+
+}  // namespace
 
 TFPsmmCaptureDeviceImpl::TFPsmmCaptureDeviceImpl(TFPSmmCaptureModule& modulo,
                                                  PFPSmmScannerImpl impl)
-    : TVxCaptureDevice(/*active=*/false, /*useThread=*/false), FModulo(modulo), FImpl(impl) {}
+    : TVxCaptureDevice(/*active=*/false, /*useThread=*/false), FModulo(modulo), FImpl(impl) {
+  FGate->device = this;
+}
 
 TFPsmmCaptureDeviceImpl::~TFPsmmCaptureDeviceImpl() {
   // The base's Close on release, done here where it still reaches this
@@ -20,13 +39,20 @@ TFPsmmCaptureDeviceImpl::~TFPsmmCaptureDeviceImpl() {
     Close();
   } catch (...) {
   }
-  std::unique_lock lock(FEntregas);
-  FEntregaTerminou.wait(lock, [this] { return FEntregasEmCurso == 0; });
+  {
+    std::unique_lock lock(FGate->lock);
+    FGate->device = nullptr;
+    FGate->idle.wait(lock, [this] { return FGate->running == 0; });
+  }
+  // Still capturing as far as anyone can tell: the module may call back
+  // with the gate as context for as long as it lives.
+  if (FIsCapturing.load()) KeepForever(FGate);
 }
 
 void TFPsmmCaptureDeviceImpl::IniciarCapturaFPSmm() {
   if (FIsCapturing.load()) return;
-  VerificarErro(FImpl->pVMT->SetCallbacks(FImpl, this, &ImagemFPSmm, &AvisoFPSmm, &AvisoFPSmm));
+  VerificarErro(
+      FImpl->pVMT->SetCallbacks(FImpl, FGate.get(), &ImagemFPSmm, &AvisoFPSmm, &AvisoFPSmm));
   VerificarErro(FImpl->pVMT->StartCapture(FImpl));
   FIsCapturing.store(true);
 }
@@ -82,10 +108,13 @@ void TFPsmmCaptureDeviceImpl::ImagemRecebida(int32_t width, int32_t height, cons
 
 void FPSMM_STDCALL TFPsmmCaptureDeviceImpl::ImagemFPSmm(void* context, int32_t width,
                                                         int32_t height, const uint8_t* pixels) {
-  auto* device = static_cast<TFPsmmCaptureDeviceImpl*>(context);
+  auto* gate = static_cast<FpsmmCallbackGate*>(context);
+  TFPsmmCaptureDeviceImpl* device;
   {
-    std::lock_guard lock(device->FEntregas);
-    ++device->FEntregasEmCurso;
+    std::lock_guard lock(gate->lock);
+    device = gate->device;
+    if (device == nullptr) return;
+    ++gate->running;
   }
   // Nothing may unwind into the module: a failing handler loses this image
   // only.
@@ -94,8 +123,8 @@ void FPSMM_STDCALL TFPsmmCaptureDeviceImpl::ImagemFPSmm(void* context, int32_t w
   } catch (...) {
   }
   // The last touch of the device: its release may go on once this is done.
-  std::lock_guard lock(device->FEntregas);
-  if (--device->FEntregasEmCurso == 0) device->FEntregaTerminou.notify_all();
+  std::lock_guard lock(gate->lock);
+  if (--gate->running == 0) gate->idle.notify_all();
 }
 
 void FPSMM_STDCALL TFPsmmCaptureDeviceImpl::AvisoFPSmm(int32_t, int32_t) {}

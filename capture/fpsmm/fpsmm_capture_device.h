@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "capture/capture_device.h"
@@ -16,6 +17,20 @@
 namespace dactyra {
 
 class TFPSmmCaptureModule;
+class TFPsmmCaptureDeviceImpl;
+
+// What the module's image callback reaches: the device while it lives, or
+// nothing. It outlives the device when the module refused to stop, so a
+// module that goes on calling back finds no device and its images are
+// dropped.
+struct FpsmmCallbackGate {
+  std::mutex lock;
+  std::condition_variable idle;
+  // Null once the device is gone.
+  TFPsmmCaptureDeviceImpl* device = nullptr;
+  // Callbacks inside the device now.
+  int running = 0;
+};
 
 class TFPsmmCaptureDeviceImpl final : public TVxCaptureDevice {
  public:
@@ -25,6 +40,8 @@ class TFPsmmCaptureDeviceImpl final : public TVxCaptureDevice {
   // Stops capturing when Close has not, and waits for an image delivery
   // still running (one whose handler called Close) to finish; errors are
   // not raised from here. Must not run inside the device's own delivery.
+  // When the module still refuses to stop, the callback gate is kept, so
+  // its later callbacks find no device.
   ~TFPsmmCaptureDeviceImpl() override;
 
   // Buffers the largest image the scanner object announces (the library
@@ -66,11 +83,8 @@ class TFPsmmCaptureDeviceImpl final : public TVxCaptureDevice {
   // Pixel bytes the buffer holds past its header; the module's thread
   // alone changes it (and Allocate before capturing).
   size_t FTamanhoBuffer = 0;
-  // Image callbacks running now: a Close made inside one returns before it
-  // ends, so the release waits for them.
-  std::mutex FEntregas;
-  std::condition_variable FEntregaTerminou;
-  int FEntregasEmCurso = 0;
+  // The callbacks' context; kept past the device once a stop was refused.
+  std::shared_ptr<FpsmmCallbackGate> FGate = std::make_shared<FpsmmCallbackGate>();
 };
 
 }  // namespace dactyra

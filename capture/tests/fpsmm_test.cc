@@ -422,6 +422,27 @@ TEST_F(FpsmmTest, ClosingStopsOnceAndReleasingAnOpenDeviceStopsIt) {
   EXPECT_THAT(Violations(), IsEmpty());
 }
 
+// A device released while its module refuses to stop: the module goes on
+// calling back, and reaches no freed device.
+TEST_F(FpsmmTest, ADeviceReleasedAfterARefusedStopIsNoLongerReached) {
+  ConfigureFpsmm("pixels=pattern\nsize=3x3\ninterval_ms=1\n");
+  auto module = Load();
+  Images images;
+  auto device = module->OpenDevice(u"X1");
+  images.Attach(*device);
+  ASSERT_TRUE(images.WaitFor(1));
+  ConfigureFpsmm("pixels=pattern\nsize=3x3\ninterval_ms=1\nstop_status=-6\n");
+  device.reset();
+  const size_t after_release = images.Count();
+  EXPECT_EQ(CountCalls("FPSmmFoo", "StopCapture 1 done"), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(images.Count(), after_release);
+  // The scanner object that refused to stop is still capturing when its
+  // module goes: the stand-in ends that run itself and says so.
+  module.reset();
+  EXPECT_THAT(Violations(), ElementsAre("violation: unloaded while capturing 1"));
+}
+
 TEST_F(FpsmmTest, CloseFromInsideTheImageHandlerEndsTheRun) {
   ConfigureFpsmm("pixels=pattern\nsize=3x3\ninterval_ms=1\n");
   auto module = Load();

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "capture/vxr/vxr_capture_module.h"
 #include "support/exception.h"
@@ -24,12 +25,52 @@ TVxrCaptureDeviceImpl::TVxrCaptureDeviceImpl(TVxrCaptureModule& modulo, TVxrCapt
 
 TVxrCaptureDeviceImpl::~TVxrCaptureDeviceImpl() = default;
 
-void TVxrCaptureDeviceImpl::Allocate() {
-  std::lock_guard lock(FBloqueio);
-  TVxrImageSize size{};
-  if (!FHandle || !FModulo.GetMaxImageSize(FHandle, size) || size.ByteSize < 0) {
-    throw Exception(u"@@@4");
+// How long a stop waits for an image call that was asked to return, and
+// for a plug-in without VXR_ShutdownDevice, whose captures end by
+// themselves (the longest known takes 3 s).
+constexpr uint32_t kStopBoundMs = 1500;
+constexpr uint32_t kStopBoundWithoutShutdownMs = 15000;
+
+uint32_t TVxrCaptureDeviceImpl::StopBoundMs() const {
+  return FModulo.HasShutdown() ? kStopBoundMs : kStopBoundWithoutShutdownMs;
+}
+
+bool TVxrCaptureDeviceImpl::BeginCall() {
+  std::lock_guard lock(FStateLock);
+  if (FClosing || !FHandle) return false;
+  FInCall = true;
+  return true;
+}
+
+bool TVxrCaptureDeviceImpl::EndCall() {
+  {
+    std::lock_guard lock(FStateLock);
+    FInCall = false;
+    if (!FClosePending) return false;
   }
+  CloseHandle();
+  return true;
+}
+
+void TVxrCaptureDeviceImpl::CloseHandle() {
+  {
+    std::lock_guard commands(FComandos);
+    TVxrCaptureHandle handle;
+    {
+      std::lock_guard lock(FStateLock);
+      handle = std::exchange(FHandle, nullptr);
+      FClosePending = false;
+    }
+    if (handle) FModulo.CloseDevice(handle);
+  }
+  ReleaseImageBuffer();
+}
+
+void TVxrCaptureDeviceImpl::Allocate() {
+  if (!BeginCall()) throw Exception(u"@@@4");
+  TVxrImageSize size{};
+  const bool known = FModulo.GetMaxImageSize(FHandle, size);
+  if (EndCall() || !known || size.ByteSize < 0) throw Exception(u"@@@4");
   std::unique_ptr<uint8_t[]> buffer;
   try {
     buffer = std::make_unique_for_overwrite<uint8_t[]>(sizeof(TVxrImage) +
@@ -44,10 +85,11 @@ void TVxrCaptureDeviceImpl::Allocate() {
 }
 
 bool TVxrCaptureDeviceImpl::WaitImage() {
-  std::lock_guard lock(FBloqueio);
   TVxrImage* image = ImageRecord();
-  if (!FHandle || !image) return false;
-  if (!FModulo.GetImage(FHandle, image)) return false;
+  if (!image || !BeginCall()) return false;
+  const bool received = FModulo.GetImage(FHandle, image);
+  // An image that arrives after Close is nobody's.
+  if (EndCall() || !received) return false;
   TVxrImageSize size;
   std::memcpy(&size, &image->Size, sizeof(size));
   // Width x Height pixels are read from this buffer by every handler: an
@@ -61,19 +103,26 @@ bool TVxrCaptureDeviceImpl::WaitImage() {
 
 void TVxrCaptureDeviceImpl::Close() {
   std::lock_guard closing(FFechamento);
-  FActive = false;
-  // Outside the device lock: a WaitImage blocked in the plug-in holds it
-  // and returns only through this.
-  FModulo.ShutdownDevice(FHandle);
-  std::lock_guard lock(FBloqueio);
+  TVxrCaptureHandle handle;
   {
-    std::lock_guard commands(FComandos);
-    if (FHandle) {
-      FModulo.CloseDevice(FHandle);
-      FHandle = nullptr;
+    std::lock_guard lock(FStateLock);
+    FActive = false;
+    // A later Close repeats the shutdown without the handle: an image call
+    // may be closing it as it returns.
+    handle = FClosing ? nullptr : FHandle;
+    FClosing = true;
+  }
+  // The handle stays open through this: only the pending close below lets
+  // a returning image call close it.
+  FModulo.ShutdownDevice(handle);
+  {
+    std::lock_guard lock(FStateLock);
+    if (FInCall) {
+      FClosePending = FHandle != nullptr;
+      return;
     }
   }
-  ReleaseImageBuffer();
+  CloseHandle();
 }
 
 platform::Text TVxrCaptureDeviceImpl::SendCommandStr(const platform::Text& command,

@@ -29,6 +29,8 @@ class TVxrCaptureModule : public TCaptureModule {
   bool CloseDevice(TVxrCaptureHandle handle);
   // True without a call when the plug-in has no VXR_ShutdownDevice.
   bool ShutdownDevice(TVxrCaptureHandle handle);
+  // The plug-in exports VXR_ShutdownDevice.
+  bool HasShutdown() const { return FVXR_ShutdownDevice != nullptr; }
   bool GetMaxImageSize(TVxrCaptureHandle handle, TVxrImageSize& size);
   // `image` is a buffer of 20 + ByteSize bytes.
   bool GetImage(TVxrCaptureHandle handle, PVxrImage image);

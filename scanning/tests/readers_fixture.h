@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/capture_module.h"
 #include "capture/tests/plugin_fixture.h"
 #include "capture/vxr/vxr_capture_module.h"
 #include "scanning/reader_access.h"
@@ -41,7 +42,7 @@ class TLeitoresTeste final : public TAcessoLeitores {
   // Delivers an image as the binding's thread would (call on any thread).
   void ImagemDP(int32_t w, int32_t h, const uint8_t* pixels);
 
-  std::vector<std::unique_ptr<TVxrCaptureModule>> modulos;
+  std::vector<std::unique_ptr<TCaptureModule>> modulos;
   std::atomic<int> conexoes{0};
   std::atomic<int> componentes{0};
   bool dpPresente = false;

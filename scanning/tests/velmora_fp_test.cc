@@ -10,10 +10,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "capture/fpsmm/fpsmm_capture_module.h"
+#include "capture/tests/plugin_env.h"
 #include "platform/testing/wait.h"
 #include "scanning/tests/readers_fixture.h"
 
@@ -22,7 +25,11 @@ namespace {
 
 using platform::Text;
 using platform::testing::WaitUntil;
+using testing::ExportShape;
 using testing::MessageOf;
+using testing::Native;
+using testing::PluginEnv;
+using testing::PluginPath;
 using testing::T;
 using testing::TBaseTeste;
 using testing::TLeitoresTeste;
@@ -33,6 +40,23 @@ std::string Prefixo() { return "P" + std::to_string(getpid()); }
 
 class VelmoraFPTest : public testing::PluginTest {
  protected:
+  void SetUp() override {
+    PluginTest::SetUp();
+    // Read by the FPSmm stand-in at every call; set before any thread runs.
+    ASSERT_EQ(setenv("FPSMM_SIM_CONFIG", (dir() + "/fpsmm.conf").c_str(), 1), 0);
+  }
+  // The FPSmm stand-in as the module whose prefix FPSmmNome() carries, with
+  // the reader FPSmmNome() "\\X1".
+  void FPSmm(const std::string& extra) {
+    ConfigurarFPSmm(extra);
+    const std::string arquivo = Native(dir() + "/FPSmmHand.so");
+    std::filesystem::copy_file(DACTYRA_FPSMM_SIM, arquivo);
+    leitores_.modulos.push_back(std::make_unique<TFPSmmCaptureModule>(T(FPSmmNome()), T(arquivo)));
+  }
+  void ConfigurarFPSmm(const std::string& extra) {
+    Configure("fpsmm", "id=" + FPSmmNome() + "\\X1\npixels=pattern\nsize=4x4\n" + extra);
+  }
+  static std::string FPSmmNome() { return "F" + std::to_string(getpid()); }
   void Plugin(const std::string& devices, const std::string& extra = "") {
     Configure("vxr_test", "prefix=" + Prefixo() + "\n" + devices + extra);
     leitores_.CarregarPlugin("vxr_test");
@@ -300,6 +324,142 @@ TEST_F(VelmoraFPTest, ActivationIntoADatabaseModeValidatesTheSettledReader) {
   EXPECT_TRUE(fp.Ativo());
   EXPECT_EQ(base.reinicios.load(), 1);
   fp.SetModoOperacao(TModoOperacao::moInativo);
+}
+
+// A reader whose plug-in call goes on after the stop asked it to return.
+// The stop waits for it as long as the plug-in's kind needs: a plug-in
+// that ignores VXR_ShutdownDevice is given up on after a short bound, and
+// the capture thread closes its handle when the call returns; one without
+// that export ends its captures by itself and is waited for. Another
+// reader captures throughout.
+TEST_F(VelmoraFPTest, AStopWaitsForAPluginCallOnlyAsLongAsItsKindNeeds) {
+  struct Caso {
+    const char* nome;
+    bool semShutdown;  // the plug-in does not export VXR_ShutdownDevice
+    std::string config;
+    Text falha;  // empty: the stop succeeds
+  };
+  const Text nome = T(Prefixo() + "S\\B");
+  const Caso casos[] = {
+      {"ignores the shutdown", false, "idle=timeout:5000\nignore_shutdown=1\n",
+       u"O leitor " + nome + u" não parou"},
+      {"has no shutdown", true, "idle=timeout:3000\n", {}},
+  };
+  Plugin("device=A\n", "max=4x4\nimages=-1\nimage_delay_ms=5\n");
+  TVelmoraFP vivo(leitores_);
+  std::atomic<bool> parando{false};
+  std::atomic<int> durante{0};
+  vivo.OnCapturou = [&](TVelmoraFP&, int32_t) {
+    if (parando.load()) ++durante;
+  };
+  vivo.SetNumSerieLeitor(Nome("A"));
+  vivo.SetModoOperacao(TModoOperacao::moDesenvolvimento);
+  // A plug-in file may be returning from a call after the test: it stays
+  // loaded for the rest of the process.
+  static std::vector<std::unique_ptr<TCaptureModule>> mantidos;
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.nome);
+    const std::string stem = std::string("vxr_stuck") + (c.falha.empty() ? "w" : "i");
+    const std::string arquivo = Native(dir() + "/" + stem + ".so");
+    std::filesystem::copy_file(PluginPath("vxr_test"), arquivo);
+    Configure(stem, "prefix=" + Prefixo() + "S\ndevice=B\nimages=0\n" + c.config);
+    PluginEnv env(c.semShutdown ? ExportShape{.missing = {"VXR_ShutdownDevice"}} : ExportShape{});
+    leitores_.modulos.push_back(std::make_unique<TVxrCaptureModule>(T(stem), T(arquivo), env));
+    TVelmoraFP preso(leitores_);
+    preso.SetNumSerieLeitor(nome);
+    preso.SetModoOperacao(TModoOperacao::moDesenvolvimento);
+    ASSERT_TRUE(WaitForCalls(stem, "GetImage"));
+    durante = 0;
+    parando = true;
+    EXPECT_EQ(MessageOf<Text>([&] { preso.SetModoOperacao(TModoOperacao::moInativo); }),
+              c.falha.empty() ? Text(u"(no error)") : c.falha);
+    parando = false;
+    EXPECT_EQ(CountCalls(stem, "CloseDevice"), c.falha.empty() ? 1 : 0);
+    EXPECT_FALSE(preso.Ativo());
+    EXPECT_EQ(preso.ModoOperacao(), TModoOperacao::moInativo);
+    EXPECT_GT(durante.load(), 0);
+    EXPECT_TRUE(WaitForCalls(stem, "CloseDevice"));
+    EXPECT_EQ(CountCalls(stem, "VIOLATION"), 0);
+    // The slot's module goes; its file stays with the kept one.
+    mantidos.push_back(std::move(leitores_.modulos.back()));
+    leitores_.modulos.pop_back();
+  }
+  vivo.SetModoOperacao(TModoOperacao::moInativo);
+}
+
+// An image handler that stops its own component would wait for its own
+// delivery: it is refused, whichever kind of reader delivers, and the
+// component stops from outside afterwards.
+TEST_F(VelmoraFPTest, AnImageHandlerCannotStopItsOwnComponentForAnyReaderKind) {
+  Plugin("device=A\n", "max=4x4\nimages=-1\nimage_delay_ms=2\n");
+  FPSmm("interval_ms=2\n");
+  leitores_.dpPresente = true;
+  leitores_.dpLeitores = {u"UareU\\G1"};
+  struct Caso {
+    const char* tipo;
+    Text nome;
+  };
+  const Caso casos[] = {
+      {"plug-in", Nome("A")},
+      {"FPSmm", T(FPSmmNome() + "\\X1")},
+      {"DigitalPersona", u"UareU\\G1"},
+  };
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.tipo);
+    TVelmoraFP fp(leitores_);
+    fp.SetNumSerieLeitor(c.nome);
+    std::atomic<int> imagens{0};
+    std::atomic<int> recusas{0};
+    fp.OnCapturou = [&](TVelmoraFP& s, int32_t) {
+      ++imagens;
+      try {
+        s.SetModoOperacao(TModoOperacao::moInativo);
+      } catch (const EVelmoraFP&) {
+        ++recusas;
+      }
+    };
+    fp.SetModoOperacao(TModoOperacao::moDesenvolvimento);
+    if (leitores_.dpProc != nullptr) {
+      // As the binding's own thread delivers.
+      std::thread binding([&] {
+        const uint8_t px[4] = {1, 2, 3, 4};
+        leitores_.ImagemDP(2, 2, px);
+      });
+      binding.join();
+    }
+    ASSERT_TRUE(WaitUntil([&] { return recusas.load() > 0; }));
+    EXPECT_TRUE(fp.Ativo());
+    fp.SetModoOperacao(TModoOperacao::moInativo);
+    EXPECT_FALSE(fp.Ativo());
+    EXPECT_EQ(recusas.load(), imagens.load());
+  }
+}
+
+// A module that refuses to stop: the stop says so, and still leaves the
+// component inactive with its reader's guard given back; the images the
+// module goes on sending reach nothing.
+TEST_F(VelmoraFPTest, AStopAnFPSmmModuleRefusesLetsTheReaderGo) {
+  FPSmm("interval_ms=1\n");
+  const Text nome = T(FPSmmNome() + "\\X1");
+  TVelmoraFP fp(leitores_);
+  fp.SetNumSerieLeitor(nome);
+  std::atomic<int> imagens{0};
+  fp.OnCapturou = [&](TVelmoraFP&, int32_t) { ++imagens; };
+  fp.SetModoOperacao(TModoOperacao::moDesenvolvimento);
+  ASSERT_TRUE(WaitUntil([&] { return imagens.load() > 0; }));
+  ConfigurarFPSmm("interval_ms=1\nstop_status=-6\n");
+  EXPECT_EQ(MessageOf<Text>([&] { fp.SetModoOperacao(TModoOperacao::moInativo); }), u"Erro -6");
+  EXPECT_FALSE(fp.Ativo());
+  EXPECT_EQ(fp.ModoOperacao(), TModoOperacao::moInativo);
+  const int depois = imagens.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(imagens.load(), depois);
+  ConfigurarFPSmm("interval_ms=1\n");
+  TVelmoraFP outro(leitores_);
+  outro.SetNumSerieLeitor(nome);
+  outro.SetModoOperacao(TModoOperacao::moDesenvolvimento);
+  EXPECT_TRUE(outro.Ativo());
+  outro.SetModoOperacao(TModoOperacao::moInativo);
 }
 
 // --- Database modes -------------------------------------------------------------
