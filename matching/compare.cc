@@ -52,6 +52,7 @@ struct Scratch {
   std::vector<Pair> pairs;
   PairGeometry geometry;
   std::vector<float> weight, next, compat;
+  std::vector<float> efficiency;
   std::vector<uint16_t> order;
 };
 
@@ -90,15 +91,22 @@ void SelectPairs(const PreparedTemplate& a, const PreparedTemplate& b, Scratch& 
 
   s.used_a.assign(na, 0);
   s.used_b.assign(nb, 0);
-  s.pairs.clear();
+  // Without a branch per pair, whose outcome no predictor learns: each
+  // pair is written to the next free slot, and that slot is taken only
+  // when both its minutiae were free.
   const size_t wanted = std::min(na, nb);
+  s.pairs.resize(wanted + 1);
+  size_t taken = 0;
   for (uint32_t m : s.sorted) {
     const LocalMatch& p = s.local[m];
-    if (s.used_a[p.a] || s.used_b[p.b]) continue;
-    s.used_a[p.a] = s.used_b[p.b] = 1;
-    s.pairs.push_back({p.a, p.b, p.similarity});
-    if (s.pairs.size() == wanted) break;
+    const auto free = static_cast<uint8_t>(!(s.used_a[p.a] | s.used_b[p.b]));
+    s.used_a[p.a] |= free;
+    s.used_b[p.b] |= free;
+    s.pairs[taken] = {p.a, p.b, p.similarity};
+    taken += free;
+    if (taken == wanted) break;
   }
+  s.pairs.resize(taken);
 }
 
 // Step 3: the compatibility of the pairs with each other (relaxation.h),
@@ -127,7 +135,9 @@ void Relax(const PreparedTemplate& a, const PreparedTemplate& b, Scratch& s) {
   }
 }
 
-Comparison Consolidate(const PreparedTemplate& a, const PreparedTemplate& b) {
+// `with_move`: whether to estimate the move too (CompareDetailed), which
+// takes a few sines and cosines a bare score does without.
+Comparison Consolidate(const PreparedTemplate& a, const PreparedTemplate& b, bool with_move) {
   Comparison result;
   const size_t na = a.cylinders.size(), nb = b.cylinders.size();
   if (na == 0 || nb == 0) return result;
@@ -140,12 +150,13 @@ Comparison Consolidate(const PreparedTemplate& a, const PreparedTemplate& b) {
   // over the first), nP of them; missing pairs count as zero.
   const size_t n = s.pairs.size();
   const size_t keep = std::min<size_t>(n, static_cast<size_t>(PairsToKeep(std::min(na, nb))));
+  s.efficiency.resize(n);
+  for (size_t t = 0; t < n; ++t) s.efficiency[t] = s.weight[t] / s.pairs[t].similarity;
   s.order.resize(n);
   for (size_t t = 0; t < n; ++t) s.order[t] = static_cast<uint16_t>(t);
   std::partial_sort(s.order.begin(), s.order.begin() + static_cast<std::ptrdiff_t>(keep),
                     s.order.end(), [&](uint16_t x, uint16_t y) {
-                      const float ex = s.weight[x] / s.pairs[x].similarity;
-                      const float ey = s.weight[y] / s.pairs[y].similarity;
+                      const float ex = s.efficiency[x], ey = s.efficiency[y];
                       return ex > ey || (ex == ey && x < y);
                     });
   double total = 0;
@@ -153,6 +164,7 @@ Comparison Consolidate(const PreparedTemplate& a, const PreparedTemplate& b) {
   const double score = total / PairsToKeep(std::min(na, nb));
   result.score = static_cast<int32_t>(std::lround(std::clamp(score, 0.0, 1.0) * kMaxScore));
   result.pairs = static_cast<int32_t>(keep);
+  if (!with_move) return result;
 
   // The move, from the kept pairs: the mean turn, then the mean shift left
   // after turning (image coordinates, y down).
@@ -182,11 +194,11 @@ Comparison Consolidate(const PreparedTemplate& a, const PreparedTemplate& b) {
 }  // namespace
 
 Comparison CompareDetailed(const Template& a, const Template& b) {
-  return Consolidate(a.prepared(), b.prepared());
+  return Consolidate(a.prepared(), b.prepared(), true);
 }
 
 int32_t Compare(const Template& a, const Template& b) {
-  return Consolidate(a.prepared(), b.prepared()).score;
+  return Consolidate(a.prepared(), b.prepared(), false).score;
 }
 
 }  // namespace dactyra::matching
