@@ -96,13 +96,21 @@ void SelectPairs(const PreparedTemplate& a, const PreparedTemplate& b, Scratch& 
   // when both its minutiae were free.
   const size_t wanted = std::min(na, nb);
   s.pairs.resize(wanted + 1);
+  // Through plain pointers: a store through uint8_t* may alias anything,
+  // and the vectors' own would be read again after every one.
+  uint8_t* const used_a = s.used_a.data();
+  uint8_t* const used_b = s.used_b.data();
+  const LocalMatch* const local = s.local.data();
+  Pair* const pairs = s.pairs.data();
+  const uint32_t* const sorted = s.sorted.data();
+  const size_t candidates = s.sorted.size();
   size_t taken = 0;
-  for (uint32_t m : s.sorted) {
-    const LocalMatch& p = s.local[m];
-    const auto free = static_cast<uint8_t>(!(s.used_a[p.a] | s.used_b[p.b]));
-    s.used_a[p.a] |= free;
-    s.used_b[p.b] |= free;
-    s.pairs[taken] = {p.a, p.b, p.similarity};
+  for (size_t i = 0; i < candidates; ++i) {
+    const LocalMatch p = local[sorted[i]];
+    const auto free = static_cast<uint8_t>(!(used_a[p.a] | used_b[p.b]));
+    used_a[p.a] |= free;
+    used_b[p.b] |= free;
+    pairs[taken] = {p.a, p.b, p.similarity};
     taken += free;
     if (taken == wanted) break;
   }
