@@ -204,10 +204,13 @@ __attribute__((target("avx2,popcnt"))) DACTYRA_ALWAYS_INLINE __m256i Plane(const
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&c.bits[static_cast<size_t>(p) * kPlaneWords]));
 }
 
+// (The lanes are summed in registers and read as 32 bits: a 64-bit
+// extract does not exist in 32-bit builds.)
 __attribute__((target("avx2,popcnt"))) DACTYRA_ALWAYS_INLINE int Total(__m256i bytes) {
   const __m256i sums = _mm256_sad_epu8(bytes, _mm256_setzero_si256());
-  return static_cast<int>(_mm256_extract_epi64(sums, 0) + _mm256_extract_epi64(sums, 1) +
-                          _mm256_extract_epi64(sums, 2) + _mm256_extract_epi64(sums, 3));
+  __m128i half = _mm_add_epi64(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
+  half = _mm_add_epi64(half, _mm_unpackhi_epi64(half, half));
+  return _mm_cvtsi128_si32(half);
 }
 
 __attribute__((target("avx2,popcnt"))) DACTYRA_ALWAYS_INLINE Counts LocalAvx2(const Cylinder& a,
