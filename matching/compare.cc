@@ -21,6 +21,7 @@
 
 #include "matching/compare.h"
 #include "matching/cylinder.h"
+#include "matching/relaxation.h"
 
 namespace dactyra::matching {
 namespace {
@@ -32,73 +33,10 @@ constexpr double kMuPairs = 20;      // μP
 constexpr double kTauPairs = 0.4;    // τP
 constexpr int kRounds = 5;           // nrel
 constexpr float kKeep = 0.5f;        // wR
-constexpr double kMuDistance = 5, kTauDistance = -8.0 / 5;           // μ1ρ, τ1ρ
-constexpr double kMuTurn = std::numbers::pi / 12, kTauTurn = -30;    // μ2ρ, τ2ρ (also μ3ρ, τ3ρ)
 
 constexpr int kLevels = 1024;
 
 double Sigmoid(double v, double mu, double tau) { return 1 / (1 + std::exp(-tau * (v - mu))); }
-
-// The two compatibility sigmoids as tables: one over distance differences
-// (pixels), one over turns (binary angle sizes, 0 to π).
-struct Tables {
-  static constexpr int kDistanceSteps = 16;  // per pixel
-  static constexpr int kDistanceMax = 64;    // pixels; beyond, the value is below 1e-40
-  static constexpr int kAngleShift = 4;      // 2048 steps over [0, π]
-  std::array<float, kDistanceMax * kDistanceSteps + 1> distance{};
-  std::array<float, (32768 >> kAngleShift) + 1> angle{};
-  Tables() {
-    for (size_t i = 0; i < distance.size(); ++i)
-      distance[i] = static_cast<float>(
-          Sigmoid(static_cast<double>(i) / kDistanceSteps, kMuDistance, kTauDistance));
-    distance.back() = 0;  // and every difference beyond
-    for (size_t i = 0; i < angle.size(); ++i)
-      angle[i] = static_cast<float>(Sigmoid(
-          static_cast<double>(i << kAngleShift) * std::numbers::pi / 32768, kMuTurn, kTauTurn));
-  }
-  float Distance(float d) const {
-    const float i = std::min(d * kDistanceSteps + 0.5f, static_cast<float>(distance.size() - 1));
-    return distance[static_cast<size_t>(i)];
-  }
-  // A turn size from TurnSize.
-  float Angle(int size) const { return angle[static_cast<size_t>(size >> kAngleShift)]; }
-};
-
-const Tables& Compat() {
-  static const Tables tables;
-  return tables;
-}
-
-// atan2 as a binary angle, through a table of atan over [0, 1] and the
-// octant's symmetries, with selects rather than branches: the relaxation
-// needs one per two pairs, in an order no branch predictor can learn, and
-// its sigmoid is a soft threshold at 15 degrees, so 1/2048 of a right angle
-// is ample.
-struct ArcTangents {
-  static constexpr int kSteps = 2048;
-  std::array<uint16_t, kSteps + 1> v{};
-  ArcTangents() {
-    for (int i = 0; i <= kSteps; ++i)
-      v[static_cast<size_t>(i)] = static_cast<uint16_t>(
-          std::lround(std::atan(static_cast<double>(i) / kSteps) * 32768 / std::numbers::pi));
-  }
-};
-
-const ArcTangents& Arcs() {
-  static const ArcTangents arcs;
-  return arcs;
-}
-
-uint16_t FastAtan2(float y, float x, const ArcTangents& arcs) {
-  const float ax = std::fabs(x), ay = std::fabs(y);
-  const float hi = std::max(ax, ay), lo = std::min(ax, ay);
-  const float t = lo / std::max(hi, 1e-30f);
-  int r = arcs.v[static_cast<size_t>(t * ArcTangents::kSteps + 0.5f)];
-  r = ay > ax ? 16384 - r : r;
-  r = x < 0 ? 32768 - r : r;
-  r = y < 0 ? -r : r;
-  return static_cast<uint16_t>(r);
-}
 
 struct Pair {
   uint16_t a = 0, b = 0;
@@ -112,7 +50,9 @@ struct Scratch {
   std::vector<uint32_t> sorted;
   std::vector<uint8_t> used_a, used_b;
   std::vector<Pair> pairs;
+  PairGeometry geometry;
   std::vector<float> weight, next, compat;
+  std::vector<float> efficiency;
   std::vector<uint16_t> order;
 };
 
@@ -151,51 +91,41 @@ void SelectPairs(const PreparedTemplate& a, const PreparedTemplate& b, Scratch& 
 
   s.used_a.assign(na, 0);
   s.used_b.assign(nb, 0);
-  s.pairs.clear();
+  // Without a branch per pair, whose outcome no predictor learns: each
+  // pair is written to the next free slot, and that slot is taken only
+  // when both its minutiae were free.
   const size_t wanted = std::min(na, nb);
-  for (uint32_t m : s.sorted) {
-    const LocalMatch& p = s.local[m];
-    if (s.used_a[p.a] || s.used_b[p.b]) continue;
-    s.used_a[p.a] = s.used_b[p.b] = 1;
-    s.pairs.push_back({p.a, p.b, p.similarity});
-    if (s.pairs.size() == wanted) break;
+  s.pairs.resize(wanted + 1);
+  // Through plain pointers: a store through uint8_t* may alias anything,
+  // and the vectors' own would be read again after every one.
+  uint8_t* const used_a = s.used_a.data();
+  uint8_t* const used_b = s.used_b.data();
+  const LocalMatch* const local = s.local.data();
+  Pair* const pairs = s.pairs.data();
+  const uint32_t* const sorted = s.sorted.data();
+  const size_t candidates = s.sorted.size();
+  size_t taken = 0;
+  for (size_t i = 0; i < candidates; ++i) {
+    const LocalMatch p = local[sorted[i]];
+    const auto free = static_cast<uint8_t>(!(used_a[p.a] | used_b[p.b]));
+    used_a[p.a] |= free;
+    used_b[p.b] |= free;
+    pairs[taken] = {p.a, p.b, p.similarity};
+    taken += free;
+    if (taken == wanted) break;
   }
+  s.pairs.resize(taken);
 }
 
-// Step 3: the compatibility of the pairs with each other, and the rounds.
-// For pairs t and k, with A the line from t's minutia to k's in the first
-// template and B the same in the second: the lengths of A and B should
-// agree, the turn from t to k should be the same in both, and each
-// minutia's direction should make the same angle with the line in both.
-// Writing δ for a pair's turn (its first direction less its second) and φ
-// for the angle from B to A, the last two become |δt − δk| and |δt − φ|
-// (|δk − φ| seen from k): one arctangent serves both orders.
+// Step 3: the compatibility of the pairs with each other (relaxation.h),
+// and the rounds.
 void Relax(const PreparedTemplate& a, const PreparedTemplate& b, Scratch& s) {
-  const Tables& tables = Compat();
-  const ArcTangents& arcs = Arcs();
   const size_t n = s.pairs.size();
-  s.compat.assign(n * n, 0.f);
-  for (size_t t = 0; t < n; ++t) {
-    const Point& at = a.points[s.pairs[t].a];
-    const Point& bt = b.points[s.pairs[t].b];
-    const auto turn_t = static_cast<uint16_t>(at.angle - bt.angle);
-    for (size_t k = t + 1; k < n; ++k) {
-      const Point& ak = a.points[s.pairs[k].a];
-      const Point& bk = b.points[s.pairs[k].b];
-      const float ax = ak.x - at.x, ay = ak.y - at.y;
-      const float bx = bk.x - bt.x, by = bk.y - bt.y;
-      const float la = ax * ax + ay * ay, lb = bx * bx + by * by;
-      // (No early way out for far pairs: the branch would be taken at
-      // random, and costs more than what it saves.)
-      const float c1 = tables.Distance(std::fabs(std::sqrt(la) - std::sqrt(lb)));
-      const auto turn_k = static_cast<uint16_t>(ak.angle - bk.angle);
-      const float c12 = c1 * tables.Angle(TurnSize(turn_t, turn_k));
-      const uint16_t phi = FastAtan2(bx * ay - by * ax, bx * ax + by * ay, arcs);
-      // Column by column: compat[k n + t] is what pair k lends pair t.
-      s.compat[k * n + t] = c12 * tables.Angle(TurnSize(turn_t, phi));
-      s.compat[t * n + k] = c12 * tables.Angle(TurnSize(turn_k, phi));
-    }
-  }
+  s.geometry.Reset(n);
+  for (size_t t = 0; t < n; ++t) s.geometry.Set(t, a.points[s.pairs[t].a], b.points[s.pairs[t].b]);
+  const size_t stride = s.geometry.stride;
+  s.compat.resize(n * stride);
+  Compatibilities(s.geometry, s.compat.data());
   s.weight.resize(n);
   s.next.resize(n);
   for (size_t t = 0; t < n; ++t) s.weight[t] = s.pairs[t].similarity;
@@ -206,14 +136,16 @@ void Relax(const PreparedTemplate& a, const PreparedTemplate& b, Scratch& s) {
     for (size_t t = 0; t < n; ++t) s.next[t] = kKeep * s.weight[t];
     for (size_t k = 0; k < n; ++k) {
       const float lent = share * s.weight[k];
-      const float* column = &s.compat[k * n];
+      const float* column = &s.compat[k * stride];
       for (size_t t = 0; t < n; ++t) s.next[t] += column[t] * lent;
     }
     std::swap(s.weight, s.next);
   }
 }
 
-Comparison Consolidate(const PreparedTemplate& a, const PreparedTemplate& b) {
+// `with_move`: whether to estimate the move too (CompareDetailed), which
+// takes a few sines and cosines a bare score does without.
+Comparison Consolidate(const PreparedTemplate& a, const PreparedTemplate& b, bool with_move) {
   Comparison result;
   const size_t na = a.cylinders.size(), nb = b.cylinders.size();
   if (na == 0 || nb == 0) return result;
@@ -226,12 +158,13 @@ Comparison Consolidate(const PreparedTemplate& a, const PreparedTemplate& b) {
   // over the first), nP of them; missing pairs count as zero.
   const size_t n = s.pairs.size();
   const size_t keep = std::min<size_t>(n, static_cast<size_t>(PairsToKeep(std::min(na, nb))));
+  s.efficiency.resize(n);
+  for (size_t t = 0; t < n; ++t) s.efficiency[t] = s.weight[t] / s.pairs[t].similarity;
   s.order.resize(n);
   for (size_t t = 0; t < n; ++t) s.order[t] = static_cast<uint16_t>(t);
   std::partial_sort(s.order.begin(), s.order.begin() + static_cast<std::ptrdiff_t>(keep),
                     s.order.end(), [&](uint16_t x, uint16_t y) {
-                      const float ex = s.weight[x] / s.pairs[x].similarity;
-                      const float ey = s.weight[y] / s.pairs[y].similarity;
+                      const float ex = s.efficiency[x], ey = s.efficiency[y];
                       return ex > ey || (ex == ey && x < y);
                     });
   double total = 0;
@@ -239,6 +172,7 @@ Comparison Consolidate(const PreparedTemplate& a, const PreparedTemplate& b) {
   const double score = total / PairsToKeep(std::min(na, nb));
   result.score = static_cast<int32_t>(std::lround(std::clamp(score, 0.0, 1.0) * kMaxScore));
   result.pairs = static_cast<int32_t>(keep);
+  if (!with_move) return result;
 
   // The move, from the kept pairs: the mean turn, then the mean shift left
   // after turning (image coordinates, y down).
@@ -268,11 +202,11 @@ Comparison Consolidate(const PreparedTemplate& a, const PreparedTemplate& b) {
 }  // namespace
 
 Comparison CompareDetailed(const Template& a, const Template& b) {
-  return Consolidate(a.prepared(), b.prepared());
+  return Consolidate(a.prepared(), b.prepared(), true);
 }
 
 int32_t Compare(const Template& a, const Template& b) {
-  return Consolidate(a.prepared(), b.prepared()).score;
+  return Consolidate(a.prepared(), b.prepared(), false).score;
 }
 
 }  // namespace dactyra::matching
