@@ -6,6 +6,8 @@
 #include <bit>
 #include <cmath>
 
+#include "matching/always_inline.h"
+
 namespace dactyra::matching {
 namespace {
 
@@ -54,12 +56,6 @@ uint64_t Pool(const uint64_t* plane) {
     }
   return out;
 }
-
-#if defined(__GNUC__)
-#define DACTYRA_ALWAYS_INLINE inline __attribute__((always_inline))
-#else
-#define DACTYRA_ALWAYS_INLINE inline
-#endif
 
 DACTYRA_ALWAYS_INLINE float Local(const CoarseCylinder& a, const CoarseCylinder& b,
                                   const float* root, int min_common) {

@@ -15,16 +15,11 @@
 #include <bit>
 #include <cmath>
 
+#include "matching/always_inline.h"
 #include "matching/cylinder.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
-#endif
-
-#if defined(__GNUC__)
-#define DACTYRA_ALWAYS_INLINE inline __attribute__((always_inline))
-#else
-#define DACTYRA_ALWAYS_INLINE inline
 #endif
 
 namespace dactyra::matching {

@@ -21,14 +21,10 @@
 #include <cstdint>
 #include <numbers>
 
+#include "matching/always_inline.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
-#endif
-
-#if defined(__GNUC__)
-#define DACTYRA_ALWAYS_INLINE inline __attribute__((always_inline))
-#else
-#define DACTYRA_ALWAYS_INLINE inline
 #endif
 
 namespace dactyra::matching {
