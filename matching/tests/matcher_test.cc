@@ -16,6 +16,7 @@
 #include "matching/cylinder.h"
 #include "matching/template.h"
 #include "sim/extract/extractor.h"
+#include "matching/tests/grown_fingers.h"
 #include "sim/fingerprint/fingerprint.h"
 
 namespace dactyra::matching {
@@ -23,15 +24,7 @@ namespace {
 
 namespace fp = sim::fingerprint;
 
-// Fingers are costly to grow: each is made once per test program.
-const fp::Finger& FingerOf(uint64_t seed) {
-  static std::map<uint64_t, fp::Finger> made;
-  static std::mutex lock;
-  std::lock_guard hold(lock);
-  auto it = made.find(seed);
-  if (it == made.end()) it = made.emplace(seed, fp::Finger::Generate(seed)).first;
-  return it->second;
-}
+using testing::FingerOf;
 
 constexpr double kPi = std::numbers::pi;
 
