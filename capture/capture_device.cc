@@ -1,5 +1,7 @@
 #include "capture/capture_device.h"
 
+#include <cstring>
+#include <limits>
 #include <utility>
 
 namespace dactyra {
@@ -43,6 +45,25 @@ void TVxCaptureDevice::ReleaseImageBuffer() { ReplaceImageBuffer(nullptr); }
 void TVxCaptureDevice::ClaimDelivery() {
   std::lock_guard lock(FBufferLock);
   FClaimed = FImageBuffer;
+}
+
+void TVxCaptureDevice::PushImage(int32_t width, int32_t height, const uint8_t* pixels) {
+  if (width < 0 || height < 0) return;
+  const uint64_t bytes = uint64_t(width) * uint64_t(height);
+  if (bytes > std::numeric_limits<int32_t>::max() - sizeof(TVxrImage)) return;
+  if (bytes > 0 && pixels == nullptr) return;
+  if (width != ImageWidth() || height != ImageHeight() || !ImageRecord() ||
+      bytes > FBufferBytes) {
+    ReplaceImageBuffer(std::make_unique_for_overwrite<uint8_t[]>(sizeof(TVxrImage) + bytes));
+    FBufferBytes = static_cast<size_t>(bytes);
+    FImageWidth = width;
+    FImageHeight = height;
+  }
+  if (bytes > 0) {
+    std::memcpy(reinterpret_cast<uint8_t*>(ImageRecord()) + sizeof(TVxrImage), pixels,
+                static_cast<size_t>(bytes));
+  }
+  DoImage();
 }
 
 void TVxCaptureDevice::DoImage() {

@@ -80,11 +80,20 @@ class TVxCaptureDevice {
   // Marks the image just received as handed out: the buffer stays until
   // the DoImage that follows has run.
   void ClaimDelivery();
+  // For a device whose images are pushed to it: copies `width` x `height`
+  // pixels into the buffer (a new one when the size changed or the buffer
+  // is too small; the header stays unwritten, the size travels in
+  // ImageWidth/Height) and hands the image to OnImage. An image whose
+  // buffer could not be measured in 32 bits, as on the 32-bit system, is
+  // dropped. Runs on the one thread that pushes.
+  void PushImage(int32_t width, int32_t height, const uint8_t* pixels);
 
   std::atomic<bool> FActive;
   const bool FUseThread;
   std::atomic<int32_t> FImageWidth{0};
   std::atomic<int32_t> FImageHeight{0};
+  // Pixel bytes the installed buffer holds past its header, for PushImage.
+  size_t FBufferBytes = 0;
 
  private:
   // Each delivery holds its own reference to the buffer it started with,

@@ -1,8 +1,6 @@
 // The DigitalPersona binding behind the capture module interface.
 #include "capture/digitalpersona/uareu_capture_module.h"
 
-#include <cstring>
-#include <limits>
 #include <utility>
 
 #include "capture/velmora_error.h"
@@ -103,31 +101,13 @@ platform::Text TUareUCaptureDevice::SendCommandStr(const platform::Text&, const 
   throw EVelmoraFP(u"Dispositivo não suporta comandos.");
 }
 
-void TUareUCaptureDevice::ImagemRecebida(int32_t width, int32_t height, const uint8_t* pixels) {
-  if (width < 0 || height < 0 || (pixels == nullptr && width > 0 && height > 0)) return;
-  const uint64_t bytes = uint64_t(width) * uint64_t(height);
-  if (bytes > std::numeric_limits<int32_t>::max() - sizeof(TVxrImage)) return;
-  if (width != ImageWidth() || height != ImageHeight() || !ImageRecord() ||
-      bytes > FTamanhoBuffer) {
-    ReplaceImageBuffer(std::make_unique_for_overwrite<uint8_t[]>(sizeof(TVxrImage) + bytes));
-    FTamanhoBuffer = static_cast<size_t>(bytes);
-    FImageWidth = width;
-    FImageHeight = height;
-  }
-  if (bytes > 0) {
-    std::memcpy(reinterpret_cast<uint8_t*>(ImageRecord()) + sizeof(TVxrImage), pixels,
-                static_cast<size_t>(bytes));
-  }
-  DoImage();
-}
-
 void DP_STDCALL TUareUCaptureDevice::ImagemUareU(const char*, int32_t width, int32_t height,
                                                  const uint8_t* image, int32_t, void* param) {
   auto* device = static_cast<TUareUCaptureDevice*>(param);
   if (device == nullptr) return;
   // Nothing may unwind into the binding's thread.
   try {
-    device->ImagemRecebida(width, height, image);
+    device->PushImage(width, height, image);
   } catch (...) {
   }
 }

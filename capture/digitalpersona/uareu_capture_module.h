@@ -2,7 +2,7 @@
 // named "UareU\<identifier>", listed after every other module's. Its devices
 // push their images as FPSmm devices do: the binding calls back on a thread
 // of its own (a message thread or a capture thread), where each image is
-// copied into the device's buffer and handed to OnImage.
+// copied into the device's buffer and handed to OnImage (PushImage).
 //
 // The library is loaded on first need (counting, listing, an activation)
 // and unloaded by the reader manager when the last scanner component goes.
@@ -80,7 +80,8 @@ class TUareUCaptureModule final : public TCaptureModule {
 class TUareUCaptureDevice final : public TVxCaptureDevice {
  public:
   TUareUCaptureDevice(const TLeitoresUareU& binding, platform::Text nome);
-  // Stops capturing when Close has not.
+  // Stops capturing when Close has not (owners close through the reader
+  // manager first, which holds the binding's lock for it).
   ~TUareUCaptureDevice() override;
 
   // Starts the binding's capture; the status it answered.
@@ -96,9 +97,6 @@ class TUareUCaptureDevice final : public TVxCaptureDevice {
                                 bool noHandle) override;
   bool MayHoldDelivery() const override { return false; }
 
-  // The image procedure's work, on the binding's thread.
-  void ImagemRecebida(int32_t width, int32_t height, const uint8_t* pixels);
-
  private:
   static void DP_STDCALL ImagemUareU(const char* scannerId, int32_t width, int32_t height,
                                      const uint8_t* image, int32_t resolution, void* param);
@@ -106,9 +104,6 @@ class TUareUCaptureDevice final : public TVxCaptureDevice {
   const TLeitoresUareU& FBinding;
   const platform::Text FNome;
   std::atomic<bool> FCapturando{false};
-  // Pixel bytes the buffer holds past its header; the binding's thread
-  // alone changes it.
-  size_t FTamanhoBuffer = 0;
 };
 
 }  // namespace dactyra

@@ -82,28 +82,14 @@ void TFPsmmCaptureDeviceImpl::Allocate() {
     throw Exception(u"@@@4");
   }
   ReplaceImageBuffer(std::make_unique<uint8_t[]>(sizeof(TVxrImage) + bytes));
-  FTamanhoBuffer = static_cast<size_t>(bytes);
+  FBufferBytes = static_cast<size_t>(bytes);
   FImageWidth = static_cast<int32_t>(FImpl->maxWidth);
   FImageHeight = static_cast<int32_t>(FImpl->maxHeight);
 }
 
 void TFPsmmCaptureDeviceImpl::ImagemRecebida(int32_t width, int32_t height, const uint8_t* pixels) {
   if (width <= 0 || height <= 0 || !pixels) return;
-  const uint64_t bytes = uint64_t(width) * uint64_t(height);
-  // The buffer (header included) must be measurable in 32 bits, as on the
-  // 32-bit system.
-  if (bytes > std::numeric_limits<int32_t>::max() - sizeof(TVxrImage)) return;
-  if (width != ImageWidth() || height != ImageHeight() || !ImageRecord() ||
-      bytes > FTamanhoBuffer) {
-    // The header stays unwritten: the size travels in ImageWidth/Height.
-    ReplaceImageBuffer(std::make_unique_for_overwrite<uint8_t[]>(sizeof(TVxrImage) + bytes));
-    FTamanhoBuffer = static_cast<size_t>(bytes);
-    FImageWidth = width;
-    FImageHeight = height;
-  }
-  std::memcpy(reinterpret_cast<uint8_t*>(ImageRecord()) + sizeof(TVxrImage), pixels,
-              static_cast<size_t>(bytes));
-  DoImage();
+  PushImage(width, height, pixels);
 }
 
 void FPSMM_STDCALL TFPsmmCaptureDeviceImpl::ImagemFPSmm(void* context, int32_t width,

@@ -80,9 +80,6 @@ class TFPsmmCaptureDeviceImpl final : public TVxCaptureDevice {
   // Set by a start that succeeded; taken back by the stop that ends it, so
   // two Close calls at once stop the scanner object once.
   std::atomic<bool> FIsCapturing{false};
-  // Pixel bytes the buffer holds past its header; the module's thread
-  // alone changes it (and Allocate before capturing).
-  size_t FTamanhoBuffer = 0;
   // The callbacks' context; kept past the device once a stop was refused.
   std::shared_ptr<FpsmmCallbackGate> FGate = std::make_shared<FpsmmCallbackGate>();
 };
