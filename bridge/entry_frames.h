@@ -111,29 +111,51 @@ frame_detail::Result<Body> ConvertingFrame(JNIEnv* raw, Lock& lock,
 // The Java monitor of `monitor`, then the lock (innerGetScannerCount,
 // innerGetScanner). When the monitor cannot be entered: `exceptionClass`
 // "Threading error", the neutral result, no lock taken. Released in the
-// reverse order, on failure too; a failure of the body is reported as in
-// LockedFrame with `exceptionClass`.
+// reverse order, on failure too; a failure of the body (or a lock() that
+// refuses) is reported as in LockedFrame with `exceptionClass`.
+//
+// The lock is never waited for while the monitor is held: the holder of the
+// lock may be waiting for a thread that needs the monitor (a stop waiting
+// for the event thread whose listener calls a getter). When the lock is
+// busy, the monitor is let go, the lock waited for and let go, and both are
+// tried again; so both are held in the order monitor, then lock, and a
+// thread waiting here holds neither. `Lock` needs try_lock() as well.
 template <typename Lock, typename Body>
 frame_detail::Result<Body> MonitorFrame(JNIEnv* raw, jobject monitor, Lock& lock,
                                         platform::TextView exceptionClass, Body&& body) noexcept {
   using R = frame_detail::Result<Body>;
   TJNIEnv env(raw);
-  if (env.MonitorEnter(monitor) != 0) {
-    ReportToJava(env, exceptionClass, u"Threading error");
-    return frame_detail::Neutral<R>();
+  for (;;) {
+    if (env.MonitorEnter(monitor) != 0) {
+      ReportToJava(env, exceptionClass, u"Threading error");
+      return frame_detail::Neutral<R>();
+    }
+    bool locked = false;
+    try {
+      locked = lock.try_lock();
+    } catch (...) {
+      env.MonitorExit(monitor);
+      frame_detail::ReportCurrentFailure(env, exceptionClass,
+                                         frame_detail::Conversion::kKeepPending);
+      return frame_detail::Neutral<R>();
+    }
+    if (locked) break;
+    env.MonitorExit(monitor);
+    try {
+      std::lock_guard<Lock> turn(lock);
+    } catch (...) {
+      frame_detail::ReportCurrentFailure(env, exceptionClass,
+                                         frame_detail::Conversion::kKeepPending);
+      return frame_detail::Neutral<R>();
+    }
   }
   struct MonitorHeld {
     TJNIEnv& env;
     jobject monitor;
     ~MonitorHeld() { env.MonitorExit(monitor); }
   } monitorHeld{env, monitor};
-  try {
-    std::lock_guard<Lock> held(lock);
-    return frame_detail::Run(env, exceptionClass, frame_detail::Conversion::kKeepPending, body);
-  } catch (...) {
-    frame_detail::ReportCurrentFailure(env, exceptionClass, frame_detail::Conversion::kKeepPending);
-  }
-  return frame_detail::Neutral<R>();
+  std::lock_guard<Lock> held(lock, std::adopt_lock);
+  return frame_detail::Run(env, exceptionClass, frame_detail::Conversion::kKeepPending, body);
 }
 
 }  // namespace dactyra

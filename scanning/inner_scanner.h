@@ -12,7 +12,10 @@
 // it asks it to end and returns; the thread ends once the delivery in
 // progress returns. A stop made elsewhere waits until the event thread has
 // ended; a listener that calls back into the scanner family meanwhile is
-// refused (TTravaScanners), so the wait always ends.
+// refused (TTravaScanners), so the wait always ends. The two ScannerMan
+// getters also take ScannerMan's monitor, but never wait for the lock while
+// holding it (MonitorFrame), so a listener never waits for a monitor held
+// by a thread that waits for the stop.
 #pragma once
 
 #include <atomic>

@@ -35,6 +35,9 @@ class TAcessoLeitores {
   // At the start of every activation: may load the DigitalPersona library
   // and search again for module files.
   virtual void IniciouConexao(TVelmoraFP& velmoraFP) = 0;
+  // The sum of every module's own device count; a module's failure to
+  // name its readers does not touch it.
+  virtual int32_t NumLeitores() = 0;
   // Appends the names of the readers of every module; returns how many.
   virtual int32_t PegNumerosSerie(std::vector<platform::Text>& lista) = 0;
   // The device of that reader name, open; null when no module carries its
@@ -64,6 +67,7 @@ class TAcessoGestor : public TAcessoLeitores {
   void Adicionar(TVelmoraFP& velmoraFP) override;
   void Remover(TVelmoraFP& velmoraFP) override;
   void IniciouConexao(TVelmoraFP& velmoraFP) override;
+  int32_t NumLeitores() override;
   int32_t PegNumerosSerie(std::vector<platform::Text>& lista) override;
   std::unique_ptr<TVxCaptureDevice> AbrirDispositivo(const platform::Text& numSerie) override;
   void FecharDispositivo(TVxCaptureDevice& disp) override;
@@ -84,6 +88,13 @@ class TAcessoGestor : public TAcessoLeitores {
  private:
   TVxGestorLeitores* FGestor = nullptr;
 };
+
+// Every reader the access sees: the modules' counts, then the
+// DigitalPersona readers when that library loads.
+int32_t ContarLeitores(TAcessoLeitores& leitores);
+// Name `indice` of the list of all readers (modules first, then
+// DigitalPersona); empty at or beyond its end.
+platform::Text PegNumSerieLeitor(TAcessoLeitores& leitores, int32_t indice);
 
 // The library's own: the process-wide reader manager and DigitalPersona
 // binding.

@@ -30,24 +30,14 @@ void TListaScanners::Descarregar() {
   if (travado) ScannersLock().Leave();
 }
 
-int32_t TListaScanners::ContarLeitores() {
-  std::vector<platform::Text> lista;
-  int32_t n = FLeitores.PegNumerosSerie(lista);
-  if (FLeitores.SMLoad()) n += FLeitores.SMDeviceCount();
-  return n;
-}
+int32_t TListaScanners::ContarLeitores() { return dactyra::ContarLeitores(FLeitores); }
 
 int64_t TListaScanners::PegScanner(int32_t index) {
   if (index < 0) throw EVelmoraFP(u"List index out of bounds (" + TextoInteiro(index) + u")");
-  // One listing gives both the count and the name at the position.
-  std::vector<platform::Text> lista;
-  FLeitores.PegNumerosSerie(lista);
-  if (FLeitores.SMLoad()) {
-    const int32_t n = FLeitores.SMDeviceCount();
-    for (int32_t i = 0; i < n; ++i) lista.push_back(FLeitores.SMGetScannerId(i));
-  }
-  if (static_cast<size_t>(index) >= lista.size()) return 0;
-  const platform::Text& nome = lista[static_cast<size_t>(index)];
+  // The count says which positions exist; the listing names them. A module
+  // may count more readers than it names: those positions have no scanner.
+  if (index >= ContarLeitores()) return 0;
+  const platform::Text nome = PegNumSerieLeitor(FLeitores, index);
   if (nome.empty()) return 0;
   for (const Entrada& e : FScanners) {
     if (e.scanner->NumSerie() == nome) return e.handle;

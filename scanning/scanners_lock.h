@@ -29,6 +29,8 @@ inline constexpr char16_t kChamadaRecusada[] =
 class TTravaScanners {
  public:
   void lock();
+  // Never waits, on any thread.
+  bool try_lock() { return ScannersLock().TryEnter(); }
   void unlock() { ScannersLock().Leave(); }
 };
 

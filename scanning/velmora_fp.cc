@@ -135,12 +135,7 @@ TVelmoraFP::~TVelmoraFP() {
   FThreadPesquisa.reset();
 }
 
-int32_t TVelmoraFP::NumLeitores() {
-  std::vector<Text> lista;
-  int32_t n = FLeitores.PegNumerosSerie(lista);
-  if (FLeitores.SMLoad()) n += FLeitores.SMDeviceCount();
-  return n;
-}
+int32_t TVelmoraFP::NumLeitores() { return ContarLeitores(FLeitores); }
 
 void TVelmoraFP::SetNumSerieLeitor(const Text& value) {
   if (value == FNumSerieLeitor) return;

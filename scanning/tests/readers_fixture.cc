@@ -11,6 +11,12 @@ void TLeitoresTeste::CarregarPlugin(const std::string& stem) {
 void TLeitoresTeste::Adicionar(TVelmoraFP&) { ++componentes; }
 void TLeitoresTeste::Remover(TVelmoraFP&) { --componentes; }
 
+int32_t TLeitoresTeste::NumLeitores() {
+  int32_t n = 0;
+  for (auto& m : modulos) n += m->DeviceCount();
+  return n;
+}
+
 int32_t TLeitoresTeste::PegNumerosSerie(std::vector<platform::Text>& lista) {
   int32_t n = 0;
   for (auto& m : modulos) n += m->GetDeviceList(lista);

@@ -28,6 +28,7 @@ class TLeitoresTeste final : public TAcessoLeitores {
   void Adicionar(TVelmoraFP& v) override;
   void Remover(TVelmoraFP& v) override;
   void IniciouConexao(TVelmoraFP&) override { ++conexoes; }
+  int32_t NumLeitores() override;
   int32_t PegNumerosSerie(std::vector<platform::Text>& lista) override;
   std::unique_ptr<TVxCaptureDevice> AbrirDispositivo(const platform::Text& numSerie) override;
   void FecharDispositivo(TVxCaptureDevice& disp) override;

@@ -18,6 +18,7 @@
 #include "capture/fpsmm/fpsmm_capture_module.h"
 #include "capture/tests/plugin_env.h"
 #include "platform/testing/wait.h"
+#include "scanning/scanner_list.h"
 #include "scanning/tests/readers_fixture.h"
 
 namespace dactyra {
@@ -101,6 +102,26 @@ TEST_F(VelmoraFPTest, NoReadersAtAll) {
   EXPECT_EQ(MessageOf<Text>([&] { fp.SetModoOperacao(TModoOperacao::moDesenvolvimento); }),
             u"Não há leitores detectados. Impossível ativar.");
   EXPECT_EQ(fp.NumLeitores(), 0);
+}
+
+// The count is each module's own; the listing only names the positions.
+TEST_F(VelmoraFPTest, TheCountIsTheModulesOwnAndPositionsWithoutANameHaveNoScanner) {
+  // An FPSmm module that counts three readers and names two.
+  FPSmm("id=" + FPSmmNome() + "\\X2\ncount=3\n");
+  TListaScanners lista(leitores_);
+  TVelmoraFP fp(leitores_);
+  EXPECT_EQ(lista.ContarLeitores(), 3);
+  EXPECT_EQ(fp.NumLeitores(), 3);
+  EXPECT_NE(lista.PegScanner(1), 0);
+  EXPECT_EQ(lista.PegScanner(2), 0);
+  EXPECT_EQ(lista.PegScanner(3), 0);
+  EXPECT_EQ(lista.Tamanho(), 1u);
+
+  // A plug-in whose full list is malformed still counts; naming fails with
+  // its own error, as listing does.
+  Plugin("device=A\ndevice=B\n", "list_unterminated=0\n");
+  EXPECT_EQ(lista.ContarLeitores(), 5);
+  EXPECT_THROW(lista.PegScanner(0), Exception);
 }
 
 TEST_F(VelmoraFPTest, ByNameIgnoringCaseCapturesImagesAtItsOwnResolution) {

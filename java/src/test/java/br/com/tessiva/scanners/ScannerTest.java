@@ -442,6 +442,20 @@ class ScannerTest {
   }
 
   @Test
+  void aListenerAskingForTheCountWhileAStopAndACountWaitIsRefusedNotDeadlocked() throws Exception {
+    readers("max=2x2\nimages=-1\nimage_delay_ms=5\n");
+    try (Child child = new Child("A")) {
+      assertEquals("started", child.line());
+      child.send("stop-during-count");
+      child.send("exit");
+      assertTrue(child.process.waitFor(60, TimeUnit.SECONDS), "the three threads returned");
+      assertEquals(
+          "listener: Chamada recusada: a captura deste leitor está sendo encerrada.",
+          child.line());
+    }
+  }
+
+  @Test
   void aProcessEndingWhileCapturingClosesTheReaderFirst() throws Exception {
     long closesBefore = count("vxr_test", "CloseDevice");
     try (Child child = new Child("B")) {
