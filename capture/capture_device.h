@@ -53,6 +53,10 @@ class TVxCaptureDevice {
   // once Close has run; past it the owner may leave the thread behind (it
   // holds the device until its call returns).
   virtual uint32_t StopBoundMs() const { return UINT32_MAX; }
+  // False when the thread that delivers the images belongs to a vendor
+  // library that must not be held up: the owner drops an image it cannot
+  // take at once rather than wait in the delivery.
+  virtual bool MayHoldDelivery() const { return true; }
   // Passes a text command to the device, or to its module as a whole.
   virtual platform::Text SendCommandStr(const platform::Text& command, const platform::Text& args,
                                         bool noHandle) = 0;

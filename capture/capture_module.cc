@@ -13,6 +13,9 @@ TCaptureModule::TCaptureModule(platform::Text name, platform::Text path, platfor
   if (!FHandle) throw Exception(error.empty() ? u"Could not load " + FPath : error);
 }
 
+TCaptureModule::TCaptureModule(platform::Text name, platform::Text prefix)
+    : FName(std::move(name)), FPrefix(std::move(prefix)) {}
+
 TCaptureModule::~TCaptureModule() = default;
 
 }  // namespace dactyra

@@ -40,10 +40,14 @@ class TCaptureModule {
   // dependencies are found beside it; raises the system's message when it
   // does not load.
   TCaptureModule(platform::Text name, platform::Text path, platform::Env& env);
+  // A module reached without a file of its own (one it loads itself, when
+  // needed): no path.
+  TCaptureModule(platform::Text name, platform::Text prefix);
 
   platform::Text FName;
   platform::Text FPath;
-  // The loaded file; null once a subclass has refused and unloaded it.
+  // The loaded file; null once a subclass has refused and unloaded it, and
+  // for a module without a file.
   std::unique_ptr<platform::Module> FHandle;
   platform::Text FPrefix;
 };

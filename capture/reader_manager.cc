@@ -8,7 +8,6 @@
 
 #include "capture/capture_device.h"
 #include "capture/capture_module.h"
-#include "capture/digitalpersona/scan_man.h"
 #include "capture/fpsmm/fpsmm_capture_module.h"
 #include "capture/vxr/vxr_capture_module.h"
 #include "platform/files.h"
@@ -59,73 +58,49 @@ std::vector<Text> ArquivosEmOrdem(platform::Env& env, const Text& pasta, const T
 
 Text Decimal(int64_t valor) { return platform::FromUtf8(std::to_string(valor)); }
 
-// A device given up on: closed without letting its failure hide the one
-// that matters.
-void FecharEmSilencio(TVxCaptureDevice& disp) {
-  try {
-    disp.Close();
-  } catch (...) {
-  }
-}
-
 std::mutex g_criacao;
 // The library's manager: never destroyed while the library is loaded.
 TVxGestorLeitores* g_gestor = nullptr;
 
 }  // namespace
 
-const TLeitoresUareU& TLeitoresUareU::Padrao() {
-  namespace dp = capture::digitalpersona;
-  static const TLeitoresUareU padrao{
-      [](platform::Env& env) { return dp::SMLoad(env); },
-      [] { dp::SMUnload(); },
-      [] { return dp::SMDeviceCount(); },
-      [](int indice) { return dp::SMGetScannerId(indice); },
-  };
-  return padrao;
-}
-
 TVxGestorLeitores::TVxGestorLeitores(bool preCarregar, platform::Env& env,
                                      const TLeitoresUareU& uareU)
-    : FEnv(env), FUareU(uareU), FFolderGate(env) {
+    : FEnv(env), FFolderGate(env), FModuloUareU(uareU, env) {
   if (preCarregar) CarregarModulos();
 }
 
 TVxGestorLeitores::~TVxGestorLeitores() = default;
 
 int32_t TVxGestorLeitores::NumLeitores() {
-  std::lock_guard lock(FBloqueio);
   int64_t soma = 0;
-  for (const auto& modulo : FListaModulos) soma += modulo->DeviceCount();
+  {
+    std::lock_guard lock(FBloqueio);
+    for (const auto& modulo : FListaModulos) soma += modulo->DeviceCount();
+  }
+  {
+    std::lock_guard lock(FBloqueioUareU);
+    soma += FModuloUareU.DeviceCount();
+  }
   return static_cast<int32_t>(std::clamp<int64_t>(soma, INT32_MIN, INT32_MAX));
 }
 
 int32_t TVxGestorLeitores::PegNumerosSerie(std::vector<Text>& lista) {
-  std::lock_guard lock(FBloqueio);
   int64_t soma = 0;
-  for (const auto& modulo : FListaModulos) soma += modulo->GetDeviceList(lista);
-  return static_cast<int32_t>(std::clamp<int64_t>(soma, INT32_MIN, INT32_MAX));
-}
-
-int32_t TVxGestorLeitores::ContarLeitores() {
-  int64_t total = NumLeitores();
+  {
+    std::lock_guard lock(FBloqueio);
+    for (const auto& modulo : FListaModulos) soma += modulo->GetDeviceList(lista);
+  }
   {
     std::lock_guard lock(FBloqueioUareU);
-    if (FUareU.Carregar(FEnv)) total += FUareU.ContarDispositivos();
+    soma += FModuloUareU.GetDeviceList(lista);
   }
-  return static_cast<int32_t>(std::clamp<int64_t>(total, INT32_MIN, INT32_MAX));
+  return static_cast<int32_t>(std::clamp<int64_t>(soma, INT32_MIN, INT32_MAX));
 }
 
 Text TVxGestorLeitores::PegNumSerieLeitor(int32_t indice) {
   std::vector<Text> lista;
   PegNumerosSerie(lista);
-  {
-    std::lock_guard lock(FBloqueioUareU);
-    if (FUareU.Carregar(FEnv)) {
-      const int n = FUareU.ContarDispositivos();
-      for (int i = 0; i < n; ++i) lista.push_back(FUareU.NumSerie(i));
-    }
-  }
   if (indice < 0) throw Exception(u"List index out of bounds (" + Decimal(indice) + u")");
   if (static_cast<size_t>(indice) >= lista.size()) return Text();
   return lista[static_cast<size_t>(indice)];
@@ -148,14 +123,14 @@ void TVxGestorLeitores::Remover(TComponenteLeitor* componente) {
     if (it != FListaComponentes.end()) FListaComponentes.erase(it);
     vazia = FListaComponentes.empty();
   }
-  if (vazia) FUareU.Descarregar();
+  if (vazia) FModuloUareU.Descarregar();
 }
 
 void TVxGestorLeitores::IniciouConexao(const TComponenteLeitor& componente) {
   const Text nome = componente.NumSerieLeitor();
   if (!EhLeitorSemLista(nome) && !ComecaComBioI(nome)) {
     std::lock_guard lock(FBloqueioUareU);
-    FUareU.Carregar(FEnv);
+    FModuloUareU.Carregar();
   }
   std::lock_guard lock(FBloqueio);
   if (componente.IndiceLeitor() == -1 && !FListaModulos.empty()) return;
@@ -163,27 +138,51 @@ void TVxGestorLeitores::IniciouConexao(const TComponenteLeitor& componente) {
 }
 
 std::unique_ptr<TVxCaptureDevice> TVxGestorLeitores::AbrirDispositivo(const Text& numSerie) {
-  std::lock_guard lock(FBloqueio);
   Text serie = numSerie;
   const Text prefixo = PegarToken(serie, u"\\");
   std::unique_ptr<TVxCaptureDevice> resultado;
+  // Only the last module's answer is kept; what an earlier one opened is
+  // closed rather than left open and lost.
+  auto fecharEmSilencio = [this](TVxCaptureDevice& disp) {
+    try {
+      FecharDispositivo(disp);
+    } catch (...) {
+    }
+  };
+  auto guardar = [&](std::unique_ptr<TVxCaptureDevice> disp) {
+    if (resultado) fecharEmSilencio(*resultado);
+    resultado = std::move(disp);
+  };
   try {
-    for (const auto& modulo : FListaModulos) {
-      if (!platform::SameTextAsciiNoCase(modulo->Prefix(), prefixo)) continue;
-      std::unique_ptr<TVxCaptureDevice> disp = modulo->OpenDevice(serie);
-      // Only the last module's answer is kept; what an earlier one opened
-      // is closed rather than left open and lost.
-      if (resultado) FecharEmSilencio(*resultado);
-      resultado = std::move(disp);
+    {
+      std::lock_guard lock(FBloqueio);
+      for (const auto& modulo : FListaModulos) {
+        if (platform::SameTextAsciiNoCase(modulo->Prefix(), prefixo)) {
+          guardar(modulo->OpenDevice(serie));
+        }
+      }
+    }
+    if (platform::SameTextAsciiNoCase(FModuloUareU.Prefix(), prefixo)) {
+      std::unique_ptr<TVxCaptureDevice> disp;
+      {
+        std::lock_guard lock(FBloqueioUareU);
+        disp = FModuloUareU.OpenDevice(serie);
+      }
+      guardar(std::move(disp));
     }
   } catch (...) {
-    if (resultado) FecharEmSilencio(*resultado);
+    if (resultado) fecharEmSilencio(*resultado);
     throw;
   }
   return resultado;
 }
 
 void TVxGestorLeitores::FecharDispositivo(TVxCaptureDevice& disp) {
+  if (dynamic_cast<TUareUCaptureDevice*>(&disp) != nullptr) {
+    std::lock_guard lock(FBloqueioUareU);
+    disp.Close();
+    return;
+  }
   std::lock_guard lock(FBloqueio);
   disp.Close();
 }

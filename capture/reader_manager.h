@@ -1,9 +1,11 @@
-// The reader manager: the one place that knows which capture modules exist.
-// It finds module files beside the host program and beside the library,
-// loads each as a reader plug-in or an FPSmm module, counts and names the
-// readers of all modules and of DigitalPersona, opens a reader by name
-// through the module whose prefix the name carries, and keeps the scanner
-// components alive so that DigitalPersona is unloaded after the last one.
+// The reader manager: the one place that knows which capture modules exist
+// and owns the one reader list. It finds module files beside the host
+// program and beside the library, loads each as a reader plug-in or an
+// FPSmm module, and keeps DigitalPersona's binding as one more module (the
+// "UareU" module, always last); it counts and names the readers of all
+// modules, opens a reader by name through the module whose prefix the name
+// carries, and keeps the scanner components alive so that DigitalPersona is
+// unloaded after the last one.
 //
 // Reader names are "<module prefix>\<serial>"; the part before the first
 // backslash selects the module. A folder another user could plant a module
@@ -12,10 +14,17 @@
 //
 // Every operation takes the manager lock, module searches and the component
 // list included, so the manager is safe to enter from any thread. The lock
-// is held across the calls into the modules (counting, listing, opening,
-// closing), so a module sees them one at a time; it is never held while the
-// DigitalPersona binding is called (that binding has a lock of its own).
-// Lock order: manager lock, then a device's lock.
+// is held across the calls into the file modules (counting, listing,
+// opening, closing), so a module sees them one at a time.
+//
+// The UareU module is never called under the manager lock: closing one of
+// its devices waits for the binding's delivery thread. Its calls, the
+// Close of its devices included, run one at a time under the DigitalPersona
+// lock alone, as the binding asks. An image handler of a UareU device must
+// not call the manager (a Close under way holds that lock while it waits
+// for the handler).
+// Lock order: DigitalPersona lock, then manager lock, then a device's lock;
+// the first two are never held together across a module call.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +32,7 @@
 #include <mutex>
 #include <vector>
 
+#include "capture/digitalpersona/uareu_capture_module.h"
 #include "platform/env.h"
 #include "platform/text.h"
 #include "platform/threads.h"
@@ -44,22 +54,6 @@ class TComponenteLeitor {
   virtual int32_t IndiceLeitor() const = 0;
 };
 
-// The four DigitalPersona operations the manager uses; by default the real
-// binding. Tests give their own.
-struct TLeitoresUareU {
-  // Loads the DigitalPersona library when it is present; true when usable.
-  bool (*Carregar)(platform::Env& env);
-  // Terminates and unloads it.
-  void (*Descarregar)();
-  // Number of DigitalPersona readers.
-  int (*ContarDispositivos)();
-  // Name of reader `indice` ("UareU\..."); raises on failure.
-  platform::Text (*NumSerie)(int indice);
-
-  // The binding of capture/digitalpersona.
-  static const TLeitoresUareU& Padrao();
-};
-
 class TVxGestorLeitores {
  public:
   // Creates the lists and, when `preCarregar` is true, runs the first
@@ -73,18 +67,18 @@ class TVxGestorLeitores {
   TVxGestorLeitores(const TVxGestorLeitores&) = delete;
   TVxGestorLeitores& operator=(const TVxGestorLeitores&) = delete;
 
-  // The sum of the modules' device counts, in module order. A module's
-  // error fails the whole count.
+  // The sum of the modules' device counts, in module order, the UareU
+  // module's last. A module's error fails the whole count.
   int32_t NumLeitores();
-  // Appends every module's reader names to `lista` (not cleared first) and
-  // returns the sum of the modules' answers.
+  // The one reader list: appends every module's reader names to `lista`
+  // (not cleared first), the UareU module's last, and returns the sum of
+  // the modules' answers.
   int32_t PegNumerosSerie(std::vector<platform::Text>& lista);
 
-  // NumLeitores plus the DigitalPersona readers when that library loads.
-  int32_t ContarLeitores();
-  // Name `indice` of the list of all readers (modules first, then
-  // DigitalPersona); empty at or beyond its end. A negative index raises
-  // the list's index error.
+  // NumLeitores (the library-wide name).
+  int32_t ContarLeitores() { return NumLeitores(); }
+  // Name `indice` of PegNumerosSerie's list; empty at or beyond its end. A
+  // negative index raises the list's index error.
   platform::Text PegNumSerieLeitor(int32_t indice);
 
   // The scanner components alive now (not owned). Removing the last one
@@ -104,10 +98,12 @@ class TVxGestorLeitores {
   // earlier ones are closed. Null when no module carries the prefix. A
   // module's error ends the search and is raised (earlier devices closed).
   std::unique_ptr<TVxCaptureDevice> AbrirDispositivo(const platform::Text& numSerie);
-  // Closes the device (the caller keeps the object).
+  // Closes the device (the caller keeps the object): a UareU device under
+  // the DigitalPersona lock, any other under the manager lock.
   void FecharDispositivo(TVxCaptureDevice& disp);
 
-  // The modules loaded so far, in load order (for inspection).
+  // The module files loaded so far, in load order (for inspection; the
+  // UareU module is not one).
   std::vector<const TCaptureModule*> Modulos();
 
  private:
@@ -118,14 +114,15 @@ class TVxGestorLeitores {
   void AdicionarModuloFPSmm(const platform::Text& nome, const platform::Text& caminho);
 
   platform::Env& FEnv;
-  const TLeitoresUareU& FUareU;
   // Lets in the folders searched; reports each refused one once.
   ModuleFolderGate FFolderGate;
   // The manager lock (re-entrant, as a critical section is).
   platform::CriticalSection FBloqueio;
-  // Runs the DigitalPersona calls one at a time (the binding asks its
+  // Runs the UareU module's calls one at a time (the binding asks its
   // callers to). Taken before the manager lock when both are held.
   std::mutex FBloqueioUareU;
+  // DigitalPersona, after every module file.
+  TUareUCaptureModule FModuloUareU;
   std::vector<TComponenteLeitor*> FListaComponentes;
   // In load order; names unique ignoring case. Never shrinks.
   std::vector<std::unique_ptr<TCaptureModule>> FListaModulos;

@@ -1,9 +1,8 @@
 // What the scanner component needs from the world of readers: the reader
-// manager (listing, opening and closing readers, the register of live
-// components) and the DigitalPersona binding (its readers and its own
-// capture). One narrow interface, so that the component is tested over a
-// set of readers of the test's making and the library plugs in the real
-// manager.
+// manager (the one reader list, opening and closing readers, the register
+// of live components), DigitalPersona's readers among them. One narrow
+// interface, so that the component is tested over a set of readers of the
+// test's making and the library plugs in the real manager.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +10,6 @@
 #include <vector>
 
 #include "capture/capture_device.h"
-#include "capture/digitalpersona/scan_man.h"
 #include "capture/reader_manager.h"
 #include "platform/text.h"
 
@@ -19,14 +17,9 @@ namespace dactyra {
 
 class TVelmoraFP;
 
-// The image procedure of the DigitalPersona binding.
-using TSMImageProc = capture::digitalpersona::TSMImageProc;
-
 class TAcessoLeitores {
  public:
   virtual ~TAcessoLeitores() = default;
-
-  // --- Reader manager -------------------------------------------------------
 
   // The register of live components (the manager unloads the DigitalPersona
   // library when the last one goes).
@@ -38,28 +31,18 @@ class TAcessoLeitores {
   // The sum of every module's own device count; a module's failure to
   // name its readers does not touch it.
   virtual int32_t NumLeitores() = 0;
-  // Appends the names of the readers of every module; returns how many.
+  // The one reader list: appends the names of the readers of every module;
+  // returns how many the modules answered.
   virtual int32_t PegNumerosSerie(std::vector<platform::Text>& lista) = 0;
   // The device of that reader name, open; null when no module carries its
   // prefix. Module errors pass through.
   virtual std::unique_ptr<TVxCaptureDevice> AbrirDispositivo(const platform::Text& numSerie) = 0;
   // Closes the device (it stays with the caller).
   virtual void FecharDispositivo(TVxCaptureDevice& disp) = 0;
-
-  // --- DigitalPersona binding ----------------------------------------------
-
-  virtual bool SMLoad() = 0;
-  virtual int32_t SMDeviceCount() = 0;
-  virtual platform::Text SMGetScannerId(int32_t index) = 0;
-  // A negative status when capture did not start.
-  virtual int32_t SMStartCapture(const platform::Text& name, TSMImageProc imageProc,
-                                 int32_t reserved, void* param) = 0;
-  virtual int32_t SMStopCapture(const platform::Text& name) = 0;
 };
 
-// The readers of one reader manager and no DigitalPersona readers: the
-// manager's part of the library's own access, and the access of a program
-// (or test) that keeps a manager of its own.
+// The readers of one reader manager: the library's own access, and the
+// access of a program (or test) that keeps a manager of its own.
 class TAcessoGestor : public TAcessoLeitores {
  public:
   explicit TAcessoGestor(TVxGestorLeitores& gestor) : FGestor(&gestor) {}
@@ -72,14 +55,6 @@ class TAcessoGestor : public TAcessoLeitores {
   std::unique_ptr<TVxCaptureDevice> AbrirDispositivo(const platform::Text& numSerie) override;
   void FecharDispositivo(TVxCaptureDevice& disp) override;
 
-  bool SMLoad() override { return false; }
-  int32_t SMDeviceCount() override { return 0; }
-  platform::Text SMGetScannerId(int32_t index) override;
-  int32_t SMStartCapture(const platform::Text&, TSMImageProc, int32_t, void*) override {
-    return -1;
-  }
-  int32_t SMStopCapture(const platform::Text&) override { return 0; }
-
  protected:
   // Without a manager: Gestor() says which, at each use.
   TAcessoGestor() = default;
@@ -89,15 +64,10 @@ class TAcessoGestor : public TAcessoLeitores {
   TVxGestorLeitores* FGestor = nullptr;
 };
 
-// Every reader the access sees: the modules' counts, then the
-// DigitalPersona readers when that library loads.
-int32_t ContarLeitores(TAcessoLeitores& leitores);
-// Name `indice` of the list of all readers (modules first, then
-// DigitalPersona); empty at or beyond its end.
+// Name `indice` of the access's reader list; empty at or beyond its end.
 platform::Text PegNumSerieLeitor(TAcessoLeitores& leitores, int32_t indice);
 
-// The library's own: the process-wide reader manager and DigitalPersona
-// binding.
+// The library's own: the process-wide reader manager.
 TAcessoLeitores& AcessoLeitoresPadrao();
 
 }  // namespace dactyra

@@ -30,7 +30,7 @@ void TListaScanners::Descarregar() {
   if (travado) ScannersLock().Leave();
 }
 
-int32_t TListaScanners::ContarLeitores() { return dactyra::ContarLeitores(FLeitores); }
+int32_t TListaScanners::ContarLeitores() { return FLeitores.NumLeitores(); }
 
 int64_t TListaScanners::PegScanner(int32_t index) {
   if (index < 0) throw EVelmoraFP(u"List index out of bounds (" + TextoInteiro(index) + u")");

@@ -26,7 +26,7 @@ class TListaScanners {
   TListaScanners(const TListaScanners&) = delete;
   TListaScanners& operator=(const TListaScanners&) = delete;
 
-  // The readers of the manager and of the DigitalPersona binding.
+  // Every module's own count of readers, DigitalPersona's included.
   int32_t ContarLeitores();
   // The handle of the scanner for the reader at `index`, made on first
   // need; 0 when there is no reader there.

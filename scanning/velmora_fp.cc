@@ -135,7 +135,7 @@ TVelmoraFP::~TVelmoraFP() {
   FThreadPesquisa.reset();
 }
 
-int32_t TVelmoraFP::NumLeitores() { return ContarLeitores(FLeitores); }
+int32_t TVelmoraFP::NumLeitores() { return FLeitores.NumLeitores(); }
 
 void TVelmoraFP::SetNumSerieLeitor(const Text& value) {
   if (value == FNumSerieLeitor) return;
@@ -224,10 +224,6 @@ void TVelmoraFP::AtivarPassos(TModoOperacao modo, TModoOperacao anterior) {
   int32_t p = FIndiceLeitor;
   std::vector<Text> lista;
   FLeitores.PegNumerosSerie(lista);
-  if (FLeitores.SMLoad()) {
-    const int32_t n = FLeitores.SMDeviceCount();
-    for (int32_t i = 0; i < n; ++i) lista.push_back(FLeitores.SMGetScannerId(i));
-  }
   const bool semLista = EhLeitorSemLista(FNumSerieLeitor);
   if (!semLista) {
     const auto total = static_cast<int64_t>(lista.size());
@@ -279,13 +275,11 @@ void TVelmoraFP::AtivarPassos(TModoOperacao modo, TModoOperacao anterior) {
       }
     }
   } else if (!semLista) {
-    const Text falha = Formatar(
+    // No module carries the name's prefix, or its module could not start
+    // the reader (DigitalPersona missing or refusing).
+    throw EVelmoraFP(Formatar(
         u"Não consegui iniciar captura para leitor %s.\nPode ser necessário reiniciar o programa.",
-        FNumSerieLeitor);
-    if (!FLeitores.SMLoad()) throw EVelmoraFP(falha);
-    if (FLeitores.SMStartCapture(FNumSerieLeitor, &TVelmoraFP::ImagemDP, 0, this) < 0) {
-      throw EVelmoraFP(falha);
-    }
+        FNumSerieLeitor));
   }
 }
 
@@ -340,8 +334,6 @@ void TVelmoraFP::Desativar() {
     if (FCaptureRun) parou = FCaptureRun->WaitEnd(FDispositivoCaptura->StopBoundMs());
     FCaptureRun.reset();
     FDispositivoCaptura.reset();
-  } else if (!EhLeitorSemLista(FNumSerieLeitor)) {
-    FLeitores.SMStopCapture(FNumSerieLeitor);
   }
   LiberarGuarda();
   FValidouLeitor = false;
@@ -367,22 +359,13 @@ void TVelmoraFP::LoopCaptura(CaptureRun& run) {
 
 void TVelmoraFP::ImagemDoDispositivo(TVxCaptureDevice& device) {
   const MarcaEntrega marca(this);
-  NovaImagemBruta(device.ImageWidth(), device.ImageHeight(), device.ImageBuffer());
-}
-
-void DP_STDCALL TVelmoraFP::ImagemDP(const char* /*ScannerId*/, int32_t Width, int32_t Height,
-                                     const uint8_t* Image, int32_t /*Resolution*/, void* Param) {
-  auto* self = static_cast<TVelmoraFP*>(Param);
-  if (self == nullptr) return;
-  // The binding's thread has nobody to report to.
-  const MarcaEntrega marca(self);
-  try {
-    if (!self->FAguardandoPesquisa.load() ||
-        self->FModoOperacao.load() == TModoOperacao::moVisualizar) {
-      self->NovaImagemBruta(Width, Height, Image);
-    }
-  } catch (...) {
+  // A thread that must not be held (DigitalPersona's) gives up its image
+  // while a search runs, unless the mode only shows images.
+  if (!device.MayHoldDelivery() && FAguardandoPesquisa.load() &&
+      FModoOperacao.load() != TModoOperacao::moVisualizar) {
+    return;
   }
+  NovaImagemBruta(device.ImageWidth(), device.ImageHeight(), device.ImageBuffer());
 }
 
 void TVelmoraFP::NovaImagemBruta(int32_t width, int32_t height, const uint8_t* pixels) {

@@ -1,6 +1,6 @@
 // The scanner component: one object per reader an application uses. It
-// settles its reader by position or name, activates it (through the reader
-// manager or the DigitalPersona binding), keeps it from a second user with
+// settles its reader by position or name, opens it through the reader
+// manager (whatever module it belongs to), keeps it from a second user with
 // a named event, runs the capture thread, turns every image into a gray
 // image and raises events by its operation mode. Changing the mode is what
 // activates and deactivates it.
@@ -73,7 +73,7 @@ class TVelmoraFP : public TComponenteLeitor {
   TModoOperacao ModoOperacao() const { return FModoOperacao.load(); }
   void SetModoOperacao(TModoOperacao value);
   bool Ativo() const { return FAtivo.load(); }
-  // The readers of the manager and of the DigitalPersona binding.
+  // Every module's own count of readers, DigitalPersona's included.
   int32_t NumLeitores();
   // The last image processed; read it on the image thread, inside a
   // handler.
@@ -116,10 +116,6 @@ class TVelmoraFP : public TComponenteLeitor {
   // The raw image path, public for the image sources that hand over bare
   // pixels: `width` x `height` bytes row after row from the top.
   void NovaImagemBruta(int32_t width, int32_t height, const uint8_t* pixels);
-
-  // The DigitalPersona binding's image procedure; `Param` is the component.
-  static void DP_STDCALL ImagemDP(const char* ScannerId, int32_t Width, int32_t Height,
-                                  const uint8_t* Image, int32_t Resolution, void* Param);
 
   // Called on the search thread when a threaded search has ended.
   void TerminouPesquisa(TThreadPesquisa& thread);

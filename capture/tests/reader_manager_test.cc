@@ -27,6 +27,7 @@
 #include "capture/tests/module_folders.h"
 #include "platform/env.h"
 #include "platform/registry.h"
+#include "platform/testing/wait.h"
 #include "support/exception.h"
 
 namespace dactyra::testing {
@@ -166,6 +167,7 @@ struct FakeUareU {
   struct Inside {
     Inside() {
       if (inside.fetch_add(1) != 0) ++overlaps;
+      if (probe) probe();
     }
     ~Inside() { --inside; }
   };
@@ -174,37 +176,58 @@ struct FakeUareU {
     present = is_present;
     loaded = false;
     loads = unloads = overlaps = 0;
+    probe = nullptr;
     std::lock_guard lock(mutex);
     ids = std::move(names);
+    captures.clear();
   }
 
+  // Runs inside every call of the binding (a test's probe), when set.
+  static inline std::function<void()> probe;
+  static inline std::vector<std::string> captures;
+
+  class Fake final : public TLeitoresUareU {
+   public:
+    bool Carregar(platform::Env&) const override {
+      Inside in;
+      ++loads;
+      loaded = present.load();
+      return loaded.load();
+    }
+    void Descarregar() const override {
+      Inside in;
+      ++unloads;
+      loaded = false;
+    }
+    int ContarDispositivos() const override {
+      Inside in;
+      std::lock_guard lock(mutex);
+      return loaded ? static_cast<int>(ids.size()) : 0;
+    }
+    Text NumSerie(int index) const override {
+      Inside in;
+      std::lock_guard lock(mutex);
+      if (!loaded || index < 0 || index >= static_cast<int>(ids.size())) {
+        throw Exception(u"Can not retrieve scanner id");
+      }
+      return ids[static_cast<size_t>(index)];
+    }
+    int IniciarCaptura(const Text& name, TSMImageProc, void*) const override {
+      Inside in;
+      std::lock_guard lock(mutex);
+      captures.push_back("start " + platform::ToUtf8(name));
+      return 0;
+    }
+    int PararCaptura(const Text& name) const override {
+      Inside in;
+      std::lock_guard lock(mutex);
+      captures.push_back("stop " + platform::ToUtf8(name));
+      return 0;
+    }
+  };
+
   static const TLeitoresUareU& Binding() {
-    static const TLeitoresUareU binding{
-        [](platform::Env&) {
-          Inside in;
-          ++loads;
-          loaded = present.load();
-          return loaded.load();
-        },
-        [] {
-          Inside in;
-          ++unloads;
-          loaded = false;
-        },
-        [] {
-          Inside in;
-          std::lock_guard lock(mutex);
-          return loaded ? static_cast<int>(ids.size()) : 0;
-        },
-        [](int index) {
-          Inside in;
-          std::lock_guard lock(mutex);
-          if (!loaded || index < 0 || index >= static_cast<int>(ids.size())) {
-            throw Exception(u"Can not retrieve scanner id");
-          }
-          return ids[static_cast<size_t>(index)];
-        },
-    };
+    static const Fake binding;
     return binding;
   }
 };
@@ -482,11 +505,14 @@ TEST_F(ReaderManagerTest, CountsAndNamesPluginsFpsmmAndUareUInOrder) {
   FakeUareU::Reset(true, {u"UareU\\g1"});
   auto manager = Manager();
 
-  EXPECT_EQ(manager->NumLeitores(), 5);
+  // One list: DigitalPersona's readers are the UareU module's, after the
+  // module files'.
+  EXPECT_EQ(manager->NumLeitores(), 6);
   EXPECT_EQ(manager->ContarLeitores(), 6);
   std::vector<Text> names{u"kept"};
-  EXPECT_EQ(manager->PegNumerosSerie(names), 4);
-  EXPECT_THAT(names, ElementsAre(u"kept", u"Alpha\\S1", u"Alpha\\S2", u"foo\\X1", u"foo\\X2"));
+  EXPECT_EQ(manager->PegNumerosSerie(names), 5);
+  EXPECT_THAT(names, ElementsAre(u"kept", u"Alpha\\S1", u"Alpha\\S2", u"foo\\X1", u"foo\\X2",
+                                 u"UareU\\g1"));
 
   const std::vector<Text> all = {u"Alpha\\S1", u"Alpha\\S2", u"foo\\X1", u"foo\\X2",
                                  u"UareU\\g1", u"",          u""};
@@ -503,6 +529,42 @@ TEST_F(ReaderManagerTest, CountsAndNamesPluginsFpsmmAndUareUInOrder) {
   EXPECT_EQ(manager->ContarLeitores(), 5);
   EXPECT_EQ(manager->PegNumSerieLeitor(4), u"");
   EXPECT_EQ(FakeUareU::overlaps.load(), 0);
+}
+
+// Closing a UareU device waits for the binding's delivery thread: no call
+// of the UareU module may hold the manager lock, which another thread can
+// take meanwhile.
+TEST_F(ReaderManagerTest, TheUareUModuleIsNeverCalledUnderTheManagerLock) {
+  Plugin(host_, "vxr_a.so");
+  Configure("vxr_a", "prefix=Alpha\ndevice=S1\n");
+  FakeUareU::Reset(true, {u"UareU\\g1"});
+  auto manager = Manager();
+  std::atomic<int> held{0};
+  std::vector<std::thread> probes;
+  FakeUareU::probe = [&] {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    probes.emplace_back([&manager, done] {
+      manager->Modulos();
+      *done = true;
+    });
+    if (!platform::testing::WaitUntil([&] { return done->load(); }, std::chrono::seconds(2))) {
+      ++held;
+    }
+  };
+  Component component(u"UareU\\g1", -1);
+  manager->Adicionar(&component);
+  manager->IniciouConexao(component);
+  EXPECT_EQ(manager->NumLeitores(), 2);
+  EXPECT_EQ(manager->PegNumSerieLeitor(1), u"UareU\\g1");
+  auto device = manager->AbrirDispositivo(u"uareu\\g1");
+  ASSERT_NE(device, nullptr);
+  manager->FecharDispositivo(*device);
+  manager->Remover(&component);
+  FakeUareU::probe = nullptr;
+  for (auto& probe : probes) probe.join();
+  EXPECT_EQ(held.load(), 0);
+  EXPECT_EQ(FakeUareU::unloads.load(), 1);
+  EXPECT_THAT(FakeUareU::captures, ElementsAre("start UareU\\g1", "stop UareU\\g1"));
 }
 
 TEST_F(ReaderManagerTest, PluginFpsmmAndDigitalPersonaStandInsInOneFolder) {

@@ -11,15 +11,22 @@ void TLeitoresTeste::CarregarPlugin(const std::string& stem) {
 void TLeitoresTeste::Adicionar(TVelmoraFP&) { ++componentes; }
 void TLeitoresTeste::Remover(TVelmoraFP&) { --componentes; }
 
+std::vector<TCaptureModule*> TLeitoresTeste::Todos() {
+  std::vector<TCaptureModule*> todos;
+  for (auto& m : modulos) todos.push_back(m.get());
+  todos.push_back(&FModuloUareU);
+  return todos;
+}
+
 int32_t TLeitoresTeste::NumLeitores() {
   int32_t n = 0;
-  for (auto& m : modulos) n += m->DeviceCount();
+  for (TCaptureModule* m : Todos()) n += m->DeviceCount();
   return n;
 }
 
 int32_t TLeitoresTeste::PegNumerosSerie(std::vector<platform::Text>& lista) {
   int32_t n = 0;
-  for (auto& m : modulos) n += m->GetDeviceList(lista);
+  for (TCaptureModule* m : Todos()) n += m->GetDeviceList(lista);
   return n;
 }
 
@@ -28,7 +35,7 @@ std::unique_ptr<TVxCaptureDevice> TLeitoresTeste::AbrirDispositivo(const platfor
   const platform::Text prefixo = numSerie.substr(0, barra);
   const platform::Text serie = barra == platform::Text::npos ? u"" : numSerie.substr(barra + 1);
   std::unique_ptr<TVxCaptureDevice> device;
-  for (auto& m : modulos) {
+  for (TCaptureModule* m : Todos()) {
     if (platform::SameTextAsciiNoCase(m->Prefix(), prefixo)) device = m->OpenDevice(serie);
   }
   return device;
@@ -36,25 +43,25 @@ std::unique_ptr<TVxCaptureDevice> TLeitoresTeste::AbrirDispositivo(const platfor
 
 void TLeitoresTeste::FecharDispositivo(TVxCaptureDevice& disp) { disp.Close(); }
 
-platform::Text TLeitoresTeste::SMGetScannerId(int32_t index) {
-  if (index < 0 || static_cast<size_t>(index) >= dpLeitores.size()) {
+platform::Text TLeitoresTeste::TBindingTeste::NumSerie(int indice) const {
+  if (indice < 0 || static_cast<size_t>(indice) >= t_.dpLeitores.size()) {
     throw Exception(u"Can not retrieve scanner id");
   }
-  return dpLeitores[static_cast<size_t>(index)];
+  return t_.dpLeitores[static_cast<size_t>(indice)];
 }
 
-int32_t TLeitoresTeste::SMStartCapture(const platform::Text& name, TSMImageProc imageProc, int32_t,
-                                       void* param) {
-  dpChamadas.push_back("start " + platform::ToUtf8(name));
-  if (dpStatusInicio < 0) return dpStatusInicio;
-  dpProc = imageProc;
-  dpParam = param;
+int TLeitoresTeste::TBindingTeste::IniciarCaptura(const platform::Text& nome, TSMImageProc proc,
+                                                  void* param) const {
+  t_.dpChamadas.push_back("start " + platform::ToUtf8(nome));
+  if (t_.dpStatusInicio < 0) return t_.dpStatusInicio;
+  t_.dpProc = proc;
+  t_.dpParam = param;
   return 0;
 }
 
-int32_t TLeitoresTeste::SMStopCapture(const platform::Text& name) {
-  dpChamadas.push_back("stop " + platform::ToUtf8(name));
-  dpProc = nullptr;
+int TLeitoresTeste::TBindingTeste::PararCaptura(const platform::Text& nome) const {
+  t_.dpChamadas.push_back("stop " + platform::ToUtf8(nome));
+  t_.dpProc = nullptr;
   return 0;
 }
 

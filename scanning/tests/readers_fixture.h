@@ -1,6 +1,7 @@
 // Test support for the scanning tests: a reader access over real test
-// plug-in copies (real devices, real capture threads) plus a scripted
-// DigitalPersona binding, and a small in-memory fingerprint database.
+// plug-in copies (real devices, real capture threads) plus the UareU module
+// over a scripted DigitalPersona binding, and a small in-memory fingerprint
+// database.
 #pragma once
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "capture/capture_module.h"
+#include "capture/digitalpersona/uareu_capture_module.h"
 #include "capture/tests/plugin_fixture.h"
 #include "capture/vxr/vxr_capture_module.h"
 #include "scanning/reader_access.h"
@@ -28,17 +30,12 @@ class TLeitoresTeste final : public TAcessoLeitores {
   void Adicionar(TVelmoraFP& v) override;
   void Remover(TVelmoraFP& v) override;
   void IniciouConexao(TVelmoraFP&) override { ++conexoes; }
+  // The modules in `modulos`, then the UareU module over the scripted
+  // binding below.
   int32_t NumLeitores() override;
   int32_t PegNumerosSerie(std::vector<platform::Text>& lista) override;
   std::unique_ptr<TVxCaptureDevice> AbrirDispositivo(const platform::Text& numSerie) override;
   void FecharDispositivo(TVxCaptureDevice& disp) override;
-
-  bool SMLoad() override { return dpPresente; }
-  int32_t SMDeviceCount() override { return static_cast<int32_t>(dpLeitores.size()); }
-  platform::Text SMGetScannerId(int32_t index) override;
-  int32_t SMStartCapture(const platform::Text& name, TSMImageProc imageProc, int32_t reserved,
-                         void* param) override;
-  int32_t SMStopCapture(const platform::Text& name) override;
 
   // Delivers an image as the binding's thread would (call on any thread).
   void ImagemDP(int32_t w, int32_t h, const uint8_t* pixels);
@@ -46,12 +43,34 @@ class TLeitoresTeste final : public TAcessoLeitores {
   std::vector<std::unique_ptr<TCaptureModule>> modulos;
   std::atomic<int> conexoes{0};
   std::atomic<int> componentes{0};
+  // The scripted DigitalPersona binding: present or not, its readers, the
+  // status its start answers, the starts and stops asked of it, and the
+  // image procedure of the capture it runs.
   bool dpPresente = false;
   std::vector<platform::Text> dpLeitores;
   int32_t dpStatusInicio = 0;
   std::vector<std::string> dpChamadas;
-  TSMImageProc dpProc = nullptr;
+  TLeitoresUareU::TSMImageProc dpProc = nullptr;
   void* dpParam = nullptr;
+
+ private:
+  class TBindingTeste final : public TLeitoresUareU {
+   public:
+    explicit TBindingTeste(TLeitoresTeste& t) : t_(t) {}
+    bool Carregar(platform::Env&) const override { return t_.dpPresente; }
+    void Descarregar() const override {}
+    int ContarDispositivos() const override { return static_cast<int>(t_.dpLeitores.size()); }
+    platform::Text NumSerie(int indice) const override;
+    int IniciarCaptura(const platform::Text& nome, TSMImageProc proc, void* param) const override;
+    int PararCaptura(const platform::Text& nome) const override;
+
+   private:
+    TLeitoresTeste& t_;
+  };
+  TBindingTeste FBindingUareU{*this};
+  TUareUCaptureModule FModuloUareU{FBindingUareU, platform::Env::Default()};
+  // Every module asked, in list order.
+  std::vector<TCaptureModule*> Todos();
 };
 
 // Enrollment merges three images; search finds what a test put in.

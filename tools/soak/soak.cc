@@ -148,14 +148,6 @@ Resources Probe() {
 
 // --- Readers ------------------------------------------------------------------
 
-// No DigitalPersona readers on this machine.
-const TLeitoresUareU& NoUareU() {
-  static const TLeitoresUareU binding{
-      [](platform::Env&) { return false; }, [] {}, [] { return 0; },
-      [](int) -> Text { throw Exception(u"no DigitalPersona readers"); }};
-  return binding;
-}
-
 // One reader and its scanner.
 struct Reader {
   std::string name;
@@ -376,7 +368,9 @@ class Delivery : public TEntregaEventos {
 };
 
 bool Soak::MakeReaders() {
-  manager_ = std::make_unique<TVxGestorLeitores>(true, platform::Env::Default(), NoUareU());
+  // No DigitalPersona readers on this machine.
+  manager_ = std::make_unique<TVxGestorLeitores>(true, platform::Env::Default(),
+                                                 TLeitoresUareU::Nenhum());
   access_ = std::make_unique<TAcessoGestor>(*manager_);
   scanners_ = std::make_unique<TListaScanners>(*access_, platform::Env::Default());
   const auto finger = [](uint64_t seed) {

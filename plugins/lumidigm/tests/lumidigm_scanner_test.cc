@@ -42,13 +42,6 @@ std::vector<uint8_t> Finger(uint64_t seed) {
   return sim::fingerprint::Finger::Generate(seed).Render(kWidth, kHeight).pixels;
 }
 
-// No DigitalPersona readers: the manager counts only its modules.
-const TLeitoresUareU& SemUareU() {
-  static const TLeitoresUareU binding{
-      [](platform::Env&) { return false; }, [] {}, [] { return 0; },
-      [](int) -> Text { throw Exception(u"no DigitalPersona readers"); }};
-  return binding;
-}
 
 // The images one scanner delivered, sorted by the finger they show: the
 // index of the expected finger they equal, or a mismatch.
@@ -198,7 +191,7 @@ TEST_P(LumidigmScannerTest, TheManagerNamesTheSensorsAndScannersCaptureTheirFing
   // One sensor of each arming scheme (0x0525/0x3424, and any other).
   StartReaders({{"sa", "0x0A01", 31, {}}, {"sb", "0x0A02", 32, {"--vendor", "0x1111"}}});
 
-  TVxGestorLeitores gestor(true, platform::Env::Default(), SemUareU());
+  TVxGestorLeitores gestor(true, platform::Env::Default(), TLeitoresUareU::Nenhum());
   const auto modulos = gestor.Modulos();
   ASSERT_EQ(modulos.size(), 1u);
   EXPECT_EQ(modulos[0]->Prefix(), u"Lumidigm");
@@ -286,7 +279,7 @@ TEST_P(LumidigmScannerTest, AVanishedSensorDeliversNothingAndCaptureResumesWhenI
     service_.reset();
     StartReaders({{"sv", "0x0D01", 41, fault}});
 
-    TVxGestorLeitores gestor(true, platform::Env::Default(), SemUareU());
+    TVxGestorLeitores gestor(true, platform::Env::Default(), TLeitoresUareU::Nenhum());
     TAcessoGestor leitores(gestor);
     Scanner s(leitores, u"Lumidigm\\12340D01", {Finger(41), Finger(42)});
     s.Start();
@@ -338,7 +331,7 @@ TEST_P(LumidigmScannerTest, AVanishedSensorDeliversNothingAndCaptureResumesWhenI
 // exchange's time.
 TEST_P(LumidigmScannerTest, AScannerStopsWhileAnExchangeIsUnderWay) {
   StartReaders({{"ss", "0x0E01", 43, {"--fault", "slow:300#72"}}});
-  TVxGestorLeitores gestor(true, platform::Env::Default(), SemUareU());
+  TVxGestorLeitores gestor(true, platform::Env::Default(), TLeitoresUareU::Nenhum());
   TAcessoGestor leitores(gestor);
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE(round);

@@ -70,14 +70,6 @@ class LibraryFolderEnv : public platform::EnvWrapper {
   const Text library_;
 };
 
-// No DigitalPersona library on this machine.
-const TLeitoresUareU kSemUareU{
-    [](platform::Env&) { return false; },
-    [] {},
-    [] { return 0; },
-    [](int) -> Text { throw Exception(u"Can not retrieve scanner id"); },
-};
-
 struct Component : TComponenteLeitor {
   Text NumSerieLeitor() const override { return u""; }
   int32_t IndiceLeitor() const override { return 0; }
@@ -104,7 +96,7 @@ class VirdiLibraryTest : public ModuleFolderTest {
   }
 
   std::unique_ptr<TVxGestorLeitores> Manager() {
-    return std::make_unique<TVxGestorLeitores>(true, *env_, kSemUareU);
+    return std::make_unique<TVxGestorLeitores>(true, *env_, TLeitoresUareU::Nenhum());
   }
   static std::vector<std::string> ModuleNames(TVxGestorLeitores& manager) {
     std::vector<std::string> names;
