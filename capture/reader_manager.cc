@@ -137,9 +137,10 @@ void TVxGestorLeitores::IniciouConexao(const TComponenteLeitor& componente) {
   CarregarModulos();
 }
 
-std::unique_ptr<TVxCaptureDevice> TVxGestorLeitores::AbrirDispositivo(const Text& numSerie) {
-  Text serie = numSerie;
-  const Text prefixo = PegarToken(serie, u"\\");
+std::unique_ptr<TVxCaptureDevice> TVxGestorLeitores::AbrirDispositivo(const Text& readerName) {
+  // The serial is what follows the first backslash; modules see it alone.
+  Text serial = readerName;
+  const Text prefixo = PegarToken(serial, u"\\");
   std::unique_ptr<TVxCaptureDevice> resultado;
   // Only the last module's answer is kept; what an earlier one opened is
   // closed rather than left open and lost.
@@ -158,7 +159,7 @@ std::unique_ptr<TVxCaptureDevice> TVxGestorLeitores::AbrirDispositivo(const Text
       std::lock_guard lock(FBloqueio);
       for (const auto& modulo : FListaModulos) {
         if (platform::SameTextAsciiNoCase(modulo->Prefix(), prefixo)) {
-          guardar(modulo->OpenDevice(serie));
+          guardar(modulo->OpenDevice(serial));
         }
       }
     }
@@ -166,7 +167,7 @@ std::unique_ptr<TVxCaptureDevice> TVxGestorLeitores::AbrirDispositivo(const Text
       std::unique_ptr<TVxCaptureDevice> disp;
       {
         std::lock_guard lock(FBloqueioUareU);
-        disp = FModuloUareU.OpenDevice(serie);
+        disp = FModuloUareU.OpenDevice(serial);
       }
       guardar(std::move(disp));
     }
@@ -284,13 +285,14 @@ int32_t ContarLeitores() { return GarantirGestor(true).ContarLeitores(); }
 
 Text PegNumSerieLeitor(int32_t indice) { return GarantirGestor(true).PegNumSerieLeitor(indice); }
 
-bool EhLeitorSemLista(TextView numSerie) {
-  const TextView inicio = numSerie.substr(0, 3);
+bool EhLeitorSemLista(TextView readerName) {
+  const TextView inicio = readerName.substr(0, 3);
   return inicio == u"VX:" || inicio == u"ZK\\";
 }
 
-bool ComecaComBioI(TextView numSerie) {
-  return numSerie.size() >= 5 && platform::SameTextNoCase(numSerie.substr(0, 5), u"bio-i");
+bool ComecaComBioI(TextView readerName) {
+  return readerName.size() >= 5 &&
+         platform::SameTextNoCase(readerName.substr(0, 5), u"bio-i");
 }
 
 Text NomeGuidParaUareU(TextView nome) {

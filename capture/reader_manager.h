@@ -92,12 +92,12 @@ class TVxGestorLeitores {
   // and some module is loaded already.
   void IniciouConexao(const TComponenteLeitor& componente);
 
-  // Opens the reader `numSerie` through every module whose prefix (compared
+  // Opens the reader `readerName` through every module whose prefix (compared
   // ignoring ASCII case) is the part before the first backslash, passing the
   // rest as serial. The last module's device is returned; devices opened by
   // earlier ones are closed. Null when no module carries the prefix. A
   // module's error ends the search and is raised (earlier devices closed).
-  std::unique_ptr<TVxCaptureDevice> AbrirDispositivo(const platform::Text& numSerie);
+  std::unique_ptr<TVxCaptureDevice> AbrirDispositivo(const platform::Text& readerName);
   // Closes the device (the caller keeps the object): a UareU device under
   // the DigitalPersona lock, any other under the manager lock.
   void FecharDispositivo(TVxCaptureDevice& disp);
@@ -140,9 +140,9 @@ platform::Text PegNumSerieLeitor(int32_t indice);
 
 // Reader names that are never in the reader list: the first three
 // characters are "VX:" or "ZK\" (letter case counts).
-bool EhLeitorSemLista(platform::TextView numSerie);
+bool EhLeitorSemLista(platform::TextView readerName);
 // The first five characters are "bio-i", ignoring letter case.
-bool ComecaComBioI(platform::TextView numSerie);
+bool ComecaComBioI(platform::TextView readerName);
 // "{guid}" becomes "UareU\guid"; any other name stays as it is.
 platform::Text NomeGuidParaUareU(platform::TextView nome);
 

@@ -25,10 +25,11 @@ GrayImagePtr TCorridaEventos::Retirar() {
   return std::move(FGrayImage);
 }
 
-TInnerScanner::TInnerScanner(const Text& numSerie, TAcessoLeitores& leitores, platform::Env& env)
-    : FNumSerie(numSerie), FVelmoraFP(std::make_unique<TVelmoraFP>(leitores, env)) {
+TInnerScanner::TInnerScanner(const Text& readerName, TAcessoLeitores& leitores,
+                             platform::Env& env)
+    : FNumSerie(readerName), FVelmoraFP(std::make_unique<TVelmoraFP>(leitores, env)) {
   FVelmoraFP->SetIndiceLeitor(-1);
-  FVelmoraFP->SetNumSerieLeitor(numSerie);
+  FVelmoraFP->SetNumSerieLeitor(readerName);
   FVelmoraFP->OnCapturou = [this](TVelmoraFP&, int32_t) { HandleCapture(); };
 }
 

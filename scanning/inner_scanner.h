@@ -71,8 +71,9 @@ struct TCorridaEventos {
 
 class TInnerScanner {
  public:
-  // A component for the reader `numSerie`, addressed by name.
-  TInnerScanner(const platform::Text& numSerie, TAcessoLeitores& leitores,
+  // A component for the reader `readerName` ("<prefix>\\<serial>"),
+  // addressed by name.
+  TInnerScanner(const platform::Text& readerName, TAcessoLeitores& leitores,
                 platform::Env& env = platform::Env::Default());
   // Stops the capture run first.
   ~TInnerScanner();
@@ -93,6 +94,7 @@ class TInnerScanner {
   // stop of many scanners waits for their event threads at once).
   void PedirParada();
 
+  // The reader name, "<prefix>\\<serial>".
   const platform::Text& NumSerie() const { return FNumSerie; }
   TVelmoraFP& VelmoraFP() { return *FVelmoraFP; }
   // The current run, or null (tests).

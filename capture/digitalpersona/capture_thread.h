@@ -36,7 +36,7 @@ struct DpFpFnsFunctions {
 class TThreadCapturaDP {
  public:
   TThreadCapturaDP(platform::Env& env, const DpFpFnsFunctions& api, const TFTDeviceInfo& devInfo,
-                   platform::Text numSerie, TSMImageProc imageProc, void* param);
+                   platform::Text readerName, TSMImageProc imageProc, void* param);
   // Stops the thread (when it runs) and releases the event.
   ~TThreadCapturaDP();
   TThreadCapturaDP(const TThreadCapturaDP&) = delete;
@@ -55,7 +55,7 @@ class TThreadCapturaDP {
   platform::Env& env_;
   const DpFpFnsFunctions api_;
   const platform::Text FNumSerie;
-  const std::string numSerieAnsi_;
+  const std::string FNumSerieAnsi;
   TFTContext FContexto = nullptr;
   const TSMImageProc FImageProc;
   void* const FParam;

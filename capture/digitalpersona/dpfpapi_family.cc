@@ -169,13 +169,13 @@ std::unique_ptr<Family> MakeDPFPApiFamily(Binding& binding) {
 // --- TTratadorMensagens -------------------------------------------------------
 
 TTratadorMensagens::TTratadorMensagens(platform::Env& env, const DPFPApiFunctions& api, void* param,
-                                       platform::Text numSerie, bool rodar180, const TDPGuid& guid,
+                                       platform::Text readerName, bool rodar180, const TDPGuid& guid,
                                        TSMImageProc imageProc)
     : env_(env),
       api_(api),
       FParam(param),
-      FNumSerie(std::move(numSerie)),
-      numSerieAnsi_(platform::ToAnsi(FNumSerie)),
+      FNumSerie(std::move(readerName)),
+      FNumSerieAnsi(platform::ToAnsi(FNumSerie)),
       FImageProc(imageProc),
       FGUID(guid),
       FRodar180(rodar180),
@@ -273,7 +273,7 @@ void TTratadorMensagens::TratarMensagem(const platform::QueuedMessage& message) 
   } catch (const Exception&) {
     return;
   }
-  FImageProc(numSerieAnsi_.c_str(), kDPFPApiWidth, kSMImageHeight, image_.data(), kSMResolution,
+  FImageProc(FNumSerieAnsi.c_str(), kDPFPApiWidth, kSMImageHeight, image_.data(), kSMResolution,
              FParam);
 }
 

@@ -162,12 +162,12 @@ std::unique_ptr<Family> MakeDpFpFnsFamily(Binding& binding) {
 // --- TThreadCapturaDP ---------------------------------------------------------
 
 TThreadCapturaDP::TThreadCapturaDP(platform::Env& env, const DpFpFnsFunctions& api,
-                                   const TFTDeviceInfo& devInfo, platform::Text numSerie,
+                                   const TFTDeviceInfo& devInfo, platform::Text readerName,
                                    TSMImageProc imageProc, void* param)
     : env_(env),
       api_(api),
-      FNumSerie(std::move(numSerie)),
-      numSerieAnsi_(platform::ToAnsi(FNumSerie)),
+      FNumSerie(std::move(readerName)),
+      FNumSerieAnsi(platform::ToAnsi(FNumSerie)),
       FImageProc(imageProc),
       FParam(param) {
   // A size the binding could not hold is refused before anything is set up.
@@ -253,7 +253,7 @@ void TThreadCapturaDP::Execute() {
       api_.getImagePixels(acquisition.data(), FWidth * FHeight, pixels.data());
       FitImage(image.data(), kDpFpFnsWidth, kSMImageHeight, pixels.data(), FWidth, FHeight,
                kSourceWidth, kSourceHeight, true);
-      FImageProc(numSerieAnsi_.c_str(), kDpFpFnsWidth, kSMImageHeight, image.data(), kSMResolution,
+      FImageProc(FNumSerieAnsi.c_str(), kDpFpFnsWidth, kSMImageHeight, image.data(), kSMResolution,
                  FParam);
     }
   } catch (const std::bad_alloc&) {

@@ -33,7 +33,7 @@ struct DPFPApiFunctions {
 class TTratadorMensagens {
  public:
   TTratadorMensagens(platform::Env& env, const DPFPApiFunctions& api, void* param,
-                     platform::Text numSerie, bool rodar180, const TDPGuid& guid,
+                     platform::Text readerName, bool rodar180, const TDPGuid& guid,
                      TSMImageProc imageProc);
   // Stops the acquisition and waits for the message thread.
   ~TTratadorMensagens();
@@ -54,7 +54,7 @@ class TTratadorMensagens {
   const DPFPApiFunctions api_;
   void* const FParam;
   const platform::Text FNumSerie;
-  const std::string numSerieAnsi_;
+  const std::string FNumSerieAnsi;
   const TSMImageProc FImageProc;
   const TDPGuid FGUID;
   // Touched by the message thread only, and after it has ended.

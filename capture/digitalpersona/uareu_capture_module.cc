@@ -19,7 +19,7 @@ class TBindingPadrao final : public TLeitoresUareU {
   bool Carregar(platform::Env& env) const override { return dp::SMLoad(env); }
   void Descarregar() const override { dp::SMUnload(); }
   int ContarDispositivos() const override { return dp::SMDeviceCount(); }
-  platform::Text NumSerie(int indice) const override { return dp::SMGetScannerId(indice); }
+  platform::Text NomeLeitor(int indice) const override { return dp::SMGetScannerId(indice); }
   int IniciarCaptura(const platform::Text& nome, TSMImageProc proc, void* param) const override {
     return dp::SMStartCapture(nome, proc, nullptr, param);
   }
@@ -31,7 +31,7 @@ class TSemBinding final : public TLeitoresUareU {
   bool Carregar(platform::Env&) const override { return false; }
   void Descarregar() const override {}
   int ContarDispositivos() const override { return 0; }
-  platform::Text NumSerie(int) const override {
+  platform::Text NomeLeitor(int) const override {
     throw Exception(u"Can not retrieve scanner id");
   }
   int IniciarCaptura(const platform::Text&, TSMImageProc, void*) const override {
@@ -66,7 +66,7 @@ int32_t TUareUCaptureModule::DeviceCount() {
 int32_t TUareUCaptureModule::GetDeviceList(std::vector<platform::Text>& lista) {
   if (!Carregar()) return 0;
   const int n = FBinding.ContarDispositivos();
-  for (int i = 0; i < n; ++i) lista.push_back(FBinding.NumSerie(i));
+  for (int i = 0; i < n; ++i) lista.push_back(FBinding.NomeLeitor(i));
   return n;
 }
 

@@ -42,7 +42,7 @@ class TLeitoresUareU {
   // Number of readers.
   virtual int ContarDispositivos() const = 0;
   // Name of reader `indice` ("UareU\..."); raises on failure.
-  virtual platform::Text NumSerie(int indice) const = 0;
+  virtual platform::Text NomeLeitor(int indice) const = 0;
   // Starts capture on the reader `nome`; its images go to `proc` with
   // `param`. A negative status when it did not start.
   virtual int IniciarCaptura(const platform::Text& nome, TSMImageProc proc, void* param) const = 0;

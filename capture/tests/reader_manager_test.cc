@@ -204,7 +204,7 @@ struct FakeUareU {
       std::lock_guard lock(mutex);
       return loaded ? static_cast<int>(ids.size()) : 0;
     }
-    Text NumSerie(int index) const override {
+    Text NomeLeitor(int index) const override {
       Inside in;
       std::lock_guard lock(mutex);
       if (!loaded || index < 0 || index >= static_cast<int>(ids.size())) {

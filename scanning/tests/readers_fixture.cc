@@ -43,7 +43,7 @@ std::unique_ptr<TVxCaptureDevice> TLeitoresTeste::AbrirDispositivo(const platfor
 
 void TLeitoresTeste::FecharDispositivo(TVxCaptureDevice& disp) { disp.Close(); }
 
-platform::Text TLeitoresTeste::TBindingTeste::NumSerie(int indice) const {
+platform::Text TLeitoresTeste::TBindingTeste::NomeLeitor(int indice) const {
   if (indice < 0 || static_cast<size_t>(indice) >= t_.dpLeitores.size()) {
     throw Exception(u"Can not retrieve scanner id");
   }

@@ -60,7 +60,7 @@ class TLeitoresTeste final : public TAcessoLeitores {
     bool Carregar(platform::Env&) const override { return t_.dpPresente; }
     void Descarregar() const override {}
     int ContarDispositivos() const override { return static_cast<int>(t_.dpLeitores.size()); }
-    platform::Text NumSerie(int indice) const override;
+    platform::Text NomeLeitor(int indice) const override;
     int IniciarCaptura(const platform::Text& nome, TSMImageProc proc, void* param) const override;
     int PararCaptura(const platform::Text& nome) const override;
 

@@ -265,6 +265,8 @@ TEST_F(VelmoraFPTest, DigitalPersonaReadersComeAfterTheModulesAndCaptureThroughT
   };
   fp.SetModoOperacao(TModoOperacao::moDesenvolvimento);
   EXPECT_EQ(fp.NumSerieLeitor(), u"UareU\\G1");
+  EXPECT_EQ(MessageOf<Text>([&] { fp.EnviarComandoStr(u"LFD", u"2,3", false); }),
+            u"Dispositivo não suporta comandos.");
   const uint8_t px[4] = {1, 2, 3, 4};
   leitores_.ImagemDP(2, 2, px);
   EXPECT_EQ(capturas.load(), 1);
@@ -612,6 +614,33 @@ TEST_F(BaseTest, SearchesReportOnTheRightEvents) {
     EXPECT_EQ(resultados[2].texto, u"Base indisponível");
   }
   EXPECT_EQ(fp_.UltimaPontuacao(), 77);
+}
+
+// The binding's thread must not wait for a search: a DigitalPersona image
+// that arrives while one runs is dropped at once.
+TEST_F(BaseTest, ADigitalPersonaImageDuringASearchIsDropped) {
+  leitoresBase_.dpPresente = true;
+  leitoresBase_.dpLeitores = {u"UareU\\G1"};
+  base_.leitoresRegistrados = {u"UareU\\G1"};
+  fp_.SetNumSerieLeitor(u"UareU\\G1");
+  fp_.SetBase(&base_);
+  base_.segurar = true;
+  std::atomic<int> novas{0};
+  fp_.OnNovaImagem = [&](TVelmoraFP&, const TGrayImage*) { ++novas; };
+  fp_.SetModoOperacao(TModoOperacao::moPesquisa);
+  const uint8_t px[4] = {1, 2, 3, 4};
+  leitoresBase_.ImagemDP(2, 2, px);
+  ASSERT_TRUE(WaitUntil([&] { return base_.pesquisando.load(); }));
+  std::atomic<bool> voltou{false};
+  std::thread binding([&] {
+    leitoresBase_.ImagemDP(2, 2, px);
+    voltou = true;
+  });
+  EXPECT_TRUE(WaitUntil([&] { return voltou.load(); }, std::chrono::seconds(5)));
+  base_.Soltar();
+  binding.join();
+  EXPECT_EQ(novas.load(), 1);
+  fp_.SetModoOperacao(TModoOperacao::moInativo);
 }
 
 TEST_F(BaseTest, AModeChangeWaitsForTheRunningSearch) {
