@@ -118,9 +118,11 @@ extern "C" JNIEXPORT jintArray JNICALL Java_br_com_tessiva_templates_NFRecord_in
         packed = PackItems(ReadItems(bytes, *block), type);
       }
     }
-    const auto size = static_cast<jsize>(packed.size());
+    // jint is long on Windows: the same width as int32_t, another type.
+    const std::vector<jint> values(packed.begin(), packed.end());
+    const auto size = static_cast<jsize>(values.size());
     jintArray out = e.NewIntArray(size);
-    e.SetIntArrayRegion(out, 0, size, packed.data());
+    e.SetIntArrayRegion(out, 0, size, values.data());
     return out;
   });
 }
