@@ -18,9 +18,11 @@
 // error by the VM and its other fields are still set.
 #include <jni.h>
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 #include "bridge/byte_array_elements.h"
@@ -131,7 +133,14 @@ extern "C" JNIEXPORT jintArray JNICALL Java_br_com_tessiva_templates_NFRecord_in
         size = PackBlock(record, *block, packed.data());
     }
     jintArray out = e.NewIntArray(static_cast<jsize>(size));
-    e.SetIntArrayRegion(out, 0, static_cast<jsize>(size), packed.data());
+    if constexpr (std::is_same_v<jint, int32_t>) {
+      e.SetIntArrayRegion(out, 0, static_cast<jsize>(size), packed.data());
+    } else {
+      // jint is long on Windows: the same width as int32_t, another type.
+      std::array<jint, kMostPacked> values;
+      std::copy_n(packed.begin(), size, values.begin());
+      e.SetIntArrayRegion(out, 0, static_cast<jsize>(size), values.data());
+    }
     return out;
   });
 }
