@@ -1,9 +1,11 @@
 // The template record walk over arbitrary bytes: every block of every type,
 // with its items decoded. Reading outside the input is what ASan catches;
-// the checks below catch a walk that invents items.
+// the checks below catch a walk that invents items, and a direct packing
+// that differs from the plain decoding it replaced.
 #include <cstdint>
 #include <cstdlib>
 #include <span>
+#include <vector>
 
 #include "templates/record_walk.h"
 
@@ -22,6 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const RecordItem& item : items) {
       if (item.x > 2047 || item.y > 2047 || item.minutiaType > 3) std::abort();
     }
+    std::vector<int32_t> packed(kMostPacked);
+    packed.resize(PackBlock(record, *block, packed.data()));
+    if (packed != PackItems(items, type)) std::abort();
   }
   return 0;
 }

@@ -142,4 +142,40 @@ std::vector<int32_t> PackItems(const std::vector<RecordItem>& items, int32_t typ
   return packed;
 }
 
+size_t PackBlock(std::span<const uint8_t> record, const ItemBlock& block, int32_t* out) {
+  const size_t needed = ItemBytes(block);
+  const uint8_t* const b = record.data();
+  int32_t* const start = out;
+  size_t at = block.first;
+  // A count is one byte, so at most 255 items of at most seven values.
+  for (int32_t i = 0; i < block.count; ++i, at += block.stride) {
+    if (at > record.size() || record.size() - at < needed) break;
+    const uint32_t w = platform::LoadLe32(b + at);
+    *out++ = static_cast<int32_t>((w >> 21) & 0x7FF);
+    *out++ = static_cast<int32_t>((w >> 10) & 0x7FF);
+    switch (block.type) {
+      case kMinutia: {
+        size_t next = at + 4;
+        *out++ = static_cast<int32_t>((w >> 8) & 3);
+        *out++ = static_cast<int32_t>(w & 0xFF);
+        *out++ = block.flags & kHasQuality ? b[next++] : kAbsent;
+        *out++ = block.flags & kHasCurvature ? b[next++] : kAbsent;
+        *out++ = block.flags & kHasG ? b[next] : kAbsent;
+        break;
+      }
+      case kCore:
+        *out++ = static_cast<int32_t>(w & 0xFF);
+        break;
+      case kDelta:
+        *out++ = b[at + 4];
+        *out++ = b[at + 5];
+        *out++ = b[at + 6];
+        break;
+      default:
+        break;
+    }
+  }
+  return static_cast<size_t>(out - start);
+}
+
 }  // namespace dactyra::templates

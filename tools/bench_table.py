@@ -382,6 +382,11 @@ THROUGHPUT = re.compile(r"([\dx]+): ([\d.]+) events/s at the listener; plug-in p
                         r"images/s")
 RESIDENT = re.compile(r"resident: (-?\d+) KiB after (\d+) events, (-?\d+) KiB after (\d+) more")
 LATENCY = re.compile(r"([\dx]+), 1 ms apart: .*median ([\d.]+) us, p99 ([\d.]+) us")
+READERS = re.compile(r"readers (\d+) at (\d+)/s, ([\dx]+): slowest reader ([\d.]+) images/s; "
+                     r"([\d.]+) us CPU per image \(([\d.]+)% of one core\); .*median ([\d.]+) us, "
+                     r"p99 ([\d.]+) us")
+# Readers at once whose pace, CPU per image and latency have goals.
+READERS_GOAL = 8
 
 
 def scanner_rows(throughput, latency):
@@ -399,6 +404,31 @@ def scanner_rows(throughput, latency):
                         Figure(float(m.group(2)) * 1e3, "ns"), goal=Goal("value", "<", 1e6, "< 1 ms")))
         rows.append(Row(f"Java scanner latency {m.group(1)}, p99",
                         Figure(float(m.group(3)) * 1e3, "ns")))
+    return rows
+
+
+def readers_rows(text):
+    """Readers capturing at once at a real reader's pace: the slowest one's
+    rate beside that pace, CPU per image beside one reader's, latency."""
+    rows = []
+    one = None
+    for m in READERS.finditer(text or ""):
+        n, pace, size = int(m.group(1)), float(m.group(2)), m.group(3)
+        cpu = Figure(float(m.group(5)) * 1e3, "ns")
+        if n == 1:
+            one = cpu
+        goal = n == READERS_GOAL
+        rows.append(Row(f"Java scanners {size}, {n} at once, slowest reader's images/s",
+                        Figure(float(m.group(4)), "count"), "floor the reader's pace",
+                        Figure(pace, "count"), goal=at_least(0.95) if goal else None))
+        rows.append(Row(f"Java scanners {size}, {n} at once, CPU per image", cpu,
+                        "floor 1 reader" if n > 1 else "", one if n > 1 else None,
+                        goal=at_most(1.2) if goal and one else None))
+        rows.append(Row(f"Java scanners {size}, {n} at once, CPU use of one core",
+                        Figure(float(m.group(6)) / 100, "percent")))
+        rows.append(Row(f"Java scanners {size}, {n} at once, latency median",
+                        Figure(float(m.group(7)) * 1e3, "ns"),
+                        goal=Goal("value", "<", 1e6, "< 1 ms")))
     return rows
 
 
@@ -482,12 +512,13 @@ def text_rows(results):
     rows += nimage_rows(t.get("NImageBench", ""))
     rows += nfrecord_rows(t.get("NFRecordBench", ""))
     rows += scanner_rows(t.get("ScannerBench.throughput"), t.get("ScannerBench.latency"))
+    rows += readers_rows(t.get("ScannerBench.readers"))
     return rows
 
 
 EXPECTED = sorted({rule[0] for rule in GOOGLE_RULES} | {
     "NFExtractorBench.engine", "NFExtractorBench.recorder", "NImageBench", "NFRecordBench",
-    "ScannerBench.throughput", "ScannerBench.latency", "libfprint_peer"})
+    "ScannerBench.throughput", "ScannerBench.latency", "ScannerBench.readers", "libfprint_peer"})
 
 
 def failure_rows(results):

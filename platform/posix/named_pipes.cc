@@ -57,20 +57,42 @@ std::string SocketPath(const Text& path, IoError* error) {
   }
   const std::string folder = internal::IoFolder("DACTYRA_PIPES", "pipes", error);
   if (folder.empty()) return {};
-  const std::string socket_path = folder + "/" + name;
-  if (socket_path.size() >= sizeof(sockaddr_un::sun_path)) {
-    if (error) *error = internal::MakeError(io_error::kInvalidParameter);
-    return {};
-  }
-  return socket_path;
+  return folder + "/" + name;
 }
 
-sockaddr_un Address(const std::string& socket_path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
-  return address;
-}
+// The address of a socket path for bind and connect. An address holds at
+// most 107 bytes of path, and a run folder deep in a build tree is longer:
+// such a path is reached through a descriptor of its folder, whose
+// /proc/self/fd entry the kernel follows as it follows the folder itself.
+class SocketAddress {
+ public:
+  bool Make(const std::string& socket_path, IoError* error) {
+    std::string reach = socket_path;
+    if (reach.size() >= sizeof address_.sun_path) {
+      const size_t slash = socket_path.rfind('/');
+      folder_ =
+          OwnedFd(open(socket_path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+      if (folder_.get() < 0) {
+        if (error) *error = internal::ErrorFromErrno(errno);
+        return false;
+      }
+      reach = "/proc/self/fd/" + std::to_string(folder_.get()) + socket_path.substr(slash);
+      if (reach.size() >= sizeof address_.sun_path) {
+        if (error) *error = internal::MakeError(io_error::kInvalidParameter);
+        return false;
+      }
+    }
+    address_.sun_family = AF_UNIX;
+    std::memcpy(address_.sun_path, reach.c_str(), reach.size() + 1);
+    return true;
+  }
+  const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&address_); }
+  socklen_t size() const { return sizeof address_; }
+
+ private:
+  OwnedFd folder_;  // held until the bind or connect is made
+  sockaddr_un address_{};
+};
 
 // A connected, non-blocking socket; -1 with `error` (kFileNotFound without
 // a server, kPipeBusy when its queue is full).
@@ -80,8 +102,9 @@ int Connect(const std::string& socket_path, IoError* error) {
     if (error) *error = internal::ErrorFromErrno(errno);
     return -1;
   }
-  const sockaddr_un address = Address(socket_path);
-  if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  SocketAddress address;
+  if (!address.Make(socket_path, error)) return -1;
+  if (connect(fd.get(), address.get(), address.size()) != 0) {
     if (error) {
       *error = errno == EAGAIN ? internal::MakeError(io_error::kPipeBusy)
                                : internal::ErrorFromErrno(errno);
@@ -218,11 +241,11 @@ std::unique_ptr<NamedPipeServer> NamedPipeServer::Create(const Text& path, int b
     }
     unlink(socket_path.c_str());
   }
-  const sockaddr_un address = Address(socket_path);
+  SocketAddress address;
+  if (!address.Make(socket_path, error)) return nullptr;
   // The socket's mode comes from the umask at bind; it is made 0600 before
   // listen, so no other user's connect can be taken at any moment.
-  if (bind(impl->listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
-      0) {
+  if (bind(impl->listener.get(), address.get(), address.size()) != 0) {
     if (error) *error = internal::ErrorFromErrno(errno);
     return nullptr;
   }

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -183,6 +183,34 @@ TEST_F(DeviceIoTest, NamedPipesConnectEchoAndReportMissingOrBusy) {
   std::thread stopper([&] { server->Shutdown(); });
   EXPECT_EQ(server->Accept(), nullptr);
   stopper.join();
+}
+
+// A socket address holds 107 bytes of path; a run folder deep in a build
+// tree is longer, and its pipes must work all the same.
+TEST_F(DeviceIoTest, NamedPipesWorkInAFolderDeeperThanASocketAddressHolds) {
+  const std::string deep = folder_.path() + "/" + std::string(120, 'd');
+  ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
+  setenv("DACTYRA_PIPES", deep.c_str(), 1);
+  IoError error;
+  auto server = NamedPipeServer::Create(u"\\\\.\\PIPE\\deep", 1, &error);
+  ASSERT_TRUE(server) << ToUtf8(error.message);
+  EXPECT_TRUE(std::filesystem::is_socket(deep + "/deep"));
+  auto client = NamedPipe::Open(u"\\\\.\\PIPE\\deep", &error);
+  ASSERT_TRUE(client) << ToUtf8(error.message);
+  auto instance = server->Accept(1000);
+  ASSERT_TRUE(instance);
+  const uint8_t sent[3] = {1, 2, 3};
+  EXPECT_TRUE(client->Write(sent, 3).done());
+  uint8_t got[3] = {};
+  EXPECT_TRUE(instance->Read(got, 3, 1000).done());
+  EXPECT_EQ(std::vector<uint8_t>(got, got + 3), std::vector<uint8_t>(sent, sent + 3));
+
+  // A name too long for any address is refused, not cut.
+  const std::u16string too_long = u"\\\\.\\PIPE\\" + std::u16string(110, u'n');
+  EXPECT_EQ(NamedPipeServer::Create(too_long, 1, &error), nullptr);
+  EXPECT_EQ(error.code, io_error::kInvalidParameter);
+  EXPECT_EQ(NamedPipe::Open(too_long, &error), nullptr);
+  EXPECT_EQ(error.code, io_error::kInvalidParameter);
 }
 
 // A pseudo-terminal pair with the device side linked as COM<n>.

@@ -14,7 +14,7 @@
 
 #include "platform/env.h"
 #include "platform/named_objects.h"
-#include "platform/tests/child_process.h"
+#include "platform/testing/child_process.h"
 #include "platform/testing/temp_folder.h"
 
 namespace dactyra::platform {

@@ -104,13 +104,33 @@ struct DevicePipe::Impl {
   OwnedHandle write_event;
   // Signalled while a cancel is outstanding for the operation in progress.
   OwnedHandle cancel;
+  // Guards `busy`, and a device end's connection state while its sibling's
+  // thread renews it. A pipe takes its sibling's lock holding none of its
+  // own, so the two locks are never held together.
   std::mutex lock;
   bool busy = false;
+
   // A device's own end (PresentDevice): the server of a named pipe, which
-  // waits for a host to connect before moving bytes and lets a host that
-  // went away be followed by the next, as a device's pipe outlives any host.
+  // listens for a host from the start and again as soon as its host goes,
+  // as a device's pipes outlive any host. The listen stays pending across
+  // operations that time out (cancelling it would leave moments in which a
+  // host that opens the pipe is refused as busy).
   bool device_end = false;
   bool connected = false;
+  bool listening = false;
+  OwnedHandle connect_event;
+  OVERLAPPED connect{};
+  // The device's other pipe: a host that went away is gone from both, and
+  // the next one opens both, so a departure seen on one renews the other.
+  Impl* sibling = nullptr;
+
+  ~Impl() {
+    if (listening) {
+      CancelIoEx(file.get(), &connect);
+      DWORD ignored;
+      GetOverlappedResult(file.get(), &connect, &ignored, TRUE);
+    }
+  }
 
   void Begin() {
     std::lock_guard guard(lock);
@@ -129,29 +149,51 @@ struct DevicePipe::Impl {
     return read_event.valid() && write_event.valid() && cancel.valid();
   }
 
-  // A device's end: waits up to `timeout_ms` for a host to connect.
-  IoStatus WaitForHost(uint32_t timeout_ms, HANDLE event) {
-    if (connected) return IoStatus::kDone;
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = event;
-    ResetEvent(event);
-    if (ConnectNamedPipe(file.get(), &overlapped) || GetLastError() == ERROR_PIPE_CONNECTED) {
+  // A device's end: starts listening for the next host, unless one is
+  // connected or a listen is pending. False when the pipe cannot listen.
+  bool Listen() {
+    if (connected || listening) return true;
+    connect = OVERLAPPED{};
+    connect.hEvent = connect_event.get();
+    ResetEvent(connect_event.get());
+    if (ConnectNamedPipe(file.get(), &connect) || GetLastError() == ERROR_PIPE_CONNECTED) {
       connected = true;
-      return IoStatus::kDone;
+      return true;
     }
-    if (GetLastError() != ERROR_IO_PENDING) return IoStatus::kFailed;
-    const HANDLE waits[2] = {event, cancel.get()};
+    listening = GetLastError() == ERROR_IO_PENDING;
+    return listening;
+  }
+
+  // A device's end: the host went away. Its connection ends (what it left
+  // unread goes with it) and the pipe listens for the next host.
+  void HostLeft() {
+    if (listening) return;
+    DisconnectNamedPipe(file.get());
+    connected = false;
+    Listen();
+  }
+
+  // A device's end: the host seen leaving on the other pipe is gone from
+  // this one too; renewed here unless an operation of this pipe is under
+  // way, which then finds the host gone itself.
+  void SiblingHostLeft() {
+    std::lock_guard guard(lock);
+    if (!busy && connected) HostLeft();
+  }
+
+  // A device's end: waits up to `timeout_ms` for a host to connect.
+  IoStatus WaitForHost(uint32_t timeout_ms) {
+    if (!Listen()) return IoStatus::kFailed;
+    if (connected) return IoStatus::kDone;
+    const HANDLE waits[2] = {connect_event.get(), cancel.get()};
     const DWORD woken = WaitForMultipleObjects(2, waits, FALSE,
                                                timeout_ms == kInfinite ? INFINITE : timeout_ms);
-    if (woken == WAIT_OBJECT_0) {
-      DWORD ignored;
-      connected = GetOverlappedResult(file.get(), &overlapped, &ignored, FALSE) != 0;
-      return connected ? IoStatus::kDone : IoStatus::kFailed;
-    }
-    CancelIoEx(file.get(), &overlapped);
+    if (woken == WAIT_OBJECT_0 + 1) return IoStatus::kCancelled;
+    if (woken != WAIT_OBJECT_0) return IoStatus::kTimedOut;
     DWORD ignored;
-    GetOverlappedResult(file.get(), &overlapped, &ignored, TRUE);
-    return woken == WAIT_OBJECT_0 + 1 ? IoStatus::kCancelled : IoStatus::kTimedOut;
+    listening = false;
+    connected = GetOverlappedResult(file.get(), &connect, &ignored, FALSE) != 0;
+    return connected ? IoStatus::kDone : IoStatus::kFailed;
   }
 
   IoResult Transfer(internal::Direction direction, uint8_t* buffer, uint32_t size,
@@ -161,29 +203,28 @@ struct DevicePipe::Impl {
                                    cancel.get());
     }
     const ULONGLONG start = GetTickCount64();
-    auto left = [&]() -> uint32_t {
-      if (timeout_ms == kInfinite) return kInfinite;
-      const ULONGLONG spent = GetTickCount64() - start;
-      return spent >= timeout_ms ? 0 : static_cast<uint32_t>(timeout_ms - spent);
-    };
-    uint32_t moved = 0;
-    for (;;) {
-      const IoStatus waited = WaitForHost(left(), event);
-      if (waited != IoStatus::kDone) {
-        return IoResult{waited, moved,
-                        internal::MakeIoError(waited == IoStatus::kCancelled ? ERROR_OPERATION_ABORTED
-                                              : waited == IoStatus::kTimedOut ? ERROR_SEM_TIMEOUT
-                                                                              : GetLastError())};
-      }
-      IoResult r = internal::TransferAll(file.get(), direction, buffer + moved, size - moved,
-                                         left(), event, cancel.get());
-      moved += r.bytes;
-      r.bytes = moved;
-      if (r.status != IoStatus::kFailed) return r;
-      // The host went away: the device waits for the next one.
-      DisconnectNamedPipe(file.get());
-      connected = false;
+    const IoStatus waited = WaitForHost(timeout_ms);
+    if (waited != IoStatus::kDone) {
+      return IoResult{waited, 0,
+                      internal::MakeIoError(waited == IoStatus::kCancelled ? ERROR_OPERATION_ABORTED
+                                            : waited == IoStatus::kTimedOut ? ERROR_SEM_TIMEOUT
+                                                                            : GetLastError())};
     }
+    uint32_t left = kInfinite;
+    if (timeout_ms != kInfinite) {
+      const ULONGLONG spent = GetTickCount64() - start;
+      left = spent >= timeout_ms ? 0 : static_cast<uint32_t>(timeout_ms - spent);
+    }
+    const IoResult r =
+        internal::TransferAll(file.get(), direction, buffer, size, left, event, cancel.get());
+    if (r.status == IoStatus::kFailed) {
+      // The host went away: what it sent or was sent belongs to no one
+      // else, so this operation fails, and the device listens for the next
+      // host on both pipes.
+      HostLeft();
+      if (sibling) sibling->SiblingHostLeft();
+    }
+    return r;
   }
 };
 
@@ -254,8 +295,10 @@ std::unique_ptr<PresentDevice> PresentDevice::Create(const Text& class_guid, con
         internal::Wide(path), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 65536, 65536,
         0, nullptr));
-    if (!impl->file.valid() || !impl->MakeEvents()) return nullptr;
+    impl->connect_event = internal::NewManualEvent();
+    if (!impl->file.valid() || !impl->MakeEvents() || !impl->connect_event.valid()) return nullptr;
     impl->device_end = true;
+    if (!impl->Listen()) return nullptr;
     return std::unique_ptr<DevicePipe>(new DevicePipe(std::move(impl)));
   };
   present->from_host_ = end(u"PIPE_0x01");
@@ -264,6 +307,8 @@ std::unique_ptr<PresentDevice> PresentDevice::Create(const Text& class_guid, con
     if (error) *error = internal::LastIoError();
     return nullptr;
   }
+  present->from_host_->impl_->sibling = present->to_host_->impl_.get();
+  present->to_host_->impl_->sibling = present->from_host_->impl_.get();
   return present;
 }
 

@@ -171,36 +171,78 @@ void ServeMain(std::unique_ptr<NamedPipe> client, const Options& o) {
   }
 }
 
-// The service owns each sensor it serves: one exchange at a time reaches
-// it, whichever client sent it, as the sensor's USB pipes carry one request
-// and its answer at a time.
-std::mutex& SensorLock(const std::string& device_path) {
+// The service owns each sensor it serves: it opens the sensor's USB pipes
+// once for all its clients (a device's pipe has one host on Windows), and
+// one exchange at a time reaches it, whichever client sent it, as the
+// pipes carry one request and its answer at a time.
+struct Sensor {
+  std::mutex exchange;
+  // Open while the sensor answers; dropped when an exchange fails, so a
+  // sensor that went and came back is opened afresh.
+  std::unique_ptr<platform::DevicePipe> out, in;
+};
+
+Sensor& SensorAt(const std::string& device_path) {
   static std::mutex guard;
-  static std::map<std::string, std::mutex> locks;
+  static std::map<std::string, Sensor> sensors;
   std::lock_guard lock(guard);
-  return locks[device_path];
+  return sensors[device_path];
+}
+
+// Opens the sensor's pipes unless they are open; the caller holds its
+// exchange lock.
+bool OpenSensor(Sensor& sensor, const std::string& device_path) {
+  if (sensor.out && sensor.in) return true;
+  const platform::Text base = platform::FromUtf8(device_path);
+  sensor.out = platform::DevicePipe::Open(base + u"\\PIPE_0x01");
+  sensor.in = platform::DevicePipe::Open(base + u"\\PIPE_0x00");
+  if (!sensor.out || !sensor.in) {
+    sensor.out.reset();
+    sensor.in.reset();
+    std::fprintf(stderr, "device service: sensor %s is not there\n", device_path.c_str());
+    return false;
+  }
+  // Whatever the sensor sent that nobody took (an answer to a service that
+  // went away mid-exchange) would be taken for the answer to this
+  // service's first request: a new host starts from an empty pipe, as
+  // reopening a device resets its pipes.
+  uint8_t stale[4096];
+  while (sensor.in->Read(stale, sizeof stale, 0).bytes != 0) {
+  }
+  return true;
+}
+
+// One exchange with the sensor: the usbcb-framed request in `usbcb` and
+// `buffer` goes out, and its answer comes back in them. A failed exchange
+// closes the sensor's pipes, as what is left in them belongs to no one.
+bool Exchange(Sensor& sensor, const std::string& device_path, uint8_t* usbcb,
+              std::vector<uint8_t>& buffer) {
+  std::lock_guard exchange(sensor.exchange);
+  if (!OpenSensor(sensor, device_path)) return false;
+  const uint32_t size = static_cast<uint32_t>(buffer.size());
+  bool done = sensor.out->Write(usbcb, kUsbcbSize, kSensorWait).done() &&
+              sensor.out->Write(buffer.data(), size, kSensorWait).done() &&
+              sensor.in->Read(usbcb, kUsbcbSize, kSensorWait).done();
+  const uint32_t answer = done ? LoadU32(usbcb + 8) : 0;
+  done = done && answer <= kLongest;
+  if (done) {
+    buffer.resize(answer);
+    done = sensor.in->Read(buffer.data(), answer, kSensorWait).done();
+  }
+  if (!done) {
+    sensor.out.reset();
+    sensor.in.reset();
+  }
+  return done;
 }
 
 // One client of a served device's pipe: each usbcb-framed request goes to
 // the sensor's USB pipes and its answer comes back the same way.
 void Relay(std::unique_ptr<NamedPipe> client, std::string device_path) {
-  std::mutex& sensor = SensorLock(device_path);
-  const platform::Text base = platform::FromUtf8(device_path);
-  auto out = platform::DevicePipe::Open(base + u"\\PIPE_0x01");
-  auto in = platform::DevicePipe::Open(base + u"\\PIPE_0x00");
-  if (!out || !in) {
-    std::fprintf(stderr, "device service: sensor %s is not there\n", device_path.c_str());
-    return;
-  }
+  Sensor& sensor = SensorAt(device_path);
   {
-    // Whatever the sensor sent that no relay took (an answer to a client,
-    // or to a service, that went away mid-exchange) would be taken for the
-    // answer to this client's first request: a new owner starts from an
-    // empty pipe, as reopening a device resets its pipes.
-    std::lock_guard exchange(sensor);
-    uint8_t stale[4096];
-    while (in->Read(stale, sizeof stale, 0).bytes != 0) {
-    }
+    std::lock_guard exchange(sensor.exchange);
+    if (!OpenSensor(sensor, device_path)) return;
   }
   std::vector<uint8_t> buffer;
   for (;;) {
@@ -210,20 +252,11 @@ void Relay(std::unique_ptr<NamedPipe> client, std::string device_path) {
     if (size > kLongest) return;
     buffer.resize(size);
     if (!ReadWhole(*client, buffer.data(), size)) return;
-    uint32_t answer = 0;
-    {
-      std::lock_guard exchange(sensor);
-      if (!out->Write(usbcb, kUsbcbSize, kSensorWait).done() ||
-          !out->Write(buffer.data(), size, kSensorWait).done()) {
-        return;
-      }
-      if (!in->Read(usbcb, kUsbcbSize, kSensorWait).done()) return;
-      answer = LoadU32(usbcb + 8);
-      if (answer > kLongest) return;
-      buffer.resize(answer);
-      if (!in->Read(buffer.data(), answer, kSensorWait).done()) return;
+    if (!Exchange(sensor, device_path, usbcb, buffer)) return;
+    if (!Write(*client, usbcb, kUsbcbSize) ||
+        !Write(*client, buffer.data(), static_cast<uint32_t>(buffer.size()))) {
+      return;
     }
-    if (!Write(*client, usbcb, kUsbcbSize) || !Write(*client, buffer.data(), answer)) return;
   }
 }
 

@@ -24,6 +24,9 @@
 //                             pixels written stay within the max BYTES
 //   images=N                  images delivered per handle, then idle (-1: all)
 //   image_delay_ms=N          wait before each delivery
+//   pace=N                    N deliveries a second per handle on a fixed
+//                             schedule, as a real reader keeps its pace
+//                             however long the caller took (benchmarks)
 //   idle=block|return|timeout:MS
 //                             VXR_GetImage with nothing to deliver: wait for
 //                             VXR_ShutdownDevice, return false, or wait MS
@@ -64,6 +67,7 @@ struct TVxrCapture {
   std::string serial;
   bool shutdown = false;
   int delivered = 0;
+  std::chrono::steady_clock::time_point due{};  // of the next paced delivery
   int in_get_image = 0;
   int in_command = 0;
 };
@@ -88,6 +92,7 @@ struct Config {
   int32_t image_width = 0, image_height = 0;
   int images = -1;
   int image_delay_ms = 0;
+  int pace = 0;
   enum class Idle { kBlock, kReturn, kTimeout } idle = Idle::kBlock;
   int idle_timeout_ms = 0;
   bool ignore_shutdown = false;
@@ -172,6 +177,7 @@ const config::KeyTable<Config> kKeys = {
      }},
     {"images", [](Config& c, std::string_view v) { c.images = Number<int>(v); }},
     {"image_delay_ms", [](Config& c, std::string_view v) { c.image_delay_ms = Number<int>(v); }},
+    {"pace", [](Config& c, std::string_view v) { c.pace = Number<int>(v); }},
     {"idle",
      [](Config& c, std::string_view v) {
        if (v.starts_with("timeout:")) {
@@ -389,6 +395,16 @@ TVxrBool VXR_STDCALL VXR_GetImage(TVxrCaptureHandle handle, PVxrImage pImage) {
                         [&] { return handle->shutdown; })) {
       return VXR_FALSE;
     }
+  }
+  if (config.pace > 0) {
+    // Frames come a period apart whoever waits for them: one that a late
+    // caller missed is gone, as a real reader's is, so a slow host shows as
+    // a lower rate, not as a burst of stored frames.
+    const auto now = std::chrono::steady_clock::now();
+    const auto period = std::chrono::nanoseconds(1000000000 / config.pace);
+    if (handle->due + period < now) handle->due = now;
+    if (g_wake.wait_until(lock, handle->due, [&] { return handle->shutdown; })) return VXR_FALSE;
+    handle->due += period;
   }
   const int k = handle->delivered++;
   lock.unlock();

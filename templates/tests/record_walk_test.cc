@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 namespace dactyra::templates {
@@ -207,6 +208,45 @@ TEST(RecordWalkTest, NegativeBlockLength) {
   l.m = INT16_MIN;
   r = Build(l);
   EXPECT_EQ(ItemCount(r, kCore), 0);
+}
+
+// The getters' direct packing against the plain road it replaced (decode
+// the items, then pack them), over records of every block with random
+// flags, counts, sizes and lengths, cut anywhere.
+TEST(RecordWalkTest, DirectPackingGivesWhatThePlainRoadGives) {
+  std::mt19937 random(7);
+  auto byte = [&] { return static_cast<uint8_t>(random() & 0xFF); };
+  auto block = [&](int most_count, int most_size) {
+    const auto count = static_cast<uint8_t>(random() % (most_count + 1));
+    const auto size = static_cast<uint8_t>(random() % (most_size + 1));
+    Bytes b{count, size};
+    for (int i = 0; i < count * size; ++i) b.push_back(byte());
+    return b;
+  };
+  size_t packed_values = 0;
+  for (int round = 0; round < 3000; ++round) {
+    Layout l;
+    l.flags = byte();
+    l.c = static_cast<uint8_t>(random() % 256);
+    l.s = static_cast<uint8_t>(random() % 9);
+    for (int i = 0; i < l.c * l.s; ++i) l.minutiae.push_back(byte());
+    l.m = static_cast<int16_t>(static_cast<int>(random() % 40) - 20);
+    l.cores = block(6, 5);
+    l.deltas = block(4, 8);
+    l.doubles = block(3, 5);
+    Bytes r = Build(l);
+    if (random() % 2) r.resize(random() % (r.size() + 1));
+    for (int32_t type = kMinutia; type <= kDoubleCore; ++type) {
+      SCOPED_TRACE(testing::Message() << "round " << round << ", type " << type);
+      const auto found = FindBlock(r, type);
+      if (!found) continue;
+      std::vector<int32_t> direct(kMostPacked, -1);
+      direct.resize(PackBlock(r, *found, direct.data()));
+      EXPECT_EQ(direct, PackItems(ReadItems(r, *found), type));
+      packed_values += direct.size();
+    }
+  }
+  EXPECT_GT(packed_values, 100000u) << "the records reached too few items to compare";
 }
 
 }  // namespace

@@ -70,7 +70,7 @@
 #include "scanning/scanner_list.h"
 #include "scanning/scanners_lock.h"
 #include "sim/fingerprint/fingerprint.h"
-#include "sim/lumidigm/sim_process.h"
+#include "platform/testing/child_process.h"
 #include "support/exception.h"
 
 namespace dactyra::soak {
@@ -79,7 +79,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using platform::Text;
-using sim::lumidigm::SimProcess;
+using platform::testing::ChildProcess;
 
 constexpr char kLumidigmClass[] = "{06B62F68-E35E-4F57-8BE2-A5BC6CCCC708}";
 constexpr int kWidth = 160, kHeight = 120;
@@ -222,10 +222,10 @@ class Soak {
  private:
   bool SetUp();
   void StartSensors();
-  std::unique_ptr<SimProcess> StartSensor(const std::string& name, const std::string& serial_low,
+  std::unique_ptr<ChildProcess> StartSensor(const std::string& name, const std::string& serial_low,
                                           uint64_t seed, const std::string& devices,
                                           std::vector<std::string> more = {});
-  std::unique_ptr<SimProcess> StartService();
+  std::unique_ptr<ChildProcess> StartService();
   void RemoveDeviceFolder(const std::string& devices, const std::string& name);
   bool MakeReaders();
   void OnImage(Reader& reader, const TGrayImage& image);
@@ -249,7 +249,7 @@ class Soak {
   Options options_;
   std::mt19937_64 random_;
   std::string root_, devices_, service_devices_, modules_;
-  std::unique_ptr<SimProcess> usb_sensor_, served_sensor_, service_;
+  std::unique_ptr<ChildProcess> usb_sensor_, served_sensor_, service_;
   std::unique_ptr<TVxGestorLeitores> manager_;
   std::unique_ptr<TAcessoGestor> access_;
   std::unique_ptr<TListaScanners> scanners_;
@@ -313,7 +313,7 @@ bool Soak::SetUp() {
   return true;
 }
 
-std::unique_ptr<SimProcess> Soak::StartSensor(const std::string& name,
+std::unique_ptr<ChildProcess> Soak::StartSensor(const std::string& name,
                                               const std::string& serial_low, uint64_t seed,
                                               const std::string& devices,
                                               std::vector<std::string> more) {
@@ -323,7 +323,7 @@ std::unique_ptr<SimProcess> Soak::StartSensor(const std::string& name,
                                    "--height",     std::to_string(kHeight),
                                    "--finger",     std::to_string(seed)};
   args.insert(args.end(), more.begin(), more.end());
-  auto p = std::make_unique<SimProcess>(
+  auto p = std::make_unique<ChildProcess>(
       V100_SENSOR_PATH, args, std::map<std::string, std::string>{{"DACTYRA_DEVICES", devices}});
   if (!p->WaitReady(kReadyMs)) tally_.Problem("the sensor " + name + " did not start");
   return p;
@@ -331,8 +331,8 @@ std::unique_ptr<SimProcess> Soak::StartSensor(const std::string& name,
 
 // The service lists the USB sensor (kind 2: reached through its own pipes)
 // and serves the other, which sits on a device folder only it sees.
-std::unique_ptr<SimProcess> Soak::StartService() {
-  auto p = std::make_unique<SimProcess>(
+std::unique_ptr<ChildProcess> Soak::StartService() {
+  auto p = std::make_unique<ChildProcess>(
       DEVICE_SERVICE_PATH,
       std::vector<std::string>{
           "--device", "id=0,index=0,kind=2,status=0", "--device",

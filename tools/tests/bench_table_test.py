@@ -103,6 +103,8 @@ MATCHER_PEER = ("matcher FNMR at libfprint's operating point (its FMR 2.50 %) | 
                 "peer libfprint (bozorth3)")
 MATCHER_EER = "matcher EER (24 fingers x 8)"
 CURVE = "matcher identification among 3000, ns per entry | from BM_Identify/1000"
+PACE8 = "Java scanners 352x288, 8 at once, slowest reader's images/s | floor the reader's pace"
+CPU8 = "Java scanners 352x288, 8 at once, CPU per image | floor 1 reader"
 
 # (what, change of the sample, expected {row: {column: cell}} where a cell
 # ending in "..." gives its start, rows that must be absent, exit status)
@@ -153,7 +155,20 @@ CASES = [
         "matcher identification among 1000, CPU | plain BM_IdentifyExhaustive/1000":
             {"ours": "6.31 ms", "theirs": "24.71 ms", "ratio": "0.26"},
         CURVE: {"ratio": "0.81", "verdict": "met"},
+        PACE8: {"ours": "14.9", "theirs": "15", "ratio": "0.99", "verdict": "met"},
+        CPU8: {"ours": "431.8 us", "theirs": "412.3 us", "ratio": "1.05", "verdict": "met"},
+        "Java scanners 352x288, 4 at once, CPU per image | floor 1 reader": {"goal": ""},
+        "Java scanners 352x288, 8 at once, CPU use of one core": {"ours": "5.20 %"},
+        "Java scanners 352x288, 8 at once, latency median": {"ours": "201.7 us",
+                                                              "verdict": "met"},
     }, [], 0),
+    ("readers that fall behind their pace or cost more each as they are added miss",
+     both(replace_text("ScannerBench.readers", "slowest reader 14.90 images/s; 431.8",
+                       "slowest reader 13.10 images/s; 620.0"),
+          replace_text("ScannerBench.readers", "median 201.7 us", "median 1200.0 us")),
+     {PACE8: {"ratio": "0.87", "verdict": "MISSED"}, CPU8: {"ratio": "1.50", "verdict": "MISSED"},
+      "Java scanners 352x288, 8 at once, latency median": {"ours": "1.20 ms",
+                                                            "verdict": "MISSED"}}, [], 0),
     ("a matcher behind libfprint's FNMR misses",
      replace_text("matcher_benchmark", "FMR 0.02500 FNMR 0.00000", "FMR 0.02500 FNMR 0.20000"),
      {MATCHER_PEER: {"ours": "20.00 %", "ratio": "1.20", "verdict": "MISSED"}}, [], 0),

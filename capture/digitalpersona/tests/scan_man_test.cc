@@ -14,6 +14,7 @@
 
 #include "capture/digitalpersona/binding.h"
 #include "capture/digitalpersona/tests/dp_fixture.h"
+#include "platform/text.h"
 #include "support/exception.h"
 
 namespace dactyra::capture::digitalpersona::testing {
@@ -80,20 +81,23 @@ void ExpectNoScannerId(int index) {
 // --- Inner rules ---------------------------------------------------------------
 
 TEST(DPNameCopyTest, AnswersTheWholeLengthAndWritesWithinTheBuffer) {
-  // "é" is two bytes in the ANSI code page (UTF-8): lengths count bytes.
+  // Lengths count bytes of the ANSI code page with the terminator: "é" is
+  // two bytes in UTF-8 (POSIX), one in Windows-1252 (Wine's default).
   const platform::Text name = u"UareU\\\u00E9t";
-  EXPECT_EQ(CopyName(name, nullptr, 0), 10);
+  const std::string ansi = platform::ToAnsi(name);
+#ifndef _WIN32
+  ASSERT_EQ(ansi, "UareU\\\xC3\xA9t");
+#endif
+  const int whole_length = static_cast<int>(ansi.size()) + 1;
+  EXPECT_EQ(CopyName(name, nullptr, 0), whole_length);
   char buffer[8];
   std::memset(buffer, 'x', sizeof buffer);
-  EXPECT_EQ(CopyName(name, buffer, 5), 10);
+  EXPECT_EQ(CopyName(name, buffer, 5), whole_length);
   EXPECT_STREQ(buffer, "Uare");
   EXPECT_EQ(buffer[5], 'x') << "nothing written past maxLen";
   char whole[10];
-  EXPECT_EQ(CopyName(name, whole, 10), 10);
-  EXPECT_STREQ(whole,
-               "UareU\\"
-               "\xC3\xA9"
-               "t");
+  EXPECT_EQ(CopyName(name, whole, whole_length), whole_length);
+  EXPECT_STREQ(whole, ansi.c_str());
 }
 
 TEST(DPFitImageTest, RefusesImagesWithoutPixelsOrTooLarge) {

@@ -20,7 +20,7 @@
 #include "plugins/lumidigm/transport/open_transport.h"
 #include "plugins/lumidigm/transport/xmodem.h"
 #include "plugins/lumidigm/v100/host_calls.h"
-#include "sim/lumidigm/sim_process.h"
+#include "platform/testing/child_process.h"
 
 namespace dactyra::v100 {
 namespace {
@@ -65,7 +65,7 @@ void ImageExchanges(benchmark::State& state, V100TransportInfo& info) {
 
 void BM_ExecuteOverUsbFifos(benchmark::State& state) {
   Runtime runtime;
-  sim::lumidigm::SimProcess sensor(V100_SENSOR_PATH, SensorArgs({"--name", "bench"}));
+  platform::testing::ChildProcess sensor(V100_SENSOR_PATH, SensorArgs({"--name", "bench"}));
   if (!sensor.WaitReady()) return state.SkipWithError("no sensor");
   TransportTable transports(platform::Env::Default());
   V100TransportInfo info;
@@ -77,7 +77,7 @@ BENCHMARK(BM_ExecuteOverUsbFifos)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void BM_BareFifoCopy(benchmark::State& state) {
   Runtime runtime;
-  sim::lumidigm::SimProcess sensor(
+  platform::testing::ChildProcess sensor(
       V100_SENSOR_PATH, SensorArgs({"--name", "raw", "--raw-copy", std::to_string(kPacket)}));
   if (!sensor.WaitReady()) return state.SkipWithError("no sensor");
   auto out = platform::DevicePipe::Open(u"\\\\?\\raw\\PIPE_0x01");
@@ -97,9 +97,9 @@ BENCHMARK(BM_BareFifoCopy)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void BM_ExecuteThroughServicePipe(benchmark::State& state) {
   Runtime runtime;
-  sim::lumidigm::SimProcess sensor(V100_SENSOR_PATH, SensorArgs({"--name", "behind"}));
+  platform::testing::ChildProcess sensor(V100_SENSOR_PATH, SensorArgs({"--name", "behind"}));
   if (!sensor.WaitReady()) return state.SkipWithError("no sensor");
-  sim::lumidigm::SimProcess service(
+  platform::testing::ChildProcess service(
       DEVICE_SERVICE_PATH,
       {"--device", "id=1,index=0,kind=3,status=0,pipe=BenchSensor,relay=\\\\?\\behind"});
   if (!service.WaitReady()) return state.SkipWithError("no service");

@@ -20,11 +20,11 @@
 #include "plugins/lumidigm/tests/fake_sensor.h"
 #include "plugins/lumidigm/transport/open_transport.h"
 #include "plugins/lumidigm/v100/host_calls.h"
-#include "sim/lumidigm/sim_process.h"
+#include "platform/testing/child_process.h"
 
 namespace {
 
-using dactyra::sim::lumidigm::SimProcess;
+using dactyra::platform::testing::ChildProcess;
 namespace v100 = dactyra::v100;
 
 constexpr int kWidth = 352, kHeight = 544;
@@ -37,7 +37,7 @@ struct SensorRuntime {
     setenv("DACTYRA_DEVICES", (root + "/devices").c_str(), 1);
     setenv("DACTYRA_PIPES", (root + "/pipes").c_str(), 1);
     // The device and pipe folders are made, private, on first use.
-    sensor = std::make_unique<SimProcess>(
+    sensor = std::make_unique<ChildProcess>(
         V100_SENSOR_PATH,
         std::vector<std::string>{"--name", "bench", "--width", std::to_string(kWidth), "--height",
                                  std::to_string(kHeight), "--statuses1", "4,0"});
@@ -46,7 +46,7 @@ struct SensorRuntime {
   ~SensorRuntime() { sensor.reset(); }
   dactyra::platform::testing::TempFolder folder{"vxr-bench"};
   std::string root = folder.path();
-  std::unique_ptr<SimProcess> sensor;
+  std::unique_ptr<ChildProcess> sensor;
 };
 
 void BM_PluginGetImage(benchmark::State& state) {

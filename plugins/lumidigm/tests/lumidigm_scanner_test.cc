@@ -21,19 +21,21 @@
 
 #include "capture/reader_manager.h"
 #include "capture/vxr/vxr_capture_module.h"
+#include "platform/env.h"
+#include "platform/registry.h"
+#include "platform/testing/child_process.h"
 #include "platform/testing/wait.h"
 #include "plugins/lumidigm/tests/private_runtime.h"
 #include "scanning/reader_access.h"
 #include "scanning/velmora_fp.h"
 #include "sim/fingerprint/fingerprint.h"
-#include "sim/lumidigm/sim_process.h"
 
 namespace dactyra {
 namespace {
 
 using platform::Text;
+using platform::testing::ChildProcess;
 using platform::testing::WaitUntil;
-using sim::lumidigm::SimProcess;
 
 constexpr int kWidth = 160;
 constexpr int kHeight = 120;
@@ -42,6 +44,38 @@ std::vector<uint8_t> Finger(uint64_t seed) {
   return sim::fingerprint::Finger::Generate(seed).Render(kWidth, kHeight).pixels;
 }
 
+// The "Environment" key of the current user naming `folders` as the
+// installation's further module folders (DACTYRA_MODULE_PATH), and nothing
+// else: on Windows the key is the Wine prefix's real one, shared by every
+// test, so a test names its folder through the Env seam instead.
+class ModuleFolderEnv : public platform::EnvWrapper {
+ public:
+  explicit ModuleFolderEnv(Text folders)
+      : EnvWrapper(platform::Env::Default()), folders_(std::move(folders)) {}
+
+  std::unique_ptr<platform::RegistryKey> OpenRegistryKey(platform::RegistryRoot root,
+                                                         const Text& path) override {
+    if (root != platform::RegistryRoot::kCurrentUser || path != u"Environment") {
+      return EnvWrapper::OpenRegistryKey(root, path);
+    }
+    return std::make_unique<Key>(folders_);
+  }
+
+ private:
+  class Key : public platform::RegistryKey {
+   public:
+    explicit Key(Text folders) : folders_(std::move(folders)) {}
+    std::optional<uint32_t> ReadInteger(const Text&) const override { return std::nullopt; }
+    std::optional<Text> ReadText(const Text& name) const override {
+      if (name == u"DACTYRA_MODULE_PATH") return folders_;
+      return std::nullopt;
+    }
+
+   private:
+    Text folders_;
+  };
+  Text folders_;
+};
 
 // The images one scanner delivered, sorted by the finger they show: the
 // index of the expected finger they equal, or a mismatch.
@@ -104,9 +138,9 @@ class LumidigmScannerTest : public v100::testing::PrivateRuntimeTest,
     // through DACTYRA_MODULE_PATH (this program's folder holds no module).
     const std::filesystem::path modules = std::filesystem::path(root_) / "modules";
     std::filesystem::create_directories(modules);
-    std::filesystem::copy_file(VXR_LUMIDIGM_PATH,
-                               modules / ("vxr_lumidigm" + platform::ToUtf8(platform::ModuleSuffix())));
-    setenv("DACTYRA_MODULE_PATH", modules.string().c_str(), 1);
+    std::filesystem::copy_file(
+        VXR_LUMIDIGM_PATH, modules / ("vxr_lumidigm" + platform::ToUtf8(platform::ModuleSuffix())));
+    env_ = std::make_unique<ModuleFolderEnv>(platform::FromUtf8(modules.string()));
     // Behind the service the sensors sit in a device folder that only the
     // service sees, so nothing reaches them but the service's pipes.
     hidden_devices_ = root_ + "/service-devices";
@@ -117,12 +151,11 @@ class LumidigmScannerTest : public v100::testing::PrivateRuntimeTest,
   void TearDown() override {
     sensors_.clear();
     service_.reset();
-    unsetenv("DACTYRA_MODULE_PATH");
     PrivateRuntimeTest::TearDown();
   }
 
   // Starts a sensor program (with the environment of the road).
-  std::unique_ptr<SimProcess> StartSensor(const SensorSpec& s) {
+  std::unique_ptr<ChildProcess> StartSensor(const SensorSpec& s) {
     std::vector<std::string> args = {"--name",       s.name,
                                      "--serial-low", s.serial_low,
                                      "--width",      std::to_string(kWidth),
@@ -150,10 +183,10 @@ class LumidigmScannerTest : public v100::testing::PrivateRuntimeTest,
   // Starts the device service again as StartReaders last started it.
   void RestartService() { service_ = Spawn(DEVICE_SERVICE_PATH, service_args_); }
 
-  std::unique_ptr<SimProcess> Spawn(const char* program, std::vector<std::string> args) {
+  std::unique_ptr<ChildProcess> Spawn(const char* program, std::vector<std::string> args) {
     const bool hidden = GetParam() == Road::kService;
     if (hidden) setenv("DACTYRA_DEVICES", hidden_devices_.c_str(), 1);
-    auto p = std::make_unique<SimProcess>(program, std::move(args));
+    auto p = std::make_unique<ChildProcess>(program, std::move(args));
     if (hidden) setenv("DACTYRA_DEVICES", (root_ + "/devices").c_str(), 1);
     EXPECT_TRUE(p->WaitReady());
     return p;
@@ -165,8 +198,9 @@ class LumidigmScannerTest : public v100::testing::PrivateRuntimeTest,
     return devices + "/{06B62F68-E35E-4F57-8BE2-A5BC6CCCC708}/" + name;
   }
 
-  std::vector<std::unique_ptr<SimProcess>> sensors_;
-  std::unique_ptr<SimProcess> service_;
+  std::unique_ptr<ModuleFolderEnv> env_;
+  std::vector<std::unique_ptr<ChildProcess>> sensors_;
+  std::unique_ptr<ChildProcess> service_;
   std::vector<std::string> service_args_;
   std::string hidden_devices_;
 };
@@ -191,7 +225,7 @@ TEST_P(LumidigmScannerTest, TheManagerNamesTheSensorsAndScannersCaptureTheirFing
   // One sensor of each arming scheme (0x0525/0x3424, and any other).
   StartReaders({{"sa", "0x0A01", 31, {}}, {"sb", "0x0A02", 32, {"--vendor", "0x1111"}}});
 
-  TVxGestorLeitores gestor(true, platform::Env::Default(), TLeitoresUareU::Nenhum());
+  TVxGestorLeitores gestor(true, *env_, TLeitoresUareU::Nenhum());
   const auto modulos = gestor.Modulos();
   ASSERT_EQ(modulos.size(), 1u);
   EXPECT_EQ(modulos[0]->Prefix(), u"Lumidigm");
@@ -279,7 +313,7 @@ TEST_P(LumidigmScannerTest, AVanishedSensorDeliversNothingAndCaptureResumesWhenI
     service_.reset();
     StartReaders({{"sv", "0x0D01", 41, fault}});
 
-    TVxGestorLeitores gestor(true, platform::Env::Default(), TLeitoresUareU::Nenhum());
+    TVxGestorLeitores gestor(true, *env_, TLeitoresUareU::Nenhum());
     TAcessoGestor leitores(gestor);
     Scanner s(leitores, u"Lumidigm\\12340D01", {Finger(41), Finger(42)});
     s.Start();
@@ -331,7 +365,7 @@ TEST_P(LumidigmScannerTest, AVanishedSensorDeliversNothingAndCaptureResumesWhenI
 // exchange's time.
 TEST_P(LumidigmScannerTest, AScannerStopsWhileAnExchangeIsUnderWay) {
   StartReaders({{"ss", "0x0E01", 43, {"--fault", "slow:300#72"}}});
-  TVxGestorLeitores gestor(true, platform::Env::Default(), TLeitoresUareU::Nenhum());
+  TVxGestorLeitores gestor(true, *env_, TLeitoresUareU::Nenhum());
   TAcessoGestor leitores(gestor);
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE(round);

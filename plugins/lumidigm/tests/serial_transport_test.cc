@@ -14,7 +14,7 @@
 #include "plugins/lumidigm/transport/serial_transports.h"
 #include "plugins/lumidigm/v100/host_calls.h"
 #include "sim/fingerprint/fingerprint.h"
-#include "sim/lumidigm/sim_process.h"
+#include "platform/testing/child_process.h"
 
 namespace dactyra::v100 {
 namespace {
@@ -26,7 +26,7 @@ TEST_F(SerialTest, BothFramingsCarryExchangesToTheSensor) {
     SCOPED_TRACE(framing);
     testing::LinePair line(root_, 3, 4);
     ASSERT_TRUE(line.ok());
-    sim::lumidigm::SimProcess sensor(
+    platform::testing::ChildProcess sensor(
         V100_SENSOR_PATH, {"--serial", "COM4", "--framing", framing, "--width", "40", "--height",
                            "30", "--serial-low", "0x5151", "--leading", "12"});
     ASSERT_TRUE(sensor.WaitReady());
@@ -64,7 +64,7 @@ TEST_F(SerialTest, BothFramingsCarryExchangesToTheSensor) {
 TEST_F(SerialTest, ALineThatFailsEndsTheWaitForTheAnswerAtOnce) {
   testing::LinePair line(root_, 3, 4);
   ASSERT_TRUE(line.ok());
-  sim::lumidigm::SimProcess sensor(
+  platform::testing::ChildProcess sensor(
       V100_SENSOR_PATH, {"--serial", "COM4", "--framing", "xmodem", "--fault", "no-answer@1"});
   ASSERT_TRUE(sensor.WaitReady());
   V100TransportInfo info;

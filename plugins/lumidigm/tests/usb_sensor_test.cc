@@ -18,13 +18,13 @@
 #include "plugins/lumidigm/v100/host_calls.h"
 #include "plugins/lumidigm/v100/transport_registry.h"
 #include "sim/fingerprint/fingerprint.h"
-#include "sim/lumidigm/sim_process.h"
+#include "platform/testing/child_process.h"
 
 namespace dactyra::v100 {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using sim::lumidigm::SimProcess;
+using platform::testing::ChildProcess;
 
 int64_t MsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -34,8 +34,8 @@ int64_t MsSince(Clock::time_point start) {
 // and named objects of this test alone.
 class SensorTest : public testing::TableRuntimeTest {
  protected:
-  std::unique_ptr<SimProcess> Sensor(std::vector<std::string> args) {
-    auto p = std::make_unique<SimProcess>(V100_SENSOR_PATH, std::move(args));
+  std::unique_ptr<ChildProcess> Sensor(std::vector<std::string> args) {
+    auto p = std::make_unique<ChildProcess>(V100_SENSOR_PATH, std::move(args));
     EXPECT_TRUE(p->WaitReady());
     return p;
   }

@@ -17,13 +17,13 @@
 #include "plugins/interface/vxr_plugin.h"
 #include "plugins/lumidigm/tests/private_runtime.h"
 #include "sim/fingerprint/fingerprint.h"
-#include "sim/lumidigm/sim_process.h"
+#include "platform/testing/child_process.h"
 
 namespace {
 
 using dactyra::platform::Env;
 using dactyra::platform::FromUtf8;
-using dactyra::sim::lumidigm::SimProcess;
+using dactyra::platform::testing::ChildProcess;
 
 struct Plugin {
   std::unique_ptr<dactyra::platform::Module> module;
@@ -60,13 +60,13 @@ class VxrLumidigmTest : public dactyra::v100::testing::PrivateRuntimeTest {
     PrivateRuntimeTest::TearDown();
   }
 
-  std::unique_ptr<SimProcess> Sensor(const std::string& name, const std::string& serial_low,
+  std::unique_ptr<ChildProcess> Sensor(const std::string& name, const std::string& serial_low,
                                      const std::string& finger,
                                      std::vector<std::string> more = {}) {
     std::vector<std::string> args = {"--name", name,       "--serial-low", serial_low, "--width",
                                      "160",    "--height", "120",          "--finger", finger};
     args.insert(args.end(), more.begin(), more.end());
-    auto p = std::make_unique<SimProcess>(V100_SENSOR_PATH, std::move(args));
+    auto p = std::make_unique<ChildProcess>(V100_SENSOR_PATH, std::move(args));
     EXPECT_TRUE(p->WaitReady());
     return p;
   }
@@ -201,7 +201,7 @@ TEST_F(VxrLumidigmTest, AProcessEndsWhileAThreadCaptures) {
   const char* asan = getenv("ASAN_OPTIONS");
   const std::string saved = asan ? asan : "";
   setenv("ASAN_OPTIONS", (saved + ":detect_leaks=0").c_str(), 1);
-  SimProcess probe(EXIT_PROBE_PATH, {VXR_LUMIDIGM_PATH, "12340055"});
+  ChildProcess probe(EXIT_PROBE_PATH, {VXR_LUMIDIGM_PATH, "12340055"});
   setenv("ASAN_OPTIONS", saved.c_str(), 1);
   EXPECT_TRUE(probe.WaitReady(20000));
   EXPECT_EQ(probe.Stop(), 0);

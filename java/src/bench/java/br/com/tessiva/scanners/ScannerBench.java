@@ -1,10 +1,13 @@
 package br.com.tessiva.scanners;
 
 import java.io.IOException;
+import java.lang.management.ManagementFactory;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
+import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.List;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
 
@@ -13,7 +16,7 @@ import java.util.concurrent.TimeUnit;
  *
  * <pre>
  *   VXR_TEST_DIR=/tmp/x java -Djava.library.path=&lt;scanner-lib&gt; \
- *     -cp dactyra.jar:dactyra-bench.jar br.com.tessiva.scanners.ScannerBench throughput|latency
+ *     -cp dactyra.jar:dactyra-bench.jar br.com.tessiva.scanners.ScannerBench throughput|latency|readers
  * </pre>
  *
  * <p>throughput: the plug-in delivers 352 x 288 images as fast as it can (frozen configuration,
@@ -23,6 +26,11 @@ import java.util.concurrent.TimeUnit;
  *
  * <p>latency: images paced 1 ms apart carry the monotonic time at which VXR_GetImage returned; the
  * listener compares it with System.nanoTime (the same clock on Linux) over 5,000 events.
+ *
+ * <p>readers: 1, 2, 4 and then 8 readers of the plug-in capture at once, each at a real reader's
+ * pace (15 images a second, 352 x 288) into its own listener, for 10 s after 2 s of warm-up; reports
+ * the slowest reader's rate, the process's CPU time per delivered image and the latency from
+ * VXR_GetImage's return to the listener.
  */
 public final class ScannerBench {
   private ScannerBench() {}
@@ -42,8 +50,31 @@ public final class ScannerBench {
     Files.createDirectories(dir);
     String prefix = "Bench" + ProcessHandle.current().pid();
     String config = "prefix=" + prefix + "\ndevice=B1\nmax=352x288\nimages=-1\nquiet=1\n";
-    config += mode.equals("latency") ? "stamp=1\nimage_delay_ms=1\n" : "frozen=1\n";
+    if (mode.equals("readers")) {
+      for (int i = 2; i <= READERS[READERS.length - 1]; i++) {
+        config += "device=B" + i + "\n";
+      }
+      config += "stamp=1\npace=" + PACE + "\nfrozen=1\n";
+    } else {
+      config += mode.equals("latency") ? "stamp=1\nimage_delay_ms=1\n" : "frozen=1\n";
+    }
     Files.writeString(dir.resolve("vxr_test.conf"), config);
+    if (mode.equals("readers")) {
+      List<Scanner> ours = new ArrayList<>();
+      for (Scanner s : ScannerMan.getScanners()) {
+        if (s.getId().startsWith(prefix + "\\")) {
+          ours.add(s);
+        }
+      }
+      if (ours.size() < READERS[READERS.length - 1]) {
+        throw new IllegalStateException("the test plug-in lists " + ours.size() + " readers");
+      }
+      for (int n : READERS) {
+        readers(ours.subList(0, n));
+      }
+      ScannerMan.uninitialize();
+      return;
+    }
 
     Scanner scanner = null;
     for (Scanner s : ScannerMan.getScanners()) {
@@ -104,6 +135,93 @@ public final class ScannerBench {
     System.out.printf(
         "resident: %d KiB after %d events, %d KiB after %d more (%+d KiB)%n",
         marks[2], warmUp, rssAfter, measured, rssAfter - marks[2]);
+  }
+
+  static final int[] READERS = {1, 2, 4, 8};
+  static final int PACE = 15;
+
+  /** What one reader's listener saw inside the measured window. */
+  static final class Seen {
+    volatile int images;
+    final long[] latencies = new long[PACE * 20];
+  }
+
+  static long processCpuNanos() {
+    return ((com.sun.management.OperatingSystemMXBean) ManagementFactory.getOperatingSystemMXBean())
+        .getProcessCpuTime();
+  }
+
+  static void readers(List<Scanner> scanners) throws Exception {
+    final long warmUp = 2_000_000_000L;
+    final long window = 10_000_000_000L;
+    final long start = System.nanoTime() + warmUp;
+    final long end = start + window;
+    List<Seen> seen = new ArrayList<>();
+    List<ScanListener> listeners = new ArrayList<>();
+    for (Scanner scanner : scanners) {
+      Seen mine = new Seen();
+      seen.add(mine);
+      ScanListener listener =
+          event -> {
+            long now = System.nanoTime();
+            if (now < start || now >= end) {
+              return;
+            }
+            long stamp = 0;
+            for (int b = 7; b >= 0; b--) {
+              stamp = (stamp << 8) | (event.image.buffer[b] & 0xFF);
+            }
+            int i = mine.images;
+            if (i < mine.latencies.length) {
+              mine.latencies[i] = now - stamp;
+            }
+            mine.images = i + 1;
+          };
+      listeners.add(listener);
+      scanner.addScanListener(listener);
+    }
+    for (Scanner scanner : scanners) {
+      scanner.startCapturing();
+    }
+    Thread.sleep((start - System.nanoTime()) / 1_000_000);
+    long cpuBefore = processCpuNanos();
+    long wallBefore = System.nanoTime();
+    Thread.sleep(Math.max(0, (end - System.nanoTime()) / 1_000_000));
+    long cpu = processCpuNanos() - cpuBefore;
+    long wall = System.nanoTime() - wallBefore;
+    for (Scanner scanner : scanners) {
+      scanner.stopCapturing();
+    }
+    for (int i = 0; i < scanners.size(); i++) {
+      scanners.get(i).removeScanListener(listeners.get(i));
+    }
+    int total = 0;
+    double slowest = Double.MAX_VALUE;
+    List<Long> all = new ArrayList<>();
+    for (Seen s : seen) {
+      int n = s.images;
+      total += n;
+      slowest = Math.min(slowest, n / (window / 1e9));
+      for (int i = 0; i < Math.min(n, s.latencies.length); i++) {
+        all.add(s.latencies[i]);
+      }
+    }
+    if (total == 0) {
+      throw new IllegalStateException("no image reached a listener");
+    }
+    long[] sorted = all.stream().mapToLong(Long::longValue).sorted().toArray();
+    System.out.printf(
+        "readers %d at %d/s, 352x288: slowest reader %.2f images/s; %.1f us CPU per image"
+            + " (%.1f%% of one core); VXR_GetImage return to listener: median %.1f us,"
+            + " p99 %.1f us (%d images)%n",
+        scanners.size(),
+        PACE,
+        slowest,
+        cpu / 1e3 / total,
+        100.0 * cpu / wall,
+        sorted[sorted.length / 2] / 1e3,
+        sorted[sorted.length * 99 / 100] / 1e3,
+        total);
   }
 
   static void latency(Scanner scanner) throws Exception {

@@ -1,17 +1,28 @@
-// A program in a process of its own for tests, on POSIX and Windows alike:
-// started with arguments and its standard input and output on pipes, it is
-// talked to in lines, stopped by closing its input, or killed at once (as a
-// crash or a pulled cable would end it). Its destructor kills it when it is
-// still there, so no test leaves a process behind.
+// A program in a process of its own for tests, benchmarks and the soak, on
+// POSIX and Windows alike: started with arguments, environment changes of
+// its own and its standard input and output on pipes, it is talked to in
+// lines, stopped by closing its input, or killed at once (as a crash or a
+// pulled cable would end it). Its destructor closes its input and kills it
+// when it has not ended within a bound, so no test leaves a process behind.
+// One thread at a time uses an instance.
 #pragma once
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #ifdef _WIN32
+#include <cwchar>
+#include <cwctype>
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -25,15 +36,32 @@ extern char** environ;
 
 namespace dactyra::platform::testing {
 
+// How long a stand-in may take to start: some grow their fingers first,
+// which takes seconds of CPU under the sanitizers (and under Wine) while
+// other tests share the machine's cores.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr int kStartMs = 40000;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr int kStartMs = 40000;
+#else
+inline constexpr int kStartMs = 20000;
+#endif
+#else
+inline constexpr int kStartMs = 20000;
+#endif
+
 class ChildProcess {
  public:
-  ChildProcess(const std::string& program, std::vector<std::string> args) {
+  // `env_changes`: variables set (or replaced) for the program alone; the
+  // caller's environment is never changed, as other threads may read it.
+  ChildProcess(const std::string& program, std::vector<std::string> args,
+               const std::map<std::string, std::string>& env_changes = {}) {
     args.insert(args.begin(), program);
-    Start(program, args);
+    Start(program, args, env_changes);
   }
   ~ChildProcess() {
-    CloseInput();
-    Kill();
+    Finish();
 #ifdef _WIN32
     if (out_) CloseHandle(out_);
 #else
@@ -63,7 +91,7 @@ class ChildProcess {
   }
 
   // True once it printed a line "ready" within `timeout_ms`.
-  bool WaitReady(int timeout_ms = 10000) {
+  bool WaitReady(int timeout_ms = kStartMs) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (std::chrono::steady_clock::now() < until) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -105,6 +133,9 @@ class ChildProcess {
     Kill();
     return status_ = -1;
   }
+
+  // The same as Finish, for the stand-ins' owners.
+  int Stop() { return Finish(); }
 
   // Ends it at once, without a chance to clean up, and reaps it.
   void Kill() {
@@ -167,7 +198,31 @@ class ChildProcess {
     return out + L"\"";
   }
 
-  void Start(const std::string& program, std::vector<std::string>& args) {
+  // The caller's environment block with `changes` applied. Names are
+  // compared without regard to letter case, as Windows does.
+  static std::wstring Environment(const std::map<std::string, std::string>& changes) {
+    auto upper = [](std::wstring name) {
+      for (wchar_t& c : name) c = static_cast<wchar_t>(towupper(c));
+      return name;
+    };
+    std::map<std::wstring, std::wstring> changed;
+    for (const auto& [key, value] : changes) changed[upper(Widen(key))] = Widen(key + "=" + value);
+    std::wstring block;
+    if (wchar_t* strings = GetEnvironmentStringsW()) {
+      for (const wchar_t* e = strings; *e; e += wcslen(e) + 1) {
+        const std::wstring entry = e;
+        // Entries such as "=C:=C:\" name a drive's folder: their "=" is the first letter.
+        const size_t equals = entry.find(L'=', 1);
+        if (!changed.count(upper(entry.substr(0, equals)))) block += entry + L'\0';
+      }
+      FreeEnvironmentStringsW(strings);
+    }
+    for (const auto& [key, entry] : changed) block += entry + L'\0';
+    return block + L'\0';
+  }
+
+  void Start(const std::string& program, std::vector<std::string>& args,
+             const std::map<std::string, std::string>& env_changes) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE child_in = nullptr, child_out = nullptr;
     if (!CreatePipe(&child_in, &in_, &inherit, 0) || !CreatePipe(&out_, &child_out, &inherit, 0)) {
@@ -185,8 +240,10 @@ class ChildProcess {
     startup.hStdOutput = child_out;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION info{};
-    running_ = CreateProcessW(Widen(program).c_str(), command.data(), nullptr, nullptr, TRUE, 0,
-                              nullptr, nullptr, &startup, &info);
+    std::wstring environment = Environment(env_changes);
+    running_ = CreateProcessW(Widen(program).c_str(), command.data(), nullptr, nullptr, TRUE,
+                              CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup,
+                              &info);
     CloseHandle(child_in);
     CloseHandle(child_out);
     if (!running_) return;
@@ -215,7 +272,8 @@ class ChildProcess {
   HANDLE in_ = nullptr;
   HANDLE out_ = nullptr;
 #else
-  void Start(const std::string& program, std::vector<std::string>& args) {
+  void Start(const std::string& program, std::vector<std::string>& args,
+             const std::map<std::string, std::string>& env_changes) {
     int to_child[2], from_child[2];
     if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t actions;
@@ -225,7 +283,17 @@ class ChildProcess {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    running_ = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+      const std::string entry = *e;
+      if (!env_changes.count(entry.substr(0, entry.find('=')))) env.push_back(entry);
+    }
+    for (const auto& [key, value] : env_changes) env.push_back(key + "=" + value);
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    running_ =
+        posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0;
     posix_spawn_file_actions_destroy(&actions);
     close(to_child[0]);
     close(from_child[1]);
