@@ -39,24 +39,9 @@ using testing::FakeJni;
 class FakeVm {
  public:
   FakeVm() {
-    table_.GetEnv = [](JavaVM*, void** env, jint) -> jint {
-      FakeJni& f = *FakeJni::current;
-      f.log.push_back("GetEnv");
-      if (!self->alreadyAttached) return JNI_EDETACHED;
-      *env = f.env();
-      return JNI_OK;
-    };
-    table_.AttachCurrentThread = [](JavaVM*, void** env, void* args) -> jint {
-      FakeJni& f = *FakeJni::current;
-      f.log.push_back(args == nullptr ? "AttachCurrentThread" : "AttachCurrentThread args");
-      *env = f.env();
-      return JNI_OK;
-    };
-    table_.DetachCurrentThread = [](JavaVM*) -> jint {
-      FakeJni::current->log.push_back(FakeJni::current->pending ? "DetachCurrentThread pending"
-                                                                : "DetachCurrentThread");
-      return JNI_OK;
-    };
+    table_.GetEnv = GetEnv;
+    table_.AttachCurrentThread = AttachCurrentThread;
+    table_.DetachCurrentThread = DetachCurrentThread;
     vm_.functions = &table_;
     self = this;
     g_vm = &vm_;
@@ -69,6 +54,27 @@ class FakeVm {
   static FakeVm* self;
 
  private:
+  // The VM's functions, with its calling convention (stdcall on 32-bit
+  // Windows, which a lambda cannot take).
+  static jint JNICALL GetEnv(JavaVM*, void** env, jint) {
+    FakeJni& f = *FakeJni::current;
+    f.log.push_back("GetEnv");
+    if (!self->alreadyAttached) return JNI_EDETACHED;
+    *env = f.env();
+    return JNI_OK;
+  }
+  static jint JNICALL AttachCurrentThread(JavaVM*, void** env, void* args) {
+    FakeJni& f = *FakeJni::current;
+    f.log.push_back(args == nullptr ? "AttachCurrentThread" : "AttachCurrentThread args");
+    *env = f.env();
+    return JNI_OK;
+  }
+  static jint JNICALL DetachCurrentThread(JavaVM*) {
+    FakeJni::current->log.push_back(FakeJni::current->pending ? "DetachCurrentThread pending"
+                                                              : "DetachCurrentThread");
+    return JNI_OK;
+  }
+
   JNIInvokeInterface_ table_{};
   JavaVM vm_{};
 };

@@ -24,6 +24,7 @@
 
 #include "capture/capture_device.h"
 #include "capture/capture_module.h"
+#include "capture/tests/environment_key.h"
 #include "capture/tests/module_folders.h"
 #include "platform/env.h"
 #include "platform/registry.h"
@@ -46,19 +47,6 @@ std::string Upper(std::string text) {
   }
   return text;
 }
-
-class EnvironmentKey : public platform::RegistryKey {
- public:
-  explicit EnvironmentKey(Text folders) : folders_(std::move(folders)) {}
-  std::optional<uint32_t> ReadInteger(const Text&) const override { return std::nullopt; }
-  std::optional<Text> ReadText(const Text& name) const override {
-    if (name == u"DACTYRA_MODULE_PATH") return folders_;
-    return std::nullopt;
-  }
-
- private:
-  Text folders_;
-};
 
 // Places the host program and the library where a test wants them, refuses
 // chosen files, and records the searches and loads.
@@ -136,7 +124,7 @@ class FolderEnv : public platform::EnvWrapper {
     std::lock_guard lock(mutex_);
     // Only what the test sets: the user's own environment stays out.
     if (root == platform::RegistryRoot::kCurrentUser && path == u"Environment" && extra_) {
-      return std::make_unique<EnvironmentKey>(*extra_);
+      return std::make_unique<ModuleFoldersKey>(*extra_);
     }
     return nullptr;
   }

@@ -162,11 +162,30 @@ TEST(DeviceIoWin32, APresentedDeviceServesHostAfterHostUntilItGoes) {
     EXPECT_EQ(answer[1], request[1]);
     out.reset();
     in.reset();
-    // The host gone, the device's next transfer on each pipe finds it so
-    // and waits for the next host: nobody there, it waits its time.
+    // The host gone, the device's next read finds it so and waits for the
+    // next host on both pipes: nobody there, each waits its time.
     uint8_t byte = 0;
     EXPECT_EQ(device->from_host().Read(&byte, 1, 50).status, IoStatus::kTimedOut);
     EXPECT_EQ(device->to_host().Write(&byte, 1, 50).status, IoStatus::kTimedOut);
+  }
+  // A host that leaves before its answer: the answer fails to go, and the
+  // next host finds the pipe empty instead of taking it for its own.
+  {
+    auto out = Env::Default().OpenDevicePipe(device->device_path() + u"\\PIPE_0x01", &error);
+    auto in = Env::Default().OpenDevicePipe(device->device_path() + u"\\PIPE_0x00", &error);
+    ASSERT_NE(in, nullptr);
+    const uint8_t request = 'r';
+    ASSERT_TRUE(out->Write(&request, 1, 1000).done());
+    uint8_t got = 0;
+    ASSERT_TRUE(device->from_host().Read(&got, 1, 5000).done());
+    out.reset();
+    in.reset();
+    const uint8_t stale[] = {'s', 't'};
+    EXPECT_EQ(device->to_host().Write(stale, 2, 1000).status, IoStatus::kFailed);
+    in = Env::Default().OpenDevicePipe(device->device_path() + u"\\PIPE_0x00", &error);
+    ASSERT_NE(in, nullptr) << ToUtf8(error.message);
+    uint8_t answer = 0;
+    EXPECT_EQ(in->Read(&answer, 1, 100).status, IoStatus::kTimedOut);
   }
   const Text path = device->device_path();
   device.reset();

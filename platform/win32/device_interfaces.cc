@@ -203,28 +203,30 @@ struct DevicePipe::Impl {
                                    cancel.get());
     }
     const ULONGLONG start = GetTickCount64();
-    const IoStatus waited = WaitForHost(timeout_ms);
-    if (waited != IoStatus::kDone) {
-      return IoResult{waited, 0,
-                      internal::MakeIoError(waited == IoStatus::kCancelled ? ERROR_OPERATION_ABORTED
-                                            : waited == IoStatus::kTimedOut ? ERROR_SEM_TIMEOUT
-                                                                            : GetLastError())};
-    }
-    uint32_t left = kInfinite;
-    if (timeout_ms != kInfinite) {
+    auto left = [&]() -> uint32_t {
+      if (timeout_ms == kInfinite) return kInfinite;
       const ULONGLONG spent = GetTickCount64() - start;
-      left = spent >= timeout_ms ? 0 : static_cast<uint32_t>(timeout_ms - spent);
-    }
-    const IoResult r =
-        internal::TransferAll(file.get(), direction, buffer, size, left, event, cancel.get());
-    if (r.status == IoStatus::kFailed) {
-      // The host went away: what it sent or was sent belongs to no one
-      // else, so this operation fails, and the device listens for the next
-      // host on both pipes.
+      return spent >= timeout_ms ? 0 : static_cast<uint32_t>(timeout_ms - spent);
+    };
+    for (;;) {
+      const IoStatus waited = WaitForHost(left());
+      if (waited != IoStatus::kDone) {
+        return IoResult{waited, 0,
+                        internal::MakeIoError(waited == IoStatus::kCancelled ? ERROR_OPERATION_ABORTED
+                                              : waited == IoStatus::kTimedOut ? ERROR_SEM_TIMEOUT
+                                                                              : GetLastError())};
+      }
+      const IoResult r =
+          internal::TransferAll(file.get(), direction, buffer, size, left(), event, cancel.get());
+      if (r.status != IoStatus::kFailed) return r;
+      // The host went away: the device listens for the next one on both
+      // pipes. A read that took nothing waits for that host; anything else
+      // fails, as what was read or is to be written belongs to the host
+      // that went (an answer must not reach the next host as its own).
       HostLeft();
       if (sibling) sibling->SiblingHostLeft();
+      if (direction != internal::Direction::kRead || r.bytes != 0) return r;
     }
-    return r;
   }
 };
 

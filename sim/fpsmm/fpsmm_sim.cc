@@ -50,6 +50,11 @@
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#include <pthread.h>
+#include <windows.h>
+#endif
+
 #include "plugins/interface/fpsmm_module.h"
 #include "sim/config/standin_files.h"
 #include "sim/fingerprint/fingerprint.h"
@@ -255,6 +260,10 @@ struct Scanner {
   bool capturing = false;
   bool stop = false;
   std::thread thread;
+#ifdef _WIN32
+  // Set by the unload for a run it cannot wait for (see Park).
+  HANDLE parked = nullptr;
+#endif
 };
 
 std::mutex g_mutex;
@@ -302,6 +311,20 @@ std::shared_ptr<const Fingers> DrawFingers(const Config& config) {
 }
 
 // Pushes images until told to stop; the callback runs without any lock.
+#ifdef _WIN32
+// Windows runs a module's static destructors under the loader lock, which
+// a thread needs in order to end: the unload cannot wait for a run to end.
+// A run the unload stops parks instead: in one kernel call it tells the
+// unload so and waits for ever, so it never runs this module's code again
+// (the process ends it). `lock` is released first: nothing of the scanner
+// is touched after.
+void Park(std::unique_lock<std::mutex>& lock, HANDLE parked) {
+  static const HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  lock.unlock();
+  SignalObjectAndWait(parked, never, INFINITE, FALSE);
+}
+#endif
+
 void Pump(Scanner* scanner, Config config, std::shared_ptr<const Fingers> drawn) {
   const Fingers& fingers = *drawn;
   std::vector<uint8_t> pattern;
@@ -315,7 +338,12 @@ void Pump(Scanner* scanner, Config config, std::shared_ptr<const Fingers> drawn)
       scanner->wake.wait_for(lock, std::chrono::milliseconds(config.interval_ms),
                              [&] { return scanner->stop; });
     }
-    if (scanner->stop) return;
+    if (scanner->stop) {
+#ifdef _WIN32
+      if (scanner->parked) Park(lock, scanner->parked);
+#endif
+      return;
+    }
     const TFPSmmImageCallback image = scanner->image;
     void* context = scanner->context;
     lock.unlock();
@@ -481,9 +509,27 @@ struct Lifetime {
         std::lock_guard lock(scanner->mutex);
         if (scanner->capturing) Violation("unloaded while capturing " + Name(*scanner));
         scanner->stop = true;
+#ifdef _WIN32
+        // A run that ended already (or was ended with the process) is
+        // joined; one still going parks (see Park).
+        if (scanner->thread.joinable() &&
+            WaitForSingleObject(pthread_gethandle(scanner->thread.native_handle()), 0) !=
+                WAIT_OBJECT_0) {
+          scanner->parked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        }
+#endif
         scanner->wake.notify_all();
         running = std::move(scanner->thread);
       }
+#ifdef _WIN32
+      if (scanner->parked) {
+        if (WaitForSingleObject(scanner->parked, 10000) != WAIT_OBJECT_0) {
+          Violation("a run of " + Name(*scanner) + " did not end within 10 s of the unload");
+        }
+        CloseHandle(scanner->parked);
+        running.detach();
+      }
+#endif
       if (running.joinable()) running.join();
     }
     Log("unload", true);

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "capture/reader_manager.h"
+#include "capture/tests/environment_key.h"
 #include "capture/vxr/vxr_capture_module.h"
 #include "platform/env.h"
 #include "platform/registry.h"
@@ -44,10 +45,8 @@ std::vector<uint8_t> Finger(uint64_t seed) {
   return sim::fingerprint::Finger::Generate(seed).Render(kWidth, kHeight).pixels;
 }
 
-// The "Environment" key of the current user naming `folders` as the
-// installation's further module folders (DACTYRA_MODULE_PATH), and nothing
-// else: on Windows the key is the Wine prefix's real one, shared by every
-// test, so a test names its folder through the Env seam instead.
+// Names the module folder as the "Environment" key of the current user
+// would (DACTYRA_MODULE_PATH), through the Env seam.
 class ModuleFolderEnv : public platform::EnvWrapper {
  public:
   explicit ModuleFolderEnv(Text folders)
@@ -58,22 +57,10 @@ class ModuleFolderEnv : public platform::EnvWrapper {
     if (root != platform::RegistryRoot::kCurrentUser || path != u"Environment") {
       return EnvWrapper::OpenRegistryKey(root, path);
     }
-    return std::make_unique<Key>(folders_);
+    return std::make_unique<dactyra::testing::ModuleFoldersKey>(folders_);
   }
 
  private:
-  class Key : public platform::RegistryKey {
-   public:
-    explicit Key(Text folders) : folders_(std::move(folders)) {}
-    std::optional<uint32_t> ReadInteger(const Text&) const override { return std::nullopt; }
-    std::optional<Text> ReadText(const Text& name) const override {
-      if (name == u"DACTYRA_MODULE_PATH") return folders_;
-      return std::nullopt;
-    }
-
-   private:
-    Text folders_;
-  };
   Text folders_;
 };
 
