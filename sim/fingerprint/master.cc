@@ -119,10 +119,11 @@ const GaborBank& Bank() {
 // every compiler here can write them.
 typedef float Lanes __attribute__((vector_size(16)));
 
-DACTYRA_UNSHARED_ARITHMETIC Lanes Load(const float* at) {
-  Lanes v;
+// Four lanes from `at`, through a reference: a vector returned by value
+// changes the calling convention where the lanes are no register type (i686
+// without SSE), which GCC warns of.
+DACTYRA_UNSHARED_ARITHMETIC void Load(const float* at, Lanes& v) {
   __builtin_memcpy(&v, at, sizeof v);
-  return v;
 }
 
 DACTYRA_UNSHARED_ARITHMETIC float Tap(const float* taps, const float* in) {
@@ -130,7 +131,12 @@ DACTYRA_UNSHARED_ARITHMETIC float Tap(const float* taps, const float* in) {
   Lanes sum = {0, 0, 0, 0};
   for (int ky = 0; ky < GaborBank::kSide; ++ky, in += kFrameWidth, taps += GaborBank::kStride) {
     const auto* t = reinterpret_cast<const Lanes*>(taps);
-    sum += t[0] * Load(in) + t[1] * Load(in + 4) + t[2] * Load(in + 8) + t[3] * Load(in + 12);
+    Lanes a, b, c, d;
+    Load(in, a);
+    Load(in + 4, b);
+    Load(in + 8, c);
+    Load(in + 12, d);
+    sum += t[0] * a + t[1] * b + t[2] * c + t[3] * d;
   }
   return sum[0] + sum[1] + sum[2] + sum[3];
 }
