@@ -2,9 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,13 +10,13 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <vector>
 
 #include "platform/backend.h"
 #include "platform/env.h"
+#include "platform/testing/child_process.h"
 #include "platform/testing/temp_folder.h"
-
-extern char** environ;
 
 namespace dactyra::platform {
 namespace {
@@ -30,84 +28,13 @@ int64_t MillisecondsSince(Clock::time_point start) {
 }
 
 // The helper program in a process of its own, talked to over pipes.
-class Helper {
+class Helper : public testing::ChildProcess {
  public:
-  // `environment` (NAME=VALUE entries) replaces ours when given.
-  explicit Helper(std::vector<std::string> args, std::vector<std::string> environment = {}) {
-    int to_child[2], from_child[2];
-    if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, to_child[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, from_child[1], 1);
-    args.insert(args.begin(), NAMED_HELPER_PATH);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (auto& e : environment) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    char** const helper_environment = environment.empty() ? environ : envp.data();
-    if (posix_spawn(&pid_, NAMED_HELPER_PATH, &actions, nullptr, argv.data(), helper_environment) !=
-        0) {
-      pid_ = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    close(to_child[0]);
-    close(from_child[1]);
-    in_ = to_child[1];
-    out_ = from_child[0];
-  }
-  ~Helper() {
-    if (in_ >= 0) close(in_);
-    if (out_ >= 0) close(out_);
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-
-  // The next line the helper prints, or "" after 20 s without one.
-  std::string ReadLine() {
-    std::string line;
-    const auto until = Clock::now() + std::chrono::seconds(20);
-    while (Clock::now() < until) {
-      pollfd p{out_, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      char c;
-      if (read(out_, &c, 1) != 1) break;
-      if (c == '\n') return line;
-      line.push_back(c);
-    }
-    return line;
-  }
-  void Send(const std::string& line) {
-    const std::string data = line + "\n";
-    ASSERT_EQ(write(in_, data.data(), data.size()), static_cast<ssize_t>(data.size()));
-  }
-  // Ends the helper with SIGKILL and reaps it: it gets no chance to clean up.
-  void Kill() {
-    ASSERT_GT(pid_, 0);
-    kill(pid_, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid_, &status, 0), pid_);
-    EXPECT_TRUE(WIFSIGNALED(status));
-    pid_ = -1;
-  }
-  // Waits for a normal end; the exit status.
-  int Finish() {
-    close(in_);
-    in_ = -1;
-    int status = 0;
-    if (waitpid(pid_, &status, 0) != pid_) return -1;
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int in_ = -1;
-  int out_ = -1;
+  // `environment`: variables set for the helper alone.
+  explicit Helper(std::vector<std::string> args,
+                  std::map<std::string, std::string> environment = {})
+      : ChildProcess(NAMED_HELPER_PATH, std::move(args), environment) {}
+  void Send(const std::string& line) { ASSERT_TRUE(ChildProcess::Send(line)); }
 };
 
 // Every test gets a runtime folder of its own, inherited by its helpers.
@@ -467,14 +394,14 @@ TEST_F(NamedObjectsTest, ProcessesWithDifferentXdgRuntimeDirsShareOneEvent) {
   unsetenv("DACTYRA_RUNTIME");
   testing::TempFolder desktop, service;
   const std::string name = "dactyra-xdg-test-" + std::to_string(getpid());
-  Helper first({"event", name}, {"XDG_RUNTIME_DIR=" + desktop.path()});
+  Helper first({"event", name}, {{"XDG_RUNTIME_DIR", desktop.path()}});
   ASSERT_EQ(first.ReadLine(), "signalled");
-  Helper second({"event-try", name, "200"}, {"XDG_RUNTIME_DIR=" + service.path()});
+  Helper second({"event-try", name, "200"}, {{"XDG_RUNTIME_DIR", service.path()}});
   EXPECT_EQ(second.ReadLine(), "timeout");
   EXPECT_EQ(second.Finish(), 0);
   first.Send("set");
   ASSERT_EQ(first.ReadLine(), "set");
-  Helper third({"event-try", name, "5000"}, {"XDG_RUNTIME_DIR=" + service.path()});
+  Helper third({"event-try", name, "5000"}, {{"XDG_RUNTIME_DIR", service.path()}});
   EXPECT_EQ(third.ReadLine(), "signalled");
   EXPECT_EQ(third.Finish(), 0);
   first.Kill();
