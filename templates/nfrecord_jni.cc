@@ -75,6 +75,20 @@ void FillItem(TJNIEnv& env, jobject object, int32_t type, const RecordItem& item
 
 platform::Text Number(size_t n) { return platform::FromUtf8(std::to_string(n)); }
 
+// jint is long on Windows: the same width as int32_t, another type, so the
+// values are copied there and handed over as they are elsewhere.
+template <typename Int>
+void SetInts(TJNIEnv& e, jintArray out, const Int* values, jsize size) {
+  if constexpr (std::is_same_v<Int, jint>) {
+    e.SetIntArrayRegion(out, 0, size, values);
+  } else {
+    static_assert(sizeof(Int) == sizeof(jint));
+    std::array<jint, kMostPacked> copy;
+    std::copy_n(values, size, copy.begin());
+    e.SetIntArrayRegion(out, 0, size, copy.data());
+  }
+}
+
 }  // namespace
 }  // namespace dactyra::templates
 
@@ -133,14 +147,7 @@ extern "C" JNIEXPORT jintArray JNICALL Java_br_com_tessiva_templates_NFRecord_in
         size = PackBlock(record, *block, packed.data());
     }
     jintArray out = e.NewIntArray(static_cast<jsize>(size));
-    if constexpr (std::is_same_v<jint, int32_t>) {
-      e.SetIntArrayRegion(out, 0, static_cast<jsize>(size), packed.data());
-    } else {
-      // jint is long on Windows: the same width as int32_t, another type.
-      std::array<jint, kMostPacked> values;
-      std::copy_n(packed.begin(), size, values.begin());
-      e.SetIntArrayRegion(out, 0, static_cast<jsize>(size), values.data());
-    }
+    SetInts(e, out, packed.data(), static_cast<jsize>(size));
     return out;
   });
 }
